@@ -1,0 +1,1 @@
+// placeholder: removed once the module has sources
