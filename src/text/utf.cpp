@@ -1,0 +1,162 @@
+#include "text/utf.hpp"
+
+#include <cstdint>
+
+namespace text {
+namespace {
+
+constexpr char32_t replacement = 0xFFFD;
+
+bool is_high_surrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool is_low_surrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+void append_utf8(std::string& out, char32_t code_point) {
+    if (code_point < 0x80) {
+        out.push_back(static_cast<char>(code_point));
+    } else if (code_point < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (code_point >> 6)));
+        out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
+    } else if (code_point < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (code_point >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (code_point >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((code_point >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
+    }
+}
+
+// Walks UTF-16 units; `on_unpaired` decides whether an unpaired surrogate may go on.
+template <typename OnUnpaired>
+bool convert_utf16(std::u16string_view units, std::string& out, OnUnpaired on_unpaired) {
+    out.reserve(out.size() + units.size());
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const char16_t unit = units[i];
+        if (is_high_surrogate(unit) && i + 1 < units.size() && is_low_surrogate(units[i + 1])) {
+            const char32_t code_point =
+                0x10000 + ((char32_t(unit) - 0xD800) << 10) + (char32_t(units[i + 1]) - 0xDC00);
+            append_utf8(out, code_point);
+            ++i;
+        } else if (is_high_surrogate(unit) || is_low_surrogate(unit)) {
+            if (!on_unpaired()) return false;
+            append_utf8(out, replacement);
+        } else {
+            append_utf8(out, unit);
+        }
+    }
+    return true;
+}
+
+// Decodes one UTF-8 sequence at `bytes[i]`. Returns its length, or 0 when the bytes there do
+// not start a valid sequence; `invalid_length` then holds the maximal subpart to replace.
+std::size_t decode_utf8(std::string_view bytes, std::size_t i, char32_t& code_point,
+                        std::size_t& invalid_length) {
+    const auto byte = [&](std::size_t k) { return static_cast<std::uint8_t>(bytes[k]); };
+    const std::uint8_t lead = byte(i);
+    invalid_length = 1;
+    if (lead < 0x80) {
+        code_point = lead;
+        return 1;
+    }
+    std::size_t length = 0;
+    std::uint8_t low = 0x80;
+    std::uint8_t high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        code_point = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        code_point = lead & 0x0F;
+        if (lead == 0xE0) low = 0xA0;   // no overlong forms
+        if (lead == 0xED) high = 0x9F;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        code_point = lead & 0x07;
+        if (lead == 0xF0) low = 0x90;   // no overlong forms
+        if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+    } else {
+        return 0;
+    }
+    for (std::size_t k = 1; k < length; ++k) {
+        if (i + k >= bytes.size()) return 0;
+        const std::uint8_t next = byte(i + k);
+        const std::uint8_t min = k == 1 ? low : 0x80;
+        const std::uint8_t max = k == 1 ? high : 0xBF;
+        if (next < min || next > max) return 0;
+        code_point = (code_point << 6) | (next & 0x3F);
+        invalid_length = k + 1;
+    }
+    return length;
+}
+
+}  // namespace
+
+std::string utf16_to_utf8(std::u16string_view units) {
+    std::string out;
+    convert_utf16(units, out, [] { return true; });
+    return out;
+}
+
+std::optional<std::string> utf16_to_utf8_strict(std::u16string_view units) {
+    std::string out;
+    if (!convert_utf16(units, out, [] { return false; })) return std::nullopt;
+    return out;
+}
+
+std::u16string utf8_to_utf16(std::string_view bytes) {
+    std::u16string out;
+    out.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size();) {
+        char32_t code_point = 0;
+        std::size_t invalid_length = 0;
+        const std::size_t length = decode_utf8(bytes, i, code_point, invalid_length);
+        if (length == 0) {
+            out.push_back(char16_t(replacement));
+            i += invalid_length;
+            continue;
+        }
+        if (code_point < 0x10000) {
+            out.push_back(char16_t(code_point));
+        } else {
+            code_point -= 0x10000;
+            out.push_back(char16_t(0xD800 + (code_point >> 10)));
+            out.push_back(char16_t(0xDC00 + (code_point & 0x3FF)));
+        }
+        i += length;
+    }
+    return out;
+}
+
+bool is_valid_utf8(std::string_view bytes) {
+    for (std::size_t i = 0; i < bytes.size();) {
+        char32_t code_point = 0;
+        std::size_t invalid_length = 0;
+        const std::size_t length = decode_utf8(bytes, i, code_point, invalid_length);
+        if (length == 0) return false;
+        i += length;
+    }
+    return true;
+}
+
+std::string sanitize_utf8(std::string_view bytes) {
+    if (is_valid_utf8(bytes)) return std::string(bytes);
+    std::string out;
+    out.reserve(bytes.size() + 8);
+    for (std::size_t i = 0; i < bytes.size();) {
+        char32_t code_point = 0;
+        std::size_t invalid_length = 0;
+        const std::size_t length = decode_utf8(bytes, i, code_point, invalid_length);
+        if (length == 0) {
+            append_utf8(out, replacement);
+            i += invalid_length;
+        } else {
+            out.append(bytes.substr(i, length));
+            i += length;
+        }
+    }
+    return out;
+}
+
+}  // namespace text
