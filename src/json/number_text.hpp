@@ -1,0 +1,16 @@
+#pragma once
+// Written forms of the three number kinds, appended to a buffer.
+
+#include <cstdint>
+#include <string>
+
+namespace json {
+
+void append_unsigned(std::string& out, std::uint64_t number);
+void append_signed(std::string& out, std::int64_t number);
+// Shortest digits that read back to the same double, laid out plainly for decimal exponents
+// -5 to 15 (always with a point: 100.0, 0.00001) and as d.ddde±x outside that range.
+// Requires a finite double.
+void append_double(std::string& out, double number);
+
+}  // namespace json

@@ -1,0 +1,53 @@
+#include "json/string_text.hpp"
+
+#include <array>
+#include <cstdint>
+
+namespace json {
+
+namespace {
+
+// For each byte: 0 when it is copied as it is, 'u' for \u00xx, or the letter after the
+// backslash of its short escape. Built at compile time so writing costs no start-up work.
+constexpr std::array<char, 256> escape_table = [] {
+    std::array<char, 256> table{};
+    for (int byte = 0; byte < 0x20; ++byte) table[byte] = 'u';
+    table['"'] = '"';
+    table['\\'] = '\\';
+    table['\b'] = 'b';
+    table['\t'] = 't';
+    table['\n'] = 'n';
+    table['\f'] = 'f';
+    table['\r'] = 'r';
+    return table;
+}();
+
+constexpr char hex_digits[] = "0123456789abcdef";
+
+}  // namespace
+
+void append_quoted(std::string& out, std::string_view text) {
+    out.push_back('"');
+    std::size_t copied_up_to = 0;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const auto byte = static_cast<std::uint8_t>(text[at]);
+        const char escape = escape_table[byte];
+        if (escape == 0) continue;
+
+        // Copy the run of plain bytes before this one in one go.
+        out.append(text.data() + copied_up_to, at - copied_up_to);
+        copied_up_to = at + 1;
+        if (escape == 'u') {
+            const char sequence[] = {'\\', 'u', '0', '0', hex_digits[byte >> 4],
+                                     hex_digits[byte & 0xF]};
+            out.append(sequence, sizeof sequence);
+        } else {
+            const char sequence[] = {'\\', escape};
+            out.append(sequence, sizeof sequence);
+        }
+    }
+    out.append(text.data() + copied_up_to, text.size() - copied_up_to);
+    out.push_back('"');
+}
+
+}  // namespace json
