@@ -1,0 +1,107 @@
+// The clock, environment, argument and stream calls of platform.hpp, answered from the script
+// kept here.
+
+#include "fake/runtime.hpp"
+
+#include <map>
+#include <utility>
+
+namespace fake {
+
+namespace {
+
+constexpr std::uint64_t nanos_per_second = 1'000'000'000;
+
+struct StreamScript {
+    std::string captured;
+    std::optional<std::string> failure;
+};
+
+struct RuntimeScript {
+    platform::Instant now;
+    std::uint64_t step_nanos = 0;
+    std::uint64_t clock_readings = 0;
+    std::map<std::string, std::string, std::less<>> environment;
+    std::uint64_t environment_reads = 0;
+    std::optional<std::vector<std::string>> arguments = std::vector<std::string>{};
+    StreamScript out;
+    StreamScript err;
+};
+
+RuntimeScript& script() {
+    static RuntimeScript state;
+    return state;
+}
+
+StreamScript& stream_script(platform::Stream stream) {
+    return stream == platform::Stream::out ? script().out : script().err;
+}
+
+void add_nanos(platform::Instant& instant, std::uint64_t nanos) {
+    const std::uint64_t total_nanos = instant.nanos + nanos % nanos_per_second;
+    instant.seconds += nanos / nanos_per_second + total_nanos / nanos_per_second;
+    instant.nanos = static_cast<std::uint32_t>(total_nanos % nanos_per_second);
+}
+
+}  // namespace
+
+void reset_runtime() { script() = RuntimeScript{}; }
+
+void set_clock(platform::Instant now) { script().now = now; }
+
+void advance_clock(std::uint64_t nanos) { add_nanos(script().now, nanos); }
+
+void set_clock_step(std::uint64_t nanos) { script().step_nanos = nanos; }
+
+platform::Instant clock_now() { return script().now; }
+
+std::uint64_t clock_readings() { return script().clock_readings; }
+
+void set_environment_variable(const std::string& name, std::string value) {
+    script().environment.insert_or_assign(name, std::move(value));
+}
+
+void unset_environment_variable(const std::string& name) { script().environment.erase(name); }
+
+std::uint64_t environment_reads() { return script().environment_reads; }
+
+void set_arguments(std::optional<std::vector<std::string>> arguments) {
+    script().arguments = std::move(arguments);
+}
+
+const std::string& captured(platform::Stream stream) { return stream_script(stream).captured; }
+
+void fail_stream(platform::Stream stream, std::string error_text) {
+    stream_script(stream).failure = std::move(error_text);
+}
+
+}  // namespace fake
+
+namespace platform {
+
+Instant monotonic_now() {
+    auto& state = fake::script();
+    const Instant reading = state.now;
+    ++state.clock_readings;
+    fake::add_nanos(state.now, state.step_nanos);
+    return reading;
+}
+
+std::optional<std::string> environment_variable(const char* name) {
+    auto& state = fake::script();
+    ++state.environment_reads;
+    auto found = state.environment.find(std::string_view(name));
+    if (found == state.environment.end()) return std::nullopt;
+    return found->second;
+}
+
+std::optional<std::vector<std::string>> arguments() { return fake::script().arguments; }
+
+std::optional<std::string> write(Stream stream, std::string_view bytes) {
+    auto& target = fake::stream_script(stream);
+    if (target.failure) return target.failure;
+    target.captured.append(bytes);
+    return std::nullopt;
+}
+
+}  // namespace platform

@@ -1,0 +1,39 @@
+#pragma once
+// The scriptable start-up services of the fake platform: the monotonic clock, the environment,
+// the argument list and the two output streams. Tests call reset_runtime() in their fixture.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.hpp"
+
+namespace fake {
+
+// Back to the defaults: clock at zero without a step, empty environment, empty argument list,
+// nothing captured, both streams writable.
+void reset_runtime();
+
+// Clock. Each reading answers the current time and then moves the clock on by the step, so a
+// test knows the exact value of every reading.
+void set_clock(platform::Instant now);
+void advance_clock(std::uint64_t nanos);
+void set_clock_step(std::uint64_t nanos);
+platform::Instant clock_now();  // the next reading, without taking it
+std::uint64_t clock_readings();
+
+// Environment. Unset and "not valid Unicode" look the same to the tool: both are unset here.
+void set_environment_variable(const std::string& name, std::string value);
+void unset_environment_variable(const std::string& name);
+std::uint64_t environment_reads();
+
+// Arguments after the program name; nullopt stands for "one of them is not valid Unicode".
+void set_arguments(std::optional<std::vector<std::string>> arguments);
+
+// Streams. Everything written is captured; a failing stream captures nothing and answers
+// `error_text` from every write.
+const std::string& captured(platform::Stream stream);
+void fail_stream(platform::Stream stream, std::string error_text);
+
+}  // namespace fake
