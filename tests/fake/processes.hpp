@@ -1,0 +1,91 @@
+#pragma once
+// The scriptable process calls of the fake platform.
+//
+// Every process the tests care about is scripted by PID; an unscripted PID answers OpenProcess
+// the way Windows answers for a PID nobody has (null, last error 87). The tool's own process
+// (current_process()) has a script of its own. Handles are counted, closes are checked, and
+// every call is logged with its arguments, so tests can assert exact call sequences and that
+// no handle is left open.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/platform.hpp"
+
+namespace fake {
+
+// Which calls of one kind fail: none, all, or the n-th call and every later one (counted per
+// process, 1-based, over all its handles).
+struct Failing {
+    unsigned from = 0;  // 0: never
+
+    constexpr bool fails_on(unsigned call) const { return from != 0 && call >= from; }
+};
+
+inline constexpr Failing never{0};
+inline constexpr Failing always{1};
+constexpr Failing from_call(unsigned n) { return Failing{n}; }
+
+// One process as the fake platform reports it. The defaults describe a running process that
+// every call can read.
+struct Process {
+    // OpenProcess: fails with `open_error` as last error (5 is access denied, 87 no such PID).
+    Failing open_fails = never;
+    std::uint32_t open_error = 5;
+
+    // GetExitCodeProcess: the k-th call answers exit_codes[k - 1], the last entry from then on
+    // (so {259, 0} is a process that ends between two probes).
+    Failing exit_code_fails = never;
+    std::vector<std::uint32_t> exit_codes{platform::still_active};
+
+    // GetProcessTimes: the k-th call reports creation_ticks[k - 1], the last entry from then on.
+    Failing times_fail = never;
+    std::vector<std::uint64_t> creation_ticks{133'000'000'000'000'000};
+    std::uint64_t exit_ticks = 0;
+    std::uint64_t kernel_ticks = 0;
+    std::uint64_t user_ticks = 0;
+
+    // GetProcessMemoryInfo.
+    Failing memory_fails = never;
+    std::uint64_t working_set = 0;
+    std::uint64_t peak_working_set = 0;
+
+    // QueryFullProcessImageNameW: any UTF-16 units, unpaired surrogates included. A name that
+    // does not fit the caller's buffer (with its terminating null) fails as on Windows.
+    Failing image_name_fails = never;
+    std::u16string image_name = u"C:\\Windows\\System32\\notepad.exe";
+};
+
+// The last error every failing call other than OpenProcess leaves behind.
+inline constexpr std::uint32_t failed_call_error = 31;  // ERROR_GEN_FAILURE
+
+// Forgets every script, handle, log entry and violation; the tool's own process returns to
+// the defaults of Process.
+void reset_processes();
+
+// The script of `pid`, created with the defaults of Process on first use.
+Process& process(platform::Pid pid);
+
+// The script of the tool's own process, answered through current_process().
+Process& self_process();
+
+// Handles opened and not yet closed (the own process's pseudo-handle never counts).
+std::size_t open_handles();
+
+// Misuse seen so far: closing a handle twice, closing a bogus or the pseudo-handle, calling
+// through a closed or bogus handle. Tests assert it stays empty.
+const std::vector<std::string>& violations();
+
+// Every call made, in order, e.g. "OpenProcess(4096,0,42)", "GetExitCodeProcess(42)",
+// "CloseHandle(42)"; a handle is written as the PID it was opened for, the own process as
+// "self" and an unknown handle as "bogus".
+const std::vector<std::string>& call_log();
+void clear_call_log();
+
+// How many logged calls have this name ("GetProcessTimes", "CloseHandle", ...).
+std::size_t calls_named(std::string_view name);
+
+}  // namespace fake
