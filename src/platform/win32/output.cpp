@@ -1,0 +1,64 @@
+// Standard output and standard error, written with WriteFile so that every byte goes out as it
+// is (no text-mode "\r\n") and every failure is seen: C stdio can report success where the
+// handle refuses the bytes, as Wine's /dev/full does with error 112.
+
+#include "platform/platform.hpp"
+#include "platform/win32/windows_api.hpp"
+#include "text/utf.hpp"
+
+namespace platform {
+namespace {
+
+std::string error_text(DWORD code) {
+    wchar_t* message = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+            FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+    std::string result;
+    if (length != 0 && message != nullptr) {
+        // The wide form keeps the text valid UTF-8 whatever the ANSI code page is.
+        result = text::utf16_to_utf8(
+            std::u16string_view(reinterpret_cast<const char16_t*>(message), length));
+    }
+    if (message != nullptr) {
+        LocalFree(message);
+    }
+    while (!result.empty() &&
+           (result.back() == '\n' || result.back() == '\r' || result.back() == ' ')) {
+        result.pop_back();
+    }
+    if (result.empty()) {
+        result = "Windows error " + std::to_string(code);
+    }
+    return result;
+}
+
+}  // namespace
+
+std::optional<std::string> write(Stream stream, std::string_view bytes) {
+    HANDLE handle = GetStdHandle(stream == Stream::out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return error_text(GetLastError());
+    }
+    if (handle == nullptr) {
+        // No standard handle at all (a process started without one).
+        return error_text(ERROR_INVALID_HANDLE);
+    }
+    while (!bytes.empty()) {
+        const DWORD chunk = bytes.size() > 0x40000000u ? 0x40000000u
+                                                       : static_cast<DWORD>(bytes.size());
+        DWORD written = 0;
+        if (!WriteFile(handle, bytes.data(), chunk, &written, nullptr)) {
+            return error_text(GetLastError());
+        }
+        if (written == 0) {
+            // A handle that takes nothing and reports no error would loop for ever.
+            return error_text(ERROR_WRITE_FAULT);
+        }
+        bytes.remove_prefix(written);
+    }
+    return std::nullopt;
+}
+
+}  // namespace platform
