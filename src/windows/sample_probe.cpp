@@ -1,0 +1,70 @@
+#include "windows/sample_probe.hpp"
+
+#include <variant>
+
+#include "diagnostics/timing_scope.hpp"
+#include "windows/filetime.hpp"
+#include "windows/liveness.hpp"
+#include "windows/open_process.hpp"
+
+namespace windows {
+namespace {
+
+std::uint64_t whole_ms_since(platform::Instant start) {
+    const platform::Instant now = platform::monotonic_now();
+    std::uint64_t seconds = now.seconds - start.seconds;
+    std::uint32_t nanos = now.nanos;
+    if (nanos < start.nanos) {
+        --seconds;
+        nanos += 1'000'000'000;
+    }
+    nanos -= start.nanos;
+    return seconds * 1000 + nanos / 1'000'000;
+}
+
+double ticks_to_ms(std::uint64_t ticks) { return static_cast<double>(ticks) / 10000.0; }
+
+// The reading through an open handle; the caller owns and closes the handle.
+ProbeOutcome<ProcessSample> read(const ProcessHandle& handle, platform::Instant window_start) {
+    const auto activity = still_active(handle);
+    if (const auto* error = std::get_if<ProbeError>(&activity)) return *error;
+    if (std::get<Activity>(activity) == Activity::exited) return NotFound{};
+
+    platform::FileTime creation, exit, kernel, user;
+    if (!platform::process_times(handle.get(), creation, exit, kernel, user)) {
+        if (terminated(handle)) return NotFound{};
+        return ProbeError{codes::process_times};
+    }
+
+    platform::MemoryCounters memory;
+    if (!platform::process_memory_info(handle.get(), memory)) {
+        return ProbeError{codes::process_memory};
+    }
+
+    const std::uint64_t user_ticks = filetime(user);
+    const std::uint64_t kernel_ticks = filetime(kernel);
+    const std::uint64_t window_ms = whole_ms_since(window_start);
+
+    return ProcessSample{
+        .peak_bytes = memory.peak_working_set,
+        .peak_source = "system",
+        .cpu_user_ms = ticks_to_ms(user_ticks),
+        .cpu_system_ms = ticks_to_ms(kernel_ticks),
+        .rss_bytes = memory.working_set,
+        .window_ms = window_ms,
+    };
+}
+
+}  // namespace
+
+ProbeOutcome<ProcessSample> sample(platform::Pid pid) {
+    diagnostics::TimingScope scope{"windows::sample"};
+    const platform::Instant window_start = platform::monotonic_now();
+    auto opened = open_process(pid);
+    if (opened.not_found()) return NotFound{};
+    if (opened.is_error()) return opened.error();
+    // The handle closes when `opened` goes out of scope, on every path below.
+    return read(opened.value(), window_start);
+}
+
+}  // namespace windows
