@@ -1,1 +1,74 @@
-// placeholder: replaced by the module's implementation
+#include "main/run.hpp"
+
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "diagnostics/summary.hpp"
+#include "diagnostics/timing_scope.hpp"
+#include "json/value.hpp"
+#include "main/output.hpp"
+#include "platform/platform.hpp"
+#include "sample/positive_pids.hpp"
+#include "sample/sample_rows.hpp"
+#include "windows/inspect.hpp"
+
+namespace app {
+namespace {
+
+constexpr std::string_view usage = "usage: zul-process <inspect|sample> <pid> [pid...]";
+constexpr std::string_view arguments_not_unicode = "command-line arguments must be valid Unicode";
+
+enum class Command { sample, inspect };
+
+json::Value run_command(Command command, const std::vector<std::uint32_t>& pids) {
+    json::Value document = json::Value::object();
+    if (command == Command::sample) {
+        std::vector<json::Value> rows;
+        {
+            diagnostics::TimingScope scope{"sample::collect"};
+            rows = sample::collect(pids);
+        }
+        document.set("samples", json::Value::array(std::move(rows)));
+    } else {
+        document.set("processes", json::Value::array(windows::inspect(pids)));
+    }
+    return document;
+}
+
+}  // namespace
+
+int run() {
+    const platform::Instant run_start = platform::monotonic_now();
+
+    const auto arguments = platform::arguments();
+    if (!arguments) return refuse(arguments_not_unicode);
+
+    Command command;
+    if (!arguments->empty() && (*arguments)[0] == "sample") {
+        command = Command::sample;
+    } else if (!arguments->empty() && (*arguments)[0] == "inspect") {
+        command = Command::inspect;
+    } else {
+        return refuse(usage);
+    }
+
+    // Every ID is validated before any process is looked at.
+    auto parsed = sample::positive_pids(std::span<const std::string>(*arguments).subspan(1));
+    if (const auto* message = std::get_if<sample::PidMessage>(&parsed)) {
+        return refuse(message->text);
+    }
+    json::Value document = run_command(command, std::get<std::vector<std::uint32_t>>(parsed));
+
+    if (diagnostics::enabled()) {
+        // "main" covers parsing and the command, not the summary or the printing.
+        diagnostics::record_elapsed("main", run_start);
+        document.set("diagnostics", diagnostics::summary(run_start));
+    }
+    return print_document(document);
+}
+
+}  // namespace app

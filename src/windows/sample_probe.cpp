@@ -2,6 +2,7 @@
 
 #include <variant>
 
+#include "diagnostics/elapsed.hpp"
 #include "diagnostics/timing_scope.hpp"
 #include "windows/filetime.hpp"
 #include "windows/liveness.hpp"
@@ -9,18 +10,6 @@
 
 namespace windows {
 namespace {
-
-std::uint64_t whole_ms_since(platform::Instant start) {
-    const platform::Instant now = platform::monotonic_now();
-    std::uint64_t seconds = now.seconds - start.seconds;
-    std::uint32_t nanos = now.nanos;
-    if (nanos < start.nanos) {
-        --seconds;
-        nanos += 1'000'000'000;
-    }
-    nanos -= start.nanos;
-    return seconds * 1000 + nanos / 1'000'000;
-}
 
 double ticks_to_ms(std::uint64_t ticks) { return static_cast<double>(ticks) / 10000.0; }
 
@@ -43,7 +32,7 @@ ProbeOutcome<ProcessSample> read(const ProcessHandle& handle, platform::Instant 
 
     const std::uint64_t user_ticks = filetime(user);
     const std::uint64_t kernel_ticks = filetime(kernel);
-    const std::uint64_t window_ms = whole_ms_since(window_start);
+    const std::uint64_t window_ms = diagnostics::millis_since(window_start);
 
     return ProcessSample{
         .peak_bytes = memory.peak_working_set,

@@ -1,0 +1,22 @@
+#pragma once
+// What the run writes: the document on standard output, or one message on standard error.
+
+#include <string_view>
+
+#include "json/value.hpp"
+
+namespace app {
+
+inline constexpr int exit_success = 0;
+inline constexpr int exit_bad_command_line = 1;
+inline constexpr int exit_output_failed = 101;
+
+// The message and a line feed on standard error, then exit_bad_command_line; exit_output_failed
+// when standard error cannot be written.
+int refuse(std::string_view message);
+
+// The compact document and a line feed, in one write to standard output, then exit_success.
+// When standard output cannot be written: a message on standard error and exit_output_failed.
+int print_document(const json::Value& document);
+
+}  // namespace app
