@@ -1,1 +1,43 @@
-// placeholder: replaced by the module's implementation
+// The tool's entry point on Linux.
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "main/run.hpp"
+#include "platform/procfs/startup_arguments.hpp"
+
+namespace {
+
+// A closed standard descriptor would be handed out by the first open of /proc, and the
+// document could then land in a process directory. Hold each such slot with /dev/null opened
+// read-only: writes to it still fail (EBADF), as they would on the closed descriptor.
+void hold_closed_standard_descriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            ::open("/dev/null", O_RDONLY);
+        }
+    }
+}
+
+// inspect holds one descriptor per process it found until its row is written.
+void raise_descriptor_limit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    hold_closed_standard_descriptors();
+    // A closed pipe must come back as EPIPE from write, not end the run by a signal.
+    std::signal(SIGPIPE, SIG_IGN);
+    raise_descriptor_limit();
+    procfs::remember_arguments(argc, argv);
+    return app::run();
+}

@@ -1,1 +1,0 @@
-// placeholder: removed once the module has sources

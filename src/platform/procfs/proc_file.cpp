@@ -1,0 +1,65 @@
+#include "platform/procfs/proc_file.hpp"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+
+namespace procfs {
+namespace {
+
+// Grown on demand and reused, so a run allocates it once. Most files fit in the first size.
+std::string shared_buffer;
+constexpr std::size_t first_size = 4096;
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+}  // namespace
+
+FileText read_file_at(int directory, const char* name) {
+    const Descriptor file{::openat(directory, name, O_RDONLY | O_CLOEXEC)};
+    if (file.get() < 0) {
+        return {{}, errno};
+    }
+    if (shared_buffer.size() < first_size) {
+        shared_buffer.resize(first_size);
+    }
+    std::size_t length = 0;
+    for (;;) {
+        if (length == shared_buffer.size()) {
+            shared_buffer.resize(shared_buffer.size() * 2);
+        }
+        const auto got =
+            ::read(file.get(), shared_buffer.data() + length, shared_buffer.size() - length);
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return {{}, errno};
+        }
+        if (got == 0) {
+            return {std::string_view{shared_buffer.data(), length}, 0};
+        }
+        length += static_cast<std::size_t>(got);
+    }
+}
+
+bool means_gone(int error) {
+    return error == ENOENT || error == ESRCH;
+}
+
+}  // namespace procfs

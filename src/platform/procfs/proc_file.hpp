@@ -1,0 +1,21 @@
+#pragma once
+// Reading a whole /proc file relative to an open directory.
+
+#include <string_view>
+
+namespace procfs {
+
+// The text of `name` under `directory` (a descriptor, or AT_FDCWD for an absolute name), or
+// the errno of the failed open or read in `error`. The text lives in one buffer shared by all
+// calls and is valid until the next call; the tool runs on one thread.
+struct FileText {
+    std::string_view text;
+    int error = 0;
+};
+
+FileText read_file_at(int directory, const char* name);
+
+// ENOENT or ESRCH: the task behind the directory is gone (reaped, or the entry never existed).
+bool means_gone(int error);
+
+}  // namespace procfs

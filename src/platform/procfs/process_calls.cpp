@@ -1,0 +1,174 @@
+// The process calls of the platform layer, answered from /proc/<pid> through a held directory.
+
+#include <cerrno>
+#include <charconv>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "platform/platform.hpp"
+#include "platform/procfs/image_name.hpp"
+#include "platform/procfs/own_process.hpp"
+#include "platform/procfs/proc_file.hpp"
+#include "platform/procfs/process_entry.hpp"
+#include "platform/procfs/time_units.hpp"
+
+namespace platform {
+namespace {
+
+// The Win32 codes the probe logic can meet; only error_invalid_parameter has a meaning to it.
+constexpr std::uint32_t error_too_many_open_files = 4;
+constexpr std::uint32_t error_access_denied = 5;
+constexpr std::uint32_t error_not_enough_memory = 8;
+constexpr std::uint32_t error_gen_failure = 31;
+
+// Not running: any code but still_active.
+constexpr std::uint32_t exited_code = 0;
+
+std::uint32_t last_open_error = 0;
+
+std::uint32_t open_error_from_errno(int error) {
+    if (procfs::means_gone(error)) {
+        return error_invalid_parameter;
+    }
+    switch (error) {
+    case EACCES:
+    case EPERM:
+        return error_access_denied;
+    case EMFILE:
+    case ENFILE:
+        return error_too_many_open_files;
+    case ENOMEM:
+        return error_not_enough_memory;
+    default:
+        return error_gen_failure;
+    }
+}
+
+Handle fail_open(std::uint32_t error) {
+    last_open_error = error;
+    return nullptr;
+}
+
+procfs::ProcessEntry& entry_of(Handle handle) {
+    return *static_cast<procfs::ProcessEntry*>(handle);
+}
+
+// Reads stat afresh into the entry; the errno on failure, EINVAL when the text is malformed.
+int refresh_stat(procfs::ProcessEntry& entry) {
+    entry.stat.reset();
+    const auto file = procfs::read_file_at(entry.directory, "stat");
+    if (file.error != 0) {
+        return file.error;
+    }
+    entry.stat = procfs::parse_stat(file.text);
+    return entry.stat ? 0 : EINVAL;
+}
+
+}  // namespace
+
+Handle open_process(std::uint32_t /*access*/, bool /*inherit*/, Pid pid) {
+    char path[32] = "/proc/";
+    const auto digits = std::to_chars(path + 6, path + sizeof(path) - 1, pid);
+    *digits.ptr = '\0';
+
+    const int directory = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory < 0) {
+        return fail_open(open_error_from_errno(errno));
+    }
+    const auto file = procfs::read_file_at(directory, "status");
+    if (file.error != 0) {
+        ::close(directory);
+        return fail_open(open_error_from_errno(file.error));
+    }
+    auto status = procfs::parse_status(file.text);
+    if (!status.thread_group) {
+        ::close(directory);
+        return fail_open(error_gen_failure);
+    }
+    // /proc/<tid> answers for every thread; only a thread-group leader is a process.
+    if (*status.thread_group != pid) {
+        ::close(directory);
+        return fail_open(error_invalid_parameter);
+    }
+    return new procfs::ProcessEntry{directory, status, std::nullopt};
+}
+
+std::uint32_t last_error() {
+    return last_open_error;
+}
+
+bool exit_code_process(Handle handle, std::uint32_t& exit_code) {
+    if (procfs::is_own_process(handle)) {
+        exit_code = still_active;
+        return true;
+    }
+    auto& entry = entry_of(handle);
+    const int error = refresh_stat(entry);
+    if (error != 0) {
+        // A reaped process leaves its directory behind, but nothing can be read through it.
+        if (!procfs::means_gone(error)) {
+            return false;
+        }
+        exit_code = exited_code;
+        return true;
+    }
+    exit_code = procfs::has_exited(*entry.stat) ? exited_code : still_active;
+    return true;
+}
+
+bool process_times(Handle handle, FileTime& creation, FileTime& exit, FileTime& kernel,
+                   FileTime& user) {
+    if (procfs::is_own_process(handle)) {
+        return procfs::own_process_times(creation, exit, kernel, user);
+    }
+    auto& entry = entry_of(handle);
+    if (!entry.stat && refresh_stat(entry) != 0) {
+        return false;
+    }
+    const auto stat = *entry.stat;
+    entry.stat.reset();
+
+    const auto created = procfs::creation_units(stat.start_ticks);
+    if (!created) {
+        return false;
+    }
+    const auto rate = procfs::clock_ticks_per_second();
+    creation = procfs::to_file_time(*created);
+    exit = FileTime{};
+    kernel = procfs::to_file_time(procfs::ticks_to_units(stat.system_ticks, rate));
+    user = procfs::to_file_time(procfs::ticks_to_units(stat.user_ticks, rate));
+    return true;
+}
+
+bool process_memory_info(Handle handle, MemoryCounters& counters) {
+    if (procfs::is_own_process(handle)) {
+        return procfs::own_process_memory(counters);
+    }
+    const auto& status = entry_of(handle).status;
+    counters.working_set = status.resident_bytes;
+    counters.peak_working_set = status.peak_resident_bytes;
+    return true;
+}
+
+bool full_process_image_name(Handle handle, std::uint32_t /*flags*/, char16_t* buffer,
+                             std::uint32_t& size) {
+    const int directory =
+        procfs::is_own_process(handle) ? AT_FDCWD : entry_of(handle).directory;
+    const char* link = procfs::is_own_process(handle) ? "/proc/self/exe" : "exe";
+    return procfs::read_image_name(directory, link, buffer, size);
+}
+
+void close_handle(Handle handle) {
+    if (handle == nullptr || procfs::is_own_process(handle)) {
+        return;
+    }
+    auto* entry = &entry_of(handle);
+    ::close(entry->directory);
+    delete entry;
+}
+
+Handle current_process() {
+    return procfs::own_process_handle();
+}
+
+}  // namespace platform

@@ -1,0 +1,35 @@
+#include "platform/procfs/startup_arguments.hpp"
+
+#include "platform/platform.hpp"
+#include "text/utf.hpp"
+
+namespace procfs {
+namespace {
+
+int argument_count = 0;
+char** argument_values = nullptr;
+
+}  // namespace
+
+void remember_arguments(int argc, char** argv) {
+    argument_count = argc;
+    argument_values = argv;
+}
+
+}  // namespace procfs
+
+namespace platform {
+
+std::optional<std::vector<std::string>> arguments() {
+    std::vector<std::string> list;
+    for (int index = 1; index < procfs::argument_count; ++index) {
+        std::string_view argument{procfs::argument_values[index]};
+        if (!text::is_valid_utf8(argument)) {
+            return std::nullopt;
+        }
+        list.emplace_back(argument);
+    }
+    return list;
+}
+
+}  // namespace platform
