@@ -8,7 +8,8 @@
 
 namespace diagnostics {
 
-// True when ZUL_DIAGNOSTICS_ENABLED is exactly "1" or "true"; read afresh on every call.
+// True when ZUL_DIAGNOSTICS_ENABLED is exactly "1" or "true"; read afresh on every call. A
+// check that answers true records itself as "diagnostics::enabled".
 bool enabled();
 
 // Records the time from its opening to its end under `name` while the switch was on at
@@ -25,10 +26,11 @@ public:
 
 private:
     std::string_view name_;
-    std::optional<platform::Instant> start_;
+    std::optional<platform::Instant> start_;  // present while the scope is active
 };
 
 // One call of `name` lasting from `start` until now, plus the self-measurement of the record.
+// `name` must be a string literal.
 void record_elapsed(std::string_view name, platform::Instant start);
 
 }  // namespace diagnostics
