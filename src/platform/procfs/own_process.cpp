@@ -6,6 +6,7 @@
 #include "platform/procfs/proc_file.hpp"
 #include "platform/procfs/stat_text.hpp"
 #include "platform/procfs/status_text.hpp"
+#include "platform/procfs/system_clock_facts.hpp"
 #include "platform/procfs/time_units.hpp"
 
 namespace procfs {
@@ -42,7 +43,7 @@ bool own_process_times(platform::FileTime& creation, platform::FileTime& exit,
         return false;
     }
     const auto stat = parse_stat(file.text);
-    const auto created = stat ? creation_units(stat->start_ticks) : std::nullopt;
+    const auto created = stat ? task_creation_units(stat->start_ticks) : std::nullopt;
     if (!created) {
         return false;
     }

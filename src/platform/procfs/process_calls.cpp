@@ -10,6 +10,7 @@
 #include "platform/procfs/own_process.hpp"
 #include "platform/procfs/proc_file.hpp"
 #include "platform/procfs/process_entry.hpp"
+#include "platform/procfs/system_clock_facts.hpp"
 #include "platform/procfs/time_units.hpp"
 
 namespace platform {
@@ -128,7 +129,7 @@ bool process_times(Handle handle, FileTime& creation, FileTime& exit, FileTime& 
     const auto stat = *entry.stat;
     entry.stat.reset();
 
-    const auto created = procfs::creation_units(stat.start_ticks);
+    const auto created = procfs::task_creation_units(stat.start_ticks);
     if (!created) {
         return false;
     }
