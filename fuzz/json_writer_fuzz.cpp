@@ -1,0 +1,166 @@
+// The compact JSON writer over value trees built from the fuzzer's bytes: strings of any bytes
+// (some made valid UTF-8), doubles from raw bits (NaN and infinities included), integers of
+// both signs, nested arrays and objects with repeated keys.
+//
+// Properties:
+// - the value model keeps its promises: non-finite doubles become null, non-negative signed
+//   integers become unsigned, objects hold the last value set per key, in byte order of keys;
+// - the written text parses with a strict parser (compact, keys sorted and unique) back to
+//   the same tree, every double to the same bits;
+// - the text is valid UTF-8 whenever every string in the tree was;
+// - write_compact appends exactly what to_compact returns.
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "fuzz_check.hpp"
+#include "json/value.hpp"
+#include "json/writer.hpp"
+#include "strict_json_parser.hpp"
+#include "text/utf.hpp"
+
+namespace {
+
+constexpr int max_depth = 24;
+
+bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// Equality that tells 0.0 from -0.0 and compares kinds exactly.
+bool same_tree(const json::Value& a, const json::Value& b) {
+    if (a.kind() != b.kind()) return false;
+    switch (a.kind()) {
+    case json::Value::Kind::null: return true;
+    case json::Value::Kind::boolean: return a.as_boolean() == b.as_boolean();
+    case json::Value::Kind::unsigned_integer: return a.as_unsigned() == b.as_unsigned();
+    case json::Value::Kind::signed_integer: return a.as_signed() == b.as_signed();
+    case json::Value::Kind::floating: return same_bits(a.as_double(), b.as_double());
+    case json::Value::Kind::string: return a.as_string() == b.as_string();
+    case json::Value::Kind::array: {
+        const auto& x = a.items();
+        const auto& y = b.items();
+        if (x.size() != y.size()) return false;
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            if (!same_tree(x[i], y[i])) return false;
+        }
+        return true;
+    }
+    case json::Value::Kind::object: {
+        const auto& x = a.members();
+        const auto& y = b.members();
+        if (x.size() != y.size()) return false;
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            if (x[i].key != y[i].key || !same_tree(x[i].value, y[i].value)) return false;
+        }
+        return true;
+    }
+    }
+    return false;
+}
+
+class TreeBuilder {
+public:
+    explicit TreeBuilder(FuzzedDataProvider& input) : input_(input) {}
+
+    bool all_strings_valid() const { return all_strings_valid_; }
+
+    json::Value value(int depth) {
+        switch (input_.ConsumeIntegralInRange<int>(0, depth < max_depth ? 7 : 5)) {
+        case 0: return json::Value();
+        case 1: return json::Value::boolean(input_.ConsumeBool());
+        case 2: return json::Value::from_unsigned(input_.ConsumeIntegral<std::uint64_t>());
+        case 3: return signed_number();
+        case 4: return double_number();
+        case 5: return json::Value::string(text());
+        case 6: return array(depth);
+        default: return object(depth);
+        }
+    }
+
+private:
+    std::string text() {
+        std::string bytes = input_.ConsumeRandomLengthString(40);
+        if (input_.ConsumeBool()) bytes = text::sanitize_utf8(bytes);
+        if (!text::is_valid_utf8(bytes)) all_strings_valid_ = false;
+        return bytes;
+    }
+
+    json::Value signed_number() {
+        const auto number = input_.ConsumeIntegral<std::int64_t>();
+        json::Value made = json::Value::from_signed(number);
+        if (number < 0) {
+            FUZZ_CHECK(made.is_signed() && made.as_signed() == number);
+        } else {
+            FUZZ_CHECK(made.is_unsigned() && made.as_unsigned() == std::uint64_t(number));
+        }
+        return made;
+    }
+
+    json::Value double_number() {
+        const auto bits = input_.ConsumeIntegral<std::uint64_t>();
+        double number;
+        std::memcpy(&number, &bits, sizeof number);
+        json::Value made = json::Value::from_double(number);
+        if (std::isfinite(number)) {
+            FUZZ_CHECK(made.is_double() && same_bits(made.as_double(), number));
+        } else {
+            FUZZ_CHECK(made.is_null());
+        }
+        return made;
+    }
+
+    json::Value array(int depth) {
+        json::Value made = json::Value::array();
+        const int count = input_.ConsumeIntegralInRange<int>(0, 6);
+        for (int i = 0; i < count; ++i) made.push_back(value(depth + 1));
+        FUZZ_CHECK(made.is_array() && made.items().size() == std::size_t(count));
+        return made;
+    }
+
+    // Keys may repeat; std::map (byte order, last value wins) is what the object must match.
+    json::Value object(int depth) {
+        json::Value made = json::Value::object();
+        std::map<std::string, json::Value> expected;
+        const int count = input_.ConsumeIntegralInRange<int>(0, 6);
+        for (int i = 0; i < count; ++i) {
+            std::string key = text();
+            json::Value member = value(depth + 1);
+            expected[key] = member;
+            made.set(std::move(key), std::move(member));
+        }
+        FUZZ_CHECK(made.is_object() && made.members().size() == expected.size());
+        auto member = made.members().begin();
+        for (const auto& [key, value] : expected) {
+            FUZZ_CHECK(member->key == key && same_tree(member->value, value));
+            FUZZ_CHECK(made.find(key) == &member->value);
+            ++member;
+        }
+        return made;
+    }
+
+    FuzzedDataProvider& input_;
+    bool all_strings_valid_ = true;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzedDataProvider input(data, size);
+    TreeBuilder builder(input);
+    const json::Value tree = builder.value(0);
+
+    const std::string text = json::to_compact(tree);
+    std::string appended = "x";
+    json::write_compact(appended, tree);
+    FUZZ_CHECK(appended.size() == text.size() + 1 && appended.compare(1, text.size(), text) == 0);
+
+    const auto parsed = fuzz::parse_strict_json(text);
+    FUZZ_CHECK(parsed.has_value());
+    FUZZ_CHECK(same_tree(*parsed, tree));
+    if (builder.all_strings_valid()) FUZZ_CHECK(text::is_valid_utf8(text));
+    return 0;
+}
