@@ -1,0 +1,17 @@
+#pragma once
+// BSTR allocation with an explicit length, for texts that may hold zero units.
+
+#include <string_view>
+
+#include "platform/platform.hpp"
+
+namespace procfs {
+
+// A BSTR holding exactly `text` (zero units included) plus the terminating zero unit;
+// null when memory runs out, as SysAllocStringLen reports it.
+platform::Bstr allocate_bstr(std::u16string_view text);
+
+// The text of a BSTR: exactly SysStringLen units; empty for null.
+std::u16string_view bstr_text(platform::Bstr text);
+
+}  // namespace procfs

@@ -1,0 +1,83 @@
+#include "platform/procfs/com_process_source.hpp"
+
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <string>
+#include <sys/syscall.h>
+#include <unistd.h>
+#include <utility>
+
+#include "platform/procfs/proc_file.hpp"
+#include "platform/procfs/shell_quote.hpp"
+#include "platform/procfs/status_text.hpp"
+#include "text/utf.hpp"
+
+namespace procfs {
+
+namespace {
+
+enum class Leadership { leader, not_leader, unknown, failed };
+
+// The tool's own shortage, not a fact about the process.
+bool out_of_resources(int error) { return error == EMFILE || error == ENFILE || error == ENOMEM; }
+
+// pidfd_open refuses a thread that does not lead its group and a PID nobody has, without
+// making the kernel format a text file; it is the cheap answer when the kernel has it.
+Leadership leadership_by_pidfd(platform::Pid pid) {
+#ifdef SYS_pidfd_open
+    const long fd = ::syscall(SYS_pidfd_open, static_cast<int>(pid), 0u);
+    if (fd >= 0) {
+        ::close(static_cast<int>(fd));
+        return Leadership::leader;
+    }
+    if (errno == ESRCH || errno == EINVAL) return Leadership::not_leader;
+    if (out_of_resources(errno)) return Leadership::failed;
+#else
+    (void)pid;
+#endif
+    return Leadership::unknown;
+}
+
+std::string proc_path(platform::Pid pid, const char* file) {
+    return "/proc/" + std::to_string(pid) + "/" + file;
+}
+
+// Without pidfd_open (old kernel, or a sandbox that blocks it) the status file tells.
+Leadership leadership_by_status(platform::Pid pid) {
+    const FileText status = read_file_at(AT_FDCWD, proc_path(pid, "status").c_str());
+    if (out_of_resources(status.error)) return Leadership::failed;
+    if (status.error != 0) return Leadership::not_leader;
+    const std::optional<std::uint64_t> group = parse_status(status.text).thread_group;
+    return (group && *group == pid) ? Leadership::leader : Leadership::not_leader;
+}
+
+Leadership leadership(platform::Pid pid) {
+    if (pid == 0 || pid > static_cast<platform::Pid>(INT_MAX)) return Leadership::not_leader;
+    const Leadership answer = leadership_by_pidfd(pid);
+    return answer == Leadership::unknown ? leadership_by_status(pid) : answer;
+}
+
+}  // namespace
+
+ProcessLookup read_process_row(platform::Pid pid) {
+    switch (leadership(pid)) {
+        case Leadership::leader: break;
+        case Leadership::failed: return {std::nullopt, true};
+        default: return {};
+    }
+    const FileText cmdline = read_file_at(AT_FDCWD, proc_path(pid, "cmdline").c_str());
+    if (means_gone(cmdline.error)) return {};
+    if (out_of_resources(cmdline.error)) return {std::nullopt, true};
+
+    ProcessRow row;
+    row.pid = pid;
+    if (cmdline.error == 0) {
+        if (std::optional<std::string> text = command_line_from_cmdline(cmdline.text)) {
+            row.command_line = text::utf8_to_utf16(*text);
+        }
+    }
+    return {std::move(row), false};
+}
+
+}  // namespace procfs
