@@ -105,7 +105,9 @@ def main():
         print()
         print("| command | N | MiB |")
         print("|---|---:|---:|")
-        for name in sorted(memory):
+        order = ("sample", "inspect", "floor", "zul-process", "ps", "psutil")
+        for name in sorted(memory, key=lambda name: [order.index(part) if part in order else 9
+                                                     for part in name.split("|")[:2]]):
             group, command, n = name.split("|")
             mib = statistics.median(memory[name]) / 1024.0
             print(f"| {group}: {command} | {n} | {mib:.2f} |")
