@@ -1,0 +1,428 @@
+// The procfs query service against the real /proc: the COM rules the query logic relies on
+// (initialisation count, reference counts, BSTR lengths) and the rows it answers with.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdint>
+#include <fcntl.h>
+#include <fstream>
+#include <future>
+#include <optional>
+#include <spawn.h>
+#include <string>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "platform/platform.hpp"
+#include "platform/procfs/com_bstr.hpp"
+#include "text/utf.hpp"
+
+extern char** environ;
+
+namespace {
+
+using platform::Bstr;
+using platform::ComObject;
+using platform::HResult;
+using platform::Pid;
+using platform::Variant;
+
+const std::string query_prefix = "SELECT ProcessId, CommandLine FROM Win32_Process WHERE ";
+
+// A BSTR made from UTF-8, freed on scope exit.
+class OwnedBstr {
+public:
+    explicit OwnedBstr(const std::string& utf8)
+        : text_(platform::sys_alloc_string(text::utf8_to_utf16(utf8).c_str())) {}
+    ~OwnedBstr() { platform::sys_free_string(text_); }
+    OwnedBstr(const OwnedBstr&) = delete;
+    OwnedBstr& operator=(const OwnedBstr&) = delete;
+    Bstr get() const { return text_; }
+
+private:
+    Bstr text_;
+};
+
+// A COM object released on scope exit.
+class Owned {
+public:
+    Owned() = default;
+    ~Owned() { platform::release(object_); }
+    Owned(const Owned&) = delete;
+    Owned& operator=(const Owned&) = delete;
+    ComObject** out() { return &object_; }
+    ComObject* get() const { return object_; }
+
+private:
+    ComObject* object_ = nullptr;
+};
+
+// A /bin/sh that waits on its standard input, with arguments chosen by the test; it ends when
+// the test closes the pipe.
+class WaitingShell {
+public:
+    explicit WaitingShell(std::vector<std::string> arguments) {
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) != 0) return;
+        input_ = ends[1];
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, ends[0], 0);
+        std::vector<char*> argv;
+        for (std::string& argument : arguments) argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        pid_t child = 0;
+        if (posix_spawn(&child, "/bin/sh", &actions, nullptr, argv.data(), environ) == 0) {
+            pid_ = child;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(ends[0]);
+    }
+    ~WaitingShell() {
+        finish();
+        reap();
+    }
+    WaitingShell(const WaitingShell&) = delete;
+    WaitingShell& operator=(const WaitingShell&) = delete;
+
+    Pid pid() const { return static_cast<Pid>(pid_); }
+    // Closes its input: the shell exits but stays a zombie until reaped.
+    void finish() {
+        if (input_ >= 0) ::close(input_);
+        input_ = -1;
+    }
+    // Blocks until the shell has exited, leaving it unreaped.
+    void wait_until_zombie() const {
+        siginfo_t info{};
+        ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOWAIT);
+    }
+    void reap() {
+        if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+private:
+    int input_ = -1;
+    pid_t pid_ = -1;
+};
+
+// A thread of this process that lives until the object is destroyed.
+class ParkedThread {
+public:
+    ParkedThread()
+        : thread_([this] {
+              tid_.set_value(static_cast<Pid>(::syscall(SYS_gettid)));
+              release_.get_future().wait();
+          }) {}
+    ~ParkedThread() {
+        release_.set_value();
+        thread_.join();
+    }
+    Pid tid() { return tid_future_.get(); }
+
+private:
+    std::promise<Pid> tid_;
+    std::future<Pid> tid_future_ = tid_.get_future();
+    std::promise<void> release_;
+    std::thread thread_;
+};
+
+// One fetched Win32_Process object, its variants already cleared.
+struct Row {
+    Pid pid = 0;
+    std::uint16_t command_line_type = platform::vt_empty;
+    std::string command_line;
+};
+
+Pid unused_pid() {
+    // PIDs are handed out below pid_max, so pid_max itself is never one.
+    std::ifstream limit{"/proc/sys/kernel/pid_max"};
+    Pid pid_max = 0;
+    limit >> pid_max;
+    return pid_max;
+}
+
+std::string query_for(const std::vector<Pid>& pids) {
+    std::string query = query_prefix;
+    for (std::size_t i = 0; i < pids.size(); ++i) {
+        if (i > 0) query += " OR ";
+        query += "ProcessId=" + std::to_string(pids[i]);
+    }
+    return query;
+}
+
+class ComService : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_GE(platform::co_initialize_ex(nullptr, platform::coinit_multithreaded), 0);
+        ASSERT_GE(platform::create_wbem_locator(platform::clsctx_inproc_server, locator_.out()),
+                  0);
+        OwnedBstr name_space{"ROOT\\CIMV2"};
+        ASSERT_GE(platform::connect_server(locator_.get(), name_space.get(), services_.out()), 0);
+    }
+    void TearDown() override { platform::co_uninitialize(); }
+
+    HResult exec(const std::string& language, const std::string& query, Owned& enumerator) {
+        OwnedBstr query_text{query};
+        OwnedBstr language_text{language};
+        return platform::exec_query(services_.get(), language_text.get(), query_text.get(),
+                                    platform::wbem_flag_forward_only |
+                                        platform::wbem_flag_return_immediately,
+                                    enumerator.out());
+    }
+
+    // Runs the query the way the tool does, one object per Next, until WBEM_S_FALSE.
+    std::vector<Row> rows(const std::vector<Pid>& pids) {
+        Owned enumerator;
+        EXPECT_EQ(exec("WQL", query_for(pids), enumerator), platform::s_ok);
+        std::vector<Row> fetched;
+        for (;;) {
+            ComObject* object = nullptr;
+            std::uint32_t returned = 0;
+            const HResult result = platform::enumerator_next(
+                enumerator.get(), platform::enumerator_timeout_ms, 1, &object, &returned);
+            if (returned == 0) {
+                EXPECT_EQ(result, platform::wbem_s_false);
+                return fetched;
+            }
+            EXPECT_EQ(result, platform::s_ok);
+            fetched.push_back(read_row(object));
+            EXPECT_EQ(platform::release(object), 0u);
+        }
+    }
+
+    static Row read_row(ComObject* object) {
+        Row row;
+        Variant value{};
+        EXPECT_EQ(platform::class_object_get(object, u"ProcessId", 0, &value), platform::s_ok);
+        EXPECT_EQ(value.vt, platform::vt_i4);
+        row.pid = static_cast<Pid>(value.value.int32);
+        platform::variant_clear(&value);
+        EXPECT_EQ(platform::class_object_get(object, u"CommandLine", 0, &value), platform::s_ok);
+        row.command_line_type = value.vt;
+        if (value.vt == platform::vt_bstr) {
+            row.command_line = text::utf16_to_utf8(procfs::bstr_text(value.value.bstr));
+        }
+        platform::variant_clear(&value);
+        EXPECT_EQ(value.vt, platform::vt_empty);
+        return row;
+    }
+
+    Owned locator_;
+    Owned services_;
+};
+
+TEST(ComApartment, CountsInitialisationsPerThread) {
+    EXPECT_EQ(platform::co_initialize_ex(nullptr, platform::coinit_multithreaded),
+              platform::s_ok);
+    EXPECT_EQ(platform::co_initialize_ex(nullptr, platform::coinit_multithreaded),
+              platform::s_false);
+    // Switching to the single-threaded apartment while initialised is refused.
+    EXPECT_EQ(platform::co_initialize_ex(nullptr, 0x2), platform::rpc_e_changed_mode);
+
+    std::thread other{[] {
+        ComObject* locator = nullptr;
+        EXPECT_LT(platform::create_wbem_locator(platform::clsctx_inproc_server, &locator), 0);
+        EXPECT_EQ(locator, nullptr);
+        EXPECT_EQ(platform::co_initialize_ex(nullptr, platform::coinit_multithreaded),
+                  platform::s_ok);
+        platform::co_uninitialize();
+    }};
+    other.join();
+
+    platform::co_uninitialize();
+    ComObject* locator = nullptr;
+    EXPECT_EQ(platform::create_wbem_locator(platform::clsctx_inproc_server, &locator),
+              platform::s_ok);
+    EXPECT_EQ(platform::release(locator), 0u);
+
+    platform::co_uninitialize();
+    EXPECT_LT(platform::create_wbem_locator(platform::clsctx_inproc_server, &locator), 0);
+    EXPECT_EQ(locator, nullptr);
+    EXPECT_EQ(platform::co_initialize_ex(nullptr, platform::coinit_multithreaded),
+              platform::s_ok);
+    platform::co_uninitialize();
+}
+
+TEST_F(ComService, ConnectsOnlyToTheCimv2Namespace) {
+    struct Case {
+        const char* name_space;
+        bool connects;
+    };
+    const std::vector<Case> cases = {
+        {"ROOT\\CIMV2", true},     {"root\\cimv2", true},  {"Root\\CimV2", true},
+        {"ROOT\\DEFAULT", false},  {"ROOT", false},        {"", false},
+        {"ROOT\\CIMV2\\x", false}, {"ROOT/CIMV2", false},  {"ROOT\\CIMV2 ", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name_space);
+        OwnedBstr name_space{c.name_space};
+        Owned services;
+        const HResult result =
+            platform::connect_server(locator_.get(), name_space.get(), services.out());
+        EXPECT_EQ(result >= 0, c.connects);
+        EXPECT_EQ(services.get() != nullptr, c.connects);
+    }
+    Owned services;
+    EXPECT_LT(platform::connect_server(locator_.get(), nullptr, services.out()), 0);
+}
+
+TEST_F(ComService, RunsOnlyTheProcessQueryInWql) {
+    struct Case {
+        std::string language;
+        std::string query;
+        bool runs;
+    };
+    const std::vector<Case> cases = {
+        {"WQL", query_prefix + "ProcessId=1", true},
+        {"wql", query_prefix + "ProcessId=1 OR ProcessId=1", true},
+        {"SQL", query_prefix + "ProcessId=1", false},
+        {"WQL", "SELECT * FROM Win32_Process", false},
+        {"WQL", query_prefix + "ProcessId=1 OR", false},
+        {"WQL", "", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.language + ": " + c.query);
+        Owned enumerator;
+        EXPECT_EQ(exec(c.language, c.query, enumerator) >= 0, c.runs);
+        EXPECT_EQ(enumerator.get() != nullptr, c.runs);
+    }
+    EXPECT_GE(platform::set_proxy_blanket(services_.get(), platform::rpc_c_authn_winnt,
+                                          platform::rpc_c_authz_none,
+                                          platform::rpc_c_authn_level_call,
+                                          platform::rpc_c_imp_level_impersonate,
+                                          platform::eoac_none),
+              0);
+}
+
+TEST_F(ComService, AnswersEachLiveProcessOnceInAscendingOrder) {
+    WaitingShell shell{{"/bin/sh", "-c", "read line", "two words", "it's", "caf\xc3\xa9 \xf0\x9f\x98\x80"}};
+    ASSERT_GT(shell.pid(), 0u);
+    ParkedThread thread;
+    const Pid self = static_cast<Pid>(::getpid());
+    const Pid kernel_thread = 2;  // kthreadd, when this kernel shows it
+
+    const std::vector<Row> fetched =
+        rows({unused_pid(), shell.pid(), thread.tid(), self, kernel_thread, shell.pid()});
+
+    std::vector<Pid> expected_order = {self, shell.pid()};
+    std::ifstream kthreadd_comm{"/proc/2/comm"};
+    std::string comm;
+    const bool kernel_thread_visible = std::getline(kthreadd_comm, comm) && comm == "kthreadd";
+    if (kernel_thread_visible) expected_order.push_back(kernel_thread);
+    std::sort(expected_order.begin(), expected_order.end());
+
+    std::vector<Pid> order;
+    for (const Row& row : fetched) {
+        order.push_back(row.pid);
+        if (row.pid == shell.pid()) {
+            EXPECT_EQ(row.command_line_type, platform::vt_bstr);
+            EXPECT_EQ(row.command_line,
+                      "/bin/sh -c 'read line' 'two words' 'it'\\''s' "
+                      "'caf\xc3\xa9 \xf0\x9f\x98\x80'");
+        } else if (row.pid == kernel_thread) {
+            EXPECT_EQ(row.command_line_type, platform::vt_null);
+        } else {
+            EXPECT_EQ(row.command_line_type, platform::vt_bstr);
+            EXPECT_FALSE(row.command_line.empty());
+        }
+    }
+    EXPECT_EQ(order, expected_order);
+}
+
+TEST_F(ComService, EndedProcessesDropOutAndZombiesHaveNoCommandLine) {
+    WaitingShell shell{{"/bin/sh", "-c", "read line"}};
+    ASSERT_GT(shell.pid(), 0u);
+    shell.finish();
+    shell.wait_until_zombie();
+    std::vector<Row> fetched = rows({shell.pid()});
+    ASSERT_EQ(fetched.size(), 1u);
+    EXPECT_EQ(fetched[0].command_line_type, platform::vt_null);
+
+    const Pid ended = shell.pid();
+    shell.reap();
+    EXPECT_TRUE(rows({ended}).empty());
+}
+
+TEST_F(ComService, EnumeratorStaysAtItsEnd) {
+    Owned enumerator;
+    ASSERT_EQ(exec("WQL", query_for({static_cast<Pid>(::getpid())}), enumerator),
+              platform::s_ok);
+    ComObject* objects[2] = {nullptr, nullptr};
+    std::uint32_t returned = 7;
+    // Asking for two when one is left hands out one and says the end was reached.
+    EXPECT_EQ(platform::enumerator_next(enumerator.get(), platform::enumerator_timeout_ms, 2,
+                                        objects, &returned),
+              platform::wbem_s_false);
+    ASSERT_EQ(returned, 1u);
+    EXPECT_EQ(platform::release(objects[0]), 0u);
+    for (int again = 0; again < 2; ++again) {
+        ComObject* object = nullptr;
+        EXPECT_EQ(platform::enumerator_next(enumerator.get(), platform::enumerator_timeout_ms,
+                                            1, &object, &returned),
+                  platform::wbem_s_false);
+        EXPECT_EQ(returned, 0u);
+        EXPECT_EQ(object, nullptr);
+    }
+}
+
+TEST_F(ComService, ClassObjectKnowsOnlyItsTwoProperties) {
+    Owned enumerator;
+    ASSERT_EQ(exec("WQL", query_for({static_cast<Pid>(::getpid())}), enumerator),
+              platform::s_ok);
+    Owned object;
+    std::uint32_t returned = 0;
+    ASSERT_EQ(platform::enumerator_next(enumerator.get(), platform::enumerator_timeout_ms, 1,
+                                        object.out(), &returned),
+              platform::s_ok);
+
+    Variant value{};
+    EXPECT_EQ(platform::class_object_get(object.get(), u"processid", 0, &value),
+              platform::s_ok);
+    EXPECT_EQ(value.vt, platform::vt_i4);
+    EXPECT_EQ(static_cast<Pid>(value.value.int32), static_cast<Pid>(::getpid()));
+    platform::variant_clear(&value);
+
+    for (const char16_t* name : {u"Name", u"ExecutablePath", u"", u"ProcessIdX"}) {
+        Variant untouched{};
+        EXPECT_LT(platform::class_object_get(object.get(), name, 0, &untouched), 0);
+        EXPECT_EQ(untouched.vt, platform::vt_empty);
+    }
+    EXPECT_LT(platform::class_object_get(object.get(), nullptr, 0, &value), 0);
+}
+
+TEST(ComBstr, KeepsItsLengthAndIsFreedByVariantClear) {
+    const std::u16string with_zero{u"a\0b", 3};
+    Bstr text = procfs::allocate_bstr(with_zero);
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(platform::sys_string_len(text), 3u);
+    EXPECT_EQ(procfs::bstr_text(text), with_zero);
+    EXPECT_EQ(text[3], u'\0');
+
+    // The variant owns the BSTR now; clearing it frees the text (the sanitizer build checks).
+    Variant value{};
+    value.vt = platform::vt_bstr;
+    value.value.bstr = text;
+    platform::variant_clear(&value);
+    EXPECT_EQ(value.vt, platform::vt_empty);
+
+    Bstr copied = platform::sys_alloc_string(u"stops at the zero\0unit");
+    EXPECT_EQ(platform::sys_string_len(copied), 17u);
+    platform::sys_free_string(copied);
+
+    Bstr empty = platform::sys_alloc_string(u"");
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(platform::sys_string_len(empty), 0u);
+    platform::sys_free_string(empty);
+
+    EXPECT_EQ(platform::sys_alloc_string(nullptr), nullptr);
+    EXPECT_EQ(platform::sys_string_len(nullptr), 0u);
+    platform::sys_free_string(nullptr);
+}
+
+}  // namespace
