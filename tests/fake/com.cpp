@@ -171,6 +171,14 @@ NextStep object_with(ComProperty process_id, ComProperty command_line) {
     return step;
 }
 
+NextStep no_object(platform::HResult result, std::uint32_t returned) {
+    NextStep step;
+    step.result = result;
+    step.returned = returned;
+    step.yields_object = false;
+    return step;
+}
+
 NextStep process_object(std::uint32_t pid, ComProperty command_line) {
     return object_with(vt_ui4(pid), std::move(command_line));
 }

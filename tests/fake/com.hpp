@@ -116,5 +116,7 @@ ComProperty of_type(std::uint16_t vt);
 NextStep process_object(std::uint32_t pid, ComProperty command_line);
 NextStep process_object(std::uint32_t pid, std::u16string command_line);
 NextStep object_with(ComProperty process_id, ComProperty command_line);
+// An answer of Next that hands out no object.
+NextStep no_object(platform::HResult result, std::uint32_t returned);
 
 }  // namespace fake

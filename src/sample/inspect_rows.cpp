@@ -1,0 +1,53 @@
+#include "sample/inspect_rows.hpp"
+
+#include <utility>
+#include <variant>
+
+#include "windows/alive_and_same.hpp"
+
+namespace sample {
+namespace {
+
+using windows::ProbeError;
+
+// The order of the tests decides which status wins: the recheck first (a process that ended
+// during the query is not_found even when the query failed), then the query's own failure,
+// then the lookup.
+InspectResult checked(std::uint32_t pid, windows::ProcessIdentity& identity,
+                      const windows::CommandLineResult& command_lines) {
+    const auto alive = windows::alive_and_same(identity.handle, identity.created_at);
+    if (const ProbeError* error = std::get_if<ProbeError>(&alive)) return *error;
+    if (!std::get<bool>(alive)) return windows::NotFound{};
+
+    if (const ProbeError* failed = std::get_if<ProbeError>(&command_lines)) return *failed;
+    const auto& map = std::get<windows::CommandLineMap>(command_lines);
+    const auto entry = map.find(pid);
+    if (entry == map.end()) return ProbeError{windows::codes::wmi_missing};
+    if (entry->second.empty()) return ProbeError{windows::codes::wmi_command_line};
+    return InspectedProcess{std::move(identity.created_at), std::move(identity.executable_path),
+                            entry->second};
+}
+
+InspectResult result_of(windows::IdentityEntry& entry,
+                        const windows::CommandLineResult& command_lines) {
+    if (entry.outcome.not_found()) return windows::NotFound{};
+    if (entry.outcome.is_error()) return entry.outcome.error();
+    // Taken out of the list so that it dies here: its handle closes once the result is decided
+    // and before the row is built.
+    windows::ProcessIdentity identity = std::move(entry.outcome.value());
+    return checked(entry.pid, identity, command_lines);
+}
+
+}  // namespace
+
+std::vector<json::Value> inspect_rows(windows::IdentityList identities,
+                                      const windows::CommandLineResult& command_lines) {
+    std::vector<json::Value> rows;
+    rows.reserve(identities.size());
+    for (windows::IdentityEntry& entry : identities) {
+        rows.push_back(row(entry.pid, result_of(entry, command_lines)));
+    }
+    return rows;
+}
+
+}  // namespace sample

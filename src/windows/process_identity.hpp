@@ -1,0 +1,48 @@
+#pragma once
+// The identity of a process for the inspect command: taken once, with its handle kept open so
+// the same process can be rechecked after the command-line query.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/platform.hpp"
+#include "windows/probe_outcome.hpp"
+#include "windows/process_handle.hpp"
+
+namespace windows {
+
+struct ProcessIdentity {
+    std::string created_at;  // creation ticks since 1601 as decimal text
+    ProcessHandle handle;    // open until the process's row is built
+    std::string executable_path;
+
+    ProcessIdentity(std::string created_at, ProcessHandle handle, std::string executable_path)
+        : created_at(std::move(created_at)),
+          handle(std::move(handle)),
+          executable_path(std::move(executable_path)) {}
+    // The handle is closed before the strings go, whatever the member order says.
+    ~ProcessIdentity() { handle.close(); }
+
+    ProcessIdentity(ProcessIdentity&&) noexcept = default;
+    ProcessIdentity& operator=(ProcessIdentity&&) noexcept = default;
+};
+
+struct IdentityEntry {
+    std::uint32_t pid = 0;
+    ProbeOutcome<ProcessIdentity> outcome;
+};
+
+// One entry per process ID, in the order asked; found entries hold their handles open.
+using IdentityList = std::vector<IdentityEntry>;
+
+// Opens the process and reads its creation time and executable path, keeping the handle.
+// Found, not_found, or error "OPEN_PROCESS", "PROCESS_STATE", "PROCESS_TIMES", "PROCESS_PATH";
+// on every path but found the handle is closed before it returns.
+// Scope "windows::handle_identity".
+ProbeOutcome<ProcessIdentity> handle_identity(platform::Pid pid);
+
+// Every ID probed, in order, before it returns, so all handles are open for the query.
+IdentityList collect_identities(const std::vector<std::uint32_t>& pids);
+
+}  // namespace windows
