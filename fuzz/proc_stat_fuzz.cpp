@@ -1,0 +1,68 @@
+// The /proc/<pid>/stat parser.
+//
+// Properties:
+// - any bytes at all: no crash, no undefined behaviour; a parsed state is one byte;
+// - a line laid out as the kernel writes it, with a command name of any bytes (spaces,
+//   parentheses, line feeds, digits that look like fields) and any field values, parses to
+//   exactly the fields written.
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "fuzz_check.hpp"
+#include "platform/procfs/stat_text.hpp"
+
+namespace {
+
+constexpr int last_field = 52;  // exit_code, the last field of current kernels
+
+void check_any_bytes(std::string_view bytes) {
+    const auto fields = procfs::parse_stat(bytes);
+    if (fields) procfs::has_exited(*fields);
+}
+
+void check_kernel_line(FuzzedDataProvider& input) {
+    static constexpr char states[] = {'R', 'S', 'D', 'Z', 'T', 't', 'X', 'I', 'P', 'W'};
+    procfs::StatFields written;
+    written.state = input.PickValueInArray(states);
+    written.user_ticks = input.ConsumeIntegral<std::uint64_t>();
+    written.system_ticks = input.ConsumeIntegral<std::uint64_t>();
+    written.thread_count = input.ConsumeIntegral<std::uint64_t>();
+    written.start_ticks = input.ConsumeIntegral<std::uint64_t>();
+    const std::uint32_t pid = input.ConsumeIntegral<std::uint32_t>();
+    const std::string command_name = input.ConsumeRandomLengthString(64);
+
+    std::string line = std::to_string(pid) + " (" + command_name + ") " + written.state;
+    for (int field = 4; field <= last_field; ++field) {
+        line += ' ';
+        switch (field) {
+        case 14: line += std::to_string(written.user_ticks); break;
+        case 15: line += std::to_string(written.system_ticks); break;
+        case 20: line += std::to_string(written.thread_count); break;
+        case 22: line += std::to_string(written.start_ticks); break;
+        // Other fields may be negative (tpgid, priority, nice); the parser skips them.
+        default: line += std::to_string(input.ConsumeIntegral<std::int64_t>()); break;
+        }
+    }
+    line += '\n';
+
+    const auto parsed = procfs::parse_stat(line);
+    FUZZ_CHECK(parsed.has_value());
+    FUZZ_CHECK(parsed->state == written.state);
+    FUZZ_CHECK(parsed->user_ticks == written.user_ticks);
+    FUZZ_CHECK(parsed->system_ticks == written.system_ticks);
+    FUZZ_CHECK(parsed->thread_count == written.thread_count);
+    FUZZ_CHECK(parsed->start_ticks == written.start_ticks);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    check_any_bytes(std::string_view(reinterpret_cast<const char*>(data), size));
+    FuzzedDataProvider input(data, size);
+    check_kernel_line(input);
+    return 0;
+}
