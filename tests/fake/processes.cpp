@@ -2,6 +2,8 @@
 
 #include "fake/processes.hpp"
 
+#include "fake/runtime.hpp"
+
 #include <algorithm>
 #include <cstring>
 #include <unordered_map>
@@ -134,6 +136,7 @@ Handle open_process(std::uint32_t access, bool inherit, Pid pid) {
         return nullptr;
     }
     fake::Scripted& scripted = found->second;
+    fake::advance_clock(scripted.script.open_takes_nanos);
     if (scripted.script.open_fails.fails_on(++scripted.calls.open)) {
         fake::fail(scripted.script.open_error);
         return nullptr;

@@ -35,6 +35,8 @@ struct Process {
     // OpenProcess: fails with `open_error` as last error (5 is access denied, 87 no such PID).
     Failing open_fails = never;
     std::uint32_t open_error = 5;
+    // How far every OpenProcess of this PID moves the fake clock on: a slow open.
+    std::uint64_t open_takes_nanos = 0;
 
     // GetExitCodeProcess: the k-th call answers exit_codes[k - 1], the last entry from then on
     // (so {259, 0} is a process that ends between two probes).

@@ -1,0 +1,80 @@
+// The process-ID list: the messages, their precedence, and the order of first occurrence.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "sample/positive_pids.hpp"
+
+namespace {
+
+using sample::PidMessage;
+using Result = std::variant<std::vector<std::uint32_t>, PidMessage>;
+
+Result pids(std::vector<std::uint32_t> list) { return list; }
+Result message(std::string_view text) { return PidMessage{text}; }
+
+struct Case {
+    std::vector<std::string> arguments;
+    Result expected;
+};
+
+TEST(PositivePidsTest, ParsesOrNamesTheFirstFault) {
+    const std::string not_decimal = "process IDs must be positive decimal integers";
+    const std::vector<Case> cases{
+        {{}, message("provide at least one process ID")},
+        {{""}, message(not_decimal)},
+        {{"abc"}, message(not_decimal)},
+        {{"-5"}, message(not_decimal)},
+        {{"+5"}, message(not_decimal)},
+        {{" 5"}, message(not_decimal)},
+        {{"5 "}, message(not_decimal)},
+        {{"1.5"}, message(not_decimal)},
+        {{"0x10"}, message(not_decimal)},
+        {{"\xd9\xa5"}, message(not_decimal)},  // ARABIC-INDIC DIGIT FIVE
+        {{std::string("1\0", 2)}, message(not_decimal)},
+        // Non-digits decide before the value does, even past an overflow.
+        {{"99999999999x"}, message(not_decimal)},
+        {{"4294967296"}, message("process ID out of range")},
+        {{"42949672950"}, message("process ID out of range")},
+        {{std::string(20, '9')}, message("process ID out of range")},
+        {{"0"}, message("process ID must be positive")},
+        {{"000"}, message("process ID must be positive")},
+        {{"007"}, pids({7})},
+        {{"4294967295"}, pids({4294967295u})},
+        {{"0000000000000000000042"}, pids({42})},
+        {{"12", "7", "12", "3", "7"}, pids({12, 7, 3})},
+        {{"12", "012", "0012"}, pids({12})},
+        {{"12", "abc", "0"}, message(not_decimal)},
+        {{"12", "0", "abc"}, message("process ID must be positive")},
+        {{"12", "4294967296", "0"}, message("process ID out of range")},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(sample::positive_pids(c.arguments), c.expected)
+            << ::testing::PrintToString(c.arguments);
+    }
+}
+
+TEST(PositivePidsTest, StaysLinearOverManyDuplicatedArguments) {
+    // 50,000 distinct IDs, then all of them again in reverse order.
+    std::vector<std::string> arguments;
+    std::vector<std::uint32_t> expected;
+    for (std::uint32_t i = 0; i < 50'000; ++i) {
+        expected.push_back(4'000'000'000u - 7 * i);
+        arguments.push_back(std::to_string(expected.back()));
+    }
+    for (auto it = expected.rbegin(); it != expected.rend(); ++it) {
+        arguments.push_back(std::to_string(*it));
+    }
+    const auto start = std::chrono::steady_clock::now();
+    const Result result = sample::positive_pids(arguments);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(result, Result{expected});
+    EXPECT_LT(took, std::chrono::seconds(1));
+}
+
+}  // namespace

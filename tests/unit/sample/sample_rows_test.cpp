@@ -1,0 +1,140 @@
+// The sample rows, byte for byte, and the collection over the fake platform.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "diagnostics/registry.hpp"
+#include "fake/processes.hpp"
+#include "fake/runtime.hpp"
+#include "json/writer.hpp"
+#include "sample/sample_rows.hpp"
+
+namespace {
+
+using windows::NotFound;
+using windows::ProbeError;
+using windows::ProbeOutcome;
+using windows::ProcessSample;
+
+ProcessSample reading(double user_ms, double system_ms) {
+    return ProcessSample{.peak_bytes = 8192,
+                         .peak_source = "system",
+                         .cpu_user_ms = user_ms,
+                         .cpu_system_ms = system_ms,
+                         .rss_bytes = 4096,
+                         .window_ms = 0};
+}
+
+struct RowCase {
+    ProbeOutcome<ProcessSample> outcome;
+    std::string written;
+};
+
+TEST(SampleRowTest, WritesEveryStatusExactly) {
+    const std::vector<RowCase> cases{
+        {reading(15.625, 31.25),
+         R"({"cpuPercent":null,"cpuSystemMs":31.25,"cpuUserMs":15.625,)"
+         R"("peak":{"rssBytes":8192,"source":"system","windowMs":0},"pid":42,"rssBytes":4096,)"
+         R"("status":"found","systemPeakBytes":8192,"unavailable":null})"},
+        {reading(0.0, 0.0),
+         R"({"cpuPercent":null,"cpuSystemMs":0.0,"cpuUserMs":0.0,)"
+         R"("peak":{"rssBytes":8192,"source":"system","windowMs":0},"pid":42,"rssBytes":4096,)"
+         R"("status":"found","systemPeakBytes":8192,"unavailable":null})"},
+        {reading(12 / 10000.0, 15625 / 10000.0),
+         R"({"cpuPercent":null,"cpuSystemMs":1.5625,"cpuUserMs":0.0012,)"
+         R"("peak":{"rssBytes":8192,"source":"system","windowMs":0},"pid":42,"rssBytes":4096,)"
+         R"("status":"found","systemPeakBytes":8192,"unavailable":null})"},
+        {NotFound{},
+         R"({"cpuPercent":null,"cpuSystemMs":null,"cpuUserMs":null,"peak":null,"pid":42,)"
+         R"("rssBytes":null,"status":"not_found","systemPeakBytes":null,)"
+         R"("unavailable":"PROCESS_NOT_FOUND"})"},
+        {ProbeError{"OPEN_PROCESS"},
+         R"({"code":"OPEN_PROCESS","cpuPercent":null,"cpuSystemMs":null,"cpuUserMs":null,)"
+         R"("peak":null,"pid":42,"rssBytes":null,"status":"error","systemPeakBytes":null,)"
+         R"("unavailable":"OPEN_PROCESS"})"},
+        {ProbeError{"PROCESS_MEMORY"},
+         R"({"code":"PROCESS_MEMORY","cpuPercent":null,"cpuSystemMs":null,"cpuUserMs":null,)"
+         R"("peak":null,"pid":42,"rssBytes":null,"status":"error","systemPeakBytes":null,)"
+         R"("unavailable":"PROCESS_MEMORY"})"},
+    };
+    for (const RowCase& c : cases) {
+        EXPECT_EQ(json::to_compact(sample::row(42, c.outcome)), c.written);
+    }
+}
+
+TEST(SampleRowTest, KeepsTheLargestCountersAndProcessIds) {
+    ProcessSample huge = reading(0.0, 0.0);
+    huge.peak_bytes = 18446744073709551615u;
+    huge.rss_bytes = 18446744073709551615u;
+    huge.window_ms = 18446744073709551615u;
+    EXPECT_EQ(json::to_compact(sample::row(4294967295u, huge)),
+              R"({"cpuPercent":null,"cpuSystemMs":0.0,"cpuUserMs":0.0,)"
+              R"("peak":{"rssBytes":18446744073709551615,"source":"system",)"
+              R"("windowMs":18446744073709551615},"pid":4294967295,)"
+              R"("rssBytes":18446744073709551615,"status":"found",)"
+              R"("systemPeakBytes":18446744073709551615,"unavailable":null})");
+}
+
+class CollectTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fake::reset_processes();
+        fake::reset_runtime();
+    }
+    void TearDown() override {
+        EXPECT_EQ(fake::open_handles(), 0u) << "a handle was left open";
+        EXPECT_THAT(fake::violations(), ::testing::IsEmpty());
+    }
+
+    static std::uint64_t recorded_calls(std::string_view name) {
+        diagnostics::RegistryReader reader;
+        const diagnostics::FunctionStats* row = reader.find(name);
+        return row == nullptr ? 0 : row->calls;
+    }
+};
+
+TEST_F(CollectTest, OneRowPerIdInListOrder) {
+    fake::process(30);
+    fake::process(10).open_fails = fake::always;  // access denied
+    const auto rows = sample::collect({30, 20, 10});
+
+    ASSERT_EQ(rows.size(), 3u);
+    const std::vector<std::pair<std::uint64_t, std::string>> expected{
+        {30, "found"}, {20, "not_found"}, {10, "error"}};
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i].find("pid")->as_unsigned(), expected[i].first);
+        EXPECT_EQ(rows[i].find("status")->as_string(), expected[i].second);
+    }
+}
+
+TEST_F(CollectTest, ReadsEachProcessOnceAndFinishesItBeforeTheNext) {
+    fake::process(1);
+    fake::process(2);
+    (void)sample::collect({1, 2});
+    const std::vector<std::string> one_reading{
+        "OpenProcess(4096,0,1)",   "GetExitCodeProcess(1)", "GetProcessTimes(1)",
+        "GetProcessMemoryInfo(1)", "CloseHandle(1)",        "OpenProcess(4096,0,2)",
+        "GetExitCodeProcess(2)",   "GetProcessTimes(2)",    "GetProcessMemoryInfo(2)",
+        "CloseHandle(2)"};
+    EXPECT_THAT(fake::call_log(), ::testing::ElementsAreArray(one_reading));
+}
+
+TEST_F(CollectTest, DiagnosticsCountOneReadingAndOneRowPerId) {
+    fake::set_environment_variable("ZUL_DIAGNOSTICS_ENABLED", "1");
+    fake::process(1);
+    const std::vector<std::string_view> per_id{"sample::read_sample", "windows::sample",
+                                               "sample::row"};
+    std::vector<std::uint64_t> before;
+    for (auto name : per_id) before.push_back(recorded_calls(name));
+
+    (void)sample::collect({1, 2, 3});
+
+    for (std::size_t i = 0; i < per_id.size(); ++i) {
+        EXPECT_EQ(recorded_calls(per_id[i]) - before[i], 3u) << per_id[i];
+    }
+}
+
+}  // namespace

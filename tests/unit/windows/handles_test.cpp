@@ -1,0 +1,198 @@
+// Opening, owning and closing process handles; the liveness tests; FILETIME conversion.
+
+#include <limits>
+#include <optional>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "probe_fixture.hpp"
+#include "windows/drop_handle.hpp"
+#include "windows/filetime.hpp"
+#include "windows/liveness.hpp"
+#include "windows/open_process.hpp"
+#include "windows/process_handle.hpp"
+
+namespace {
+
+using ::testing::ElementsAre;
+using windows::Activity;
+using windows::ProbeError;
+using windows::ProcessHandle;
+
+constexpr platform::Pid pid = 42;
+
+ProcessHandle open_scripted(platform::Pid target = pid) {
+    auto opened = windows::open_process(target);
+    EXPECT_TRUE(opened.found());
+    return std::move(opened.value());
+}
+
+using ProcessHandleTest = ProbeTest;
+
+TEST_F(ProcessHandleTest, DestructionClosesTheHandleOnce) {
+    fake::process(pid);
+    { ProcessHandle handle = open_scripted(); }
+    EXPECT_EQ(fake::calls_named("CloseHandle"), 1u);
+}
+
+TEST_F(ProcessHandleTest, MovingHandsOverOwnershipWithoutClosing) {
+    fake::process(pid);
+    ProcessHandle first = open_scripted();
+    ProcessHandle second = std::move(first);
+    EXPECT_FALSE(first.owns());
+    EXPECT_EQ(fake::calls_named("CloseHandle"), 0u);
+    ProcessHandle third{nullptr};
+    third = std::move(second);
+    EXPECT_EQ(fake::calls_named("CloseHandle"), 0u);
+    EXPECT_EQ(fake::open_handles(), 1u);
+}
+
+TEST_F(ProcessHandleTest, MoveAssignmentClosesTheHandleItReplaces) {
+    fake::process(1);
+    fake::process(2);
+    ProcessHandle kept = open_scripted(1);
+    ProcessHandle replaced = open_scripted(2);
+    replaced = std::move(kept);
+    EXPECT_THAT(fake::call_log(), ElementsAre("OpenProcess(4096,0,1)", "OpenProcess(4096,0,2)",
+                                              "CloseHandle(2)"));
+}
+
+TEST_F(ProcessHandleTest, EarlyCloseIsNotRepeatedAtDestruction) {
+    fake::process(pid);
+    {
+        ProcessHandle handle = open_scripted();
+        handle.close();
+        EXPECT_FALSE(handle.owns());
+    }
+    EXPECT_EQ(fake::calls_named("CloseHandle"), 1u);
+}
+
+TEST_F(ProcessHandleTest, EveryCloseIsOneDropHandleCall) {
+    enable_diagnostics();
+    fake::process(pid);
+    const auto before = recorded_calls("windows::drop_handle");
+    { ProcessHandle handle = open_scripted(); }
+    { ProcessHandle handle = open_scripted(); }
+    EXPECT_EQ(recorded_calls("windows::drop_handle") - before, 2u);
+}
+
+struct OpenCase {
+    const char* name;
+    bool scripted;
+    std::uint32_t last_error;
+    bool found;
+    bool not_found;
+};
+
+class OpenProcessTest : public ProbeTest, public ::testing::WithParamInterface<OpenCase> {};
+
+TEST_P(OpenProcessTest, TellsMissingFromUnreadable) {
+    const OpenCase& c = GetParam();
+    if (c.scripted) {
+        fake::process(pid).open_fails = fake::always;
+        fake::process(pid).open_error = c.last_error;
+    }
+    auto opened = windows::open_process(pid);
+    EXPECT_EQ(opened.not_found(), c.not_found);
+    if (!c.not_found) {
+        ASSERT_TRUE(opened.is_error());
+        EXPECT_EQ(opened.error(), ProbeError{"OPEN_PROCESS"});
+    }
+    EXPECT_THAT(fake::call_log(), ElementsAre("OpenProcess(4096,0,42)", "GetLastError()"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LastErrors, OpenProcessTest,
+    ::testing::Values(OpenCase{"Unknown", false, 0, false, true},
+                      OpenCase{"InvalidParameter", true, 87, false, true},
+                      OpenCase{"AccessDenied", true, 5, false, false},
+                      OpenCase{"InvalidHandle", true, 6, false, false},
+                      OpenCase{"Zero", true, 0, false, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ProbeTest, OpeningAsksOnlyForLimitedQueryRightsAndOwnsTheHandle) {
+    fake::process(pid);
+    auto opened = windows::open_process(pid);
+    ASSERT_TRUE(opened.found());
+    EXPECT_TRUE(opened.value().owns());
+    EXPECT_THAT(fake::call_log(), ElementsAre("OpenProcess(4096,0,42)"));
+    EXPECT_EQ(fake::open_handles(), 1u);
+}
+
+struct ActivityCase {
+    const char* name;
+    fake::Failing exit_code_fails;
+    std::uint32_t exit_code;
+    // still_active: running, exited, or nullopt for error "PROCESS_STATE".
+    std::optional<Activity> activity;
+    bool terminated;
+};
+
+class ActivityTest : public ProbeTest, public ::testing::WithParamInterface<ActivityCase> {};
+
+TEST_P(ActivityTest, ReadsTheExitCode) {
+    const ActivityCase& c = GetParam();
+    fake::process(pid).exit_code_fails = c.exit_code_fails;
+    fake::process(pid).exit_codes = {c.exit_code};
+    ProcessHandle handle = open_scripted();
+
+    const auto activity = windows::still_active(handle);
+    if (c.activity) {
+        ASSERT_TRUE(std::holds_alternative<Activity>(activity));
+        EXPECT_EQ(std::get<Activity>(activity), *c.activity);
+    } else {
+        ASSERT_TRUE(std::holds_alternative<ProbeError>(activity));
+        EXPECT_EQ(std::get<ProbeError>(activity), ProbeError{"PROCESS_STATE"});
+    }
+    EXPECT_EQ(windows::terminated(handle), c.terminated);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ExitCodes, ActivityTest,
+    ::testing::Values(
+        ActivityCase{"StillActive", fake::never, 259, Activity::running, false},
+        ActivityCase{"ExitedWithZero", fake::never, 0, Activity::exited, true},
+        ActivityCase{"ExitedWithOne", fake::never, 1, Activity::exited, true},
+        ActivityCase{"ExitedWith258", fake::never, 258, Activity::exited, true},
+        ActivityCase{"ExitCodeUnreadable", fake::always, 0, std::nullopt, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ProbeTest, TerminatedOpensItsScopeOnce) {
+    enable_diagnostics();
+    fake::process(pid);
+    ProcessHandle handle = open_scripted();
+    const auto before = recorded_calls("windows::terminated");
+    (void)windows::still_active(handle);
+    (void)windows::terminated(handle);
+    EXPECT_EQ(recorded_calls("windows::terminated") - before, 1u);
+}
+
+TEST(FiletimeTest, ReadsBothHalvesAsOneNumber) {
+    struct Case {
+        platform::FileTime time;
+        std::uint64_t ticks;
+    };
+    const std::vector<Case> cases{
+        {{0, 0}, 0},
+        {{0, 1}, 4294967296u},
+        {{1, 0}, 1},
+        {{0xFFFFFFFF, 0}, 0xFFFFFFFFu},
+        {{0x89ABCDEF, 0x01234567}, 0x0123456789ABCDEFu},
+        {{0xFFFFFFFF, 0xFFFFFFFF}, std::numeric_limits<std::uint64_t>::max()},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(windows::filetime(c.time), c.ticks) << c.time.high << ":" << c.time.low;
+    }
+}
+
+TEST_F(ProbeTest, EveryConversionIsOneFiletimeCall) {
+    enable_diagnostics();
+    const auto before = recorded_calls("windows::filetime");
+    (void)windows::filetime({1, 2});
+    (void)windows::filetime({3, 4});
+    EXPECT_EQ(recorded_calls("windows::filetime") - before, 2u);
+}
+
+}  // namespace

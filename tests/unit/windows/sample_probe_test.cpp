@@ -1,0 +1,201 @@
+// The resource probe: every outcome with its exact call sequence, the values of a reading and
+// the reading's own duration.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "probe_fixture.hpp"
+#include "windows/sample_probe.hpp"
+
+namespace {
+
+using ::testing::ElementsAreArray;
+using windows::ProbeError;
+
+constexpr platform::Pid pid = 42;
+
+// The calls of a probe that reads everything; the failing cases are prefixes or variations.
+const std::vector<std::string> opened{"OpenProcess(4096,0,42)", "GetExitCodeProcess(42)"};
+
+std::vector<std::string> calls(std::vector<std::string> tail) {
+    std::vector<std::string> all = opened;
+    all.insert(all.end(), tail.begin(), tail.end());
+    return all;
+}
+
+struct OutcomeCase {
+    const char* name;
+    platform::Pid target;
+    std::function<void(fake::Process&)> script;
+    // "found", "not_found" or the error code.
+    std::string outcome;
+    std::vector<std::string> calls;
+};
+
+class SampleOutcomeTest : public ProbeTest, public ::testing::WithParamInterface<OutcomeCase> {};
+
+TEST_P(SampleOutcomeTest, MapsEveryPlatformAnswer) {
+    const OutcomeCase& c = GetParam();
+    fake::Process& scripted = fake::process(pid);
+    if (c.script) c.script(scripted);
+
+    const auto outcome = windows::sample(c.target);
+
+    if (c.outcome == "found") {
+        EXPECT_TRUE(outcome.found());
+    } else if (c.outcome == "not_found") {
+        EXPECT_TRUE(outcome.not_found());
+    } else {
+        ASSERT_TRUE(outcome.is_error());
+        EXPECT_EQ(outcome.error(), ProbeError{c.outcome});
+    }
+    EXPECT_THAT(fake::call_log(), ElementsAreArray(c.calls));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, SampleOutcomeTest,
+    ::testing::Values(
+        OutcomeCase{"NoSuchProcess", 7, nullptr, "not_found",
+                    {"OpenProcess(4096,0,7)", "GetLastError()"}},
+        OutcomeCase{"InvalidParameter", pid,
+                    [](fake::Process& p) {
+                        p.open_fails = fake::always;
+                        p.open_error = 87;
+                    },
+                    "not_found",
+                    {"OpenProcess(4096,0,42)", "GetLastError()"}},
+        OutcomeCase{"AccessDenied", pid,
+                    [](fake::Process& p) {
+                        p.open_fails = fake::always;
+                        p.open_error = 5;
+                    },
+                    "OPEN_PROCESS",
+                    {"OpenProcess(4096,0,42)", "GetLastError()"}},
+        OutcomeCase{"ExitedButOpenable", pid, [](fake::Process& p) { p.exit_codes = {0}; },
+                    "not_found", calls({"CloseHandle(42)"})},
+        OutcomeCase{"ExitedWith259CountsAsRunning", pid,
+                    [](fake::Process& p) { p.exit_codes = {259}; }, "found",
+                    calls({"GetProcessTimes(42)", "GetProcessMemoryInfo(42)", "CloseHandle(42)"})},
+        OutcomeCase{"ExitCodeUnreadable", pid,
+                    [](fake::Process& p) { p.exit_code_fails = fake::always; }, "PROCESS_STATE",
+                    calls({"CloseHandle(42)"})},
+        OutcomeCase{"TimesFailAfterTheProcessEnded", pid,
+                    [](fake::Process& p) {
+                        p.times_fail = fake::always;
+                        p.exit_codes = {259, 0};
+                    },
+                    "not_found",
+                    calls({"GetProcessTimes(42)", "GetExitCodeProcess(42)", "CloseHandle(42)"})},
+        OutcomeCase{"TimesFailWhileRunning", pid, [](fake::Process& p) { p.times_fail = fake::always; },
+                    "PROCESS_TIMES",
+                    calls({"GetProcessTimes(42)", "GetExitCodeProcess(42)", "CloseHandle(42)"})},
+        OutcomeCase{"TimesFailAndStateUnreadable", pid,
+                    [](fake::Process& p) {
+                        p.times_fail = fake::always;
+                        p.exit_code_fails = fake::from_call(2);
+                    },
+                    "PROCESS_TIMES",
+                    calls({"GetProcessTimes(42)", "GetExitCodeProcess(42)", "CloseHandle(42)"})},
+        // No terminated test after a memory failure: the error stands even for an ended process.
+        OutcomeCase{"MemoryFails", pid,
+                    [](fake::Process& p) {
+                        p.memory_fails = fake::always;
+                        p.exit_codes = {259, 0};
+                    },
+                    "PROCESS_MEMORY",
+                    calls({"GetProcessTimes(42)", "GetProcessMemoryInfo(42)", "CloseHandle(42)"})},
+        OutcomeCase{"Readable", pid, nullptr, "found",
+                    calls({"GetProcessTimes(42)", "GetProcessMemoryInfo(42)",
+                           "CloseHandle(42)"})}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ProbeTest, FoundReadingCarriesTheCounters) {
+    fake::Process& p = fake::process(pid);
+    p.user_ticks = 12345;
+    p.kernel_ticks = 15625;
+    p.working_set = 4096;
+    p.peak_working_set = 8192;
+
+    const auto outcome = windows::sample(pid);
+
+    ASSERT_TRUE(outcome.found());
+    const windows::ProcessSample& s = outcome.value();
+    EXPECT_EQ(s.cpu_user_ms, 1.2345);
+    EXPECT_EQ(s.cpu_system_ms, 1.5625);
+    EXPECT_EQ(s.rss_bytes, 4096u);
+    EXPECT_EQ(s.peak_bytes, 8192u);
+    EXPECT_EQ(s.peak_source, "system");
+}
+
+TEST_F(ProbeTest, ProcessorTicksBecomeMilliseconds) {
+    struct Case {
+        std::uint64_t ticks;
+        double ms;
+    };
+    const std::vector<Case> cases{
+        {0, 0.0},
+        {12, 0.0012},
+        {10000, 1.0},
+        // Above 2^53 the tick count rounds to the nearest double before the division.
+        {(std::uint64_t{1} << 53) + 1, 9007199254740992.0 / 10000.0},
+        {std::uint64_t{0xFFFFFFFF} << 32, 18446744069414584320.0 / 10000.0},
+    };
+    for (const Case& c : cases) {
+        fake::reset_processes();
+        fake::process(pid).user_ticks = c.ticks;
+        fake::process(pid).kernel_ticks = c.ticks;
+        const auto outcome = windows::sample(pid);
+        ASSERT_TRUE(outcome.found());
+        EXPECT_EQ(outcome.value().cpu_user_ms, c.ms) << c.ticks;
+        EXPECT_EQ(outcome.value().cpu_system_ms, c.ms) << c.ticks;
+    }
+}
+
+TEST_F(ProbeTest, WindowCountsWholeMillisecondsFromBeforeTheOpen) {
+    struct Case {
+        std::uint64_t open_takes_nanos;
+        std::uint64_t window_ms;
+    };
+    const std::vector<Case> cases{
+        {0, 0}, {999'999, 0}, {1'000'000, 1}, {1'999'999, 1}, {2'500'000'000, 2500}};
+    for (const Case& c : cases) {
+        fake::reset_processes();
+        fake::set_clock({7, 999'999'999});
+        fake::process(pid).open_takes_nanos = c.open_takes_nanos;
+        const auto outcome = windows::sample(pid);
+        ASSERT_TRUE(outcome.found());
+        EXPECT_EQ(outcome.value().window_ms, c.window_ms) << c.open_takes_nanos;
+    }
+}
+
+TEST_F(ProbeTest, DiagnosticsCountTheStepsOfEachOutcome) {
+    struct Case {
+        const char* name;
+        std::function<void(fake::Process&)> script;
+        std::uint64_t drop_handle, filetime, terminated;
+    };
+    const std::vector<Case> cases{
+        {"found", nullptr, 1, 2, 0},
+        {"no such process", [](fake::Process& p) { p.open_fails = fake::always; p.open_error = 87; },
+         0, 0, 0},
+        {"times fail", [](fake::Process& p) { p.times_fail = fake::always; }, 1, 0, 1},
+    };
+    enable_diagnostics();
+    for (const Case& c : cases) {
+        fake::reset_processes();
+        fake::Process& scripted = fake::process(pid);
+        if (c.script) c.script(scripted);
+        const auto sample = recorded_calls("windows::sample");
+        const auto drop = recorded_calls("windows::drop_handle");
+        const auto filetime = recorded_calls("windows::filetime");
+        const auto terminated = recorded_calls("windows::terminated");
+        (void)windows::sample(pid);
+        EXPECT_EQ(recorded_calls("windows::sample") - sample, 1u) << c.name;
+        EXPECT_EQ(recorded_calls("windows::drop_handle") - drop, c.drop_handle) << c.name;
+        EXPECT_EQ(recorded_calls("windows::filetime") - filetime, c.filetime) << c.name;
+        EXPECT_EQ(recorded_calls("windows::terminated") - terminated, c.terminated) << c.name;
+    }
+}
+
+}  // namespace
