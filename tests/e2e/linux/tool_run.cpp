@@ -1,0 +1,126 @@
+#include "e2e/linux/tool_run.hpp"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <signal.h>
+#include <string_view>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace e2e {
+namespace {
+
+std::string read_all(std::FILE* file) {
+    std::string text;
+    std::rewind(file);
+    char chunk[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof(chunk), file)) > 0) {
+        text.append(chunk, got);
+    }
+    return text;
+}
+
+// This environment without the switch, plus the switch when `value` is not empty.
+std::vector<std::string> environment_with(const std::string& value) {
+    constexpr std::string_view name = "ZUL_DIAGNOSTICS_ENABLED=";
+    std::vector<std::string> entries;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        if (std::string_view{*entry}.substr(0, name.size()) != name) {
+            entries.emplace_back(*entry);
+        }
+    }
+    if (!value.empty()) {
+        entries.push_back(std::string{name} + value);
+    }
+    return entries;
+}
+
+std::vector<char*> pointers_to(std::vector<std::string>& words) {
+    std::vector<char*> pointers;
+    for (auto& word : words) {
+        pointers.push_back(word.data());
+    }
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+// Runs in the child between fork and exec: only async-signal-safe calls, then exec or _exit.
+[[noreturn]] void become_tool(char* const* argv, char* const* envp, int out_fd, int err_fd) {
+    ::close(STDIN_FILENO);
+    ::dup2(out_fd, STDOUT_FILENO);
+    ::dup2(err_fd, STDERR_FILENO);
+    ::signal(SIGPIPE, SIG_DFL);
+    ::execve(argv[0], argv, envp);
+    ::_exit(127);
+}
+
+}  // namespace
+
+RunResult run_tool(const std::vector<std::string>& arguments, const RunOptions& options) {
+    std::vector<std::string> words{ZUL_PROCESS_PATH};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    const auto argv = pointers_to(words);
+    auto environment = environment_with(options.diagnostics);
+    const auto envp = pointers_to(environment);
+
+    std::FILE* out_file = std::tmpfile();
+    std::FILE* err_file = std::tmpfile();
+    int out_fd = ::fileno(out_file);
+    int extra_fd = -1;
+    if (options.output == Output::full_device) {
+        extra_fd = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+        out_fd = extra_fd;
+    } else if (options.output == Output::closed_pipe) {
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) == 0) {
+            ::close(ends[0]);
+            extra_fd = ends[1];
+            out_fd = extra_fd;
+        }
+    }
+
+    const pid_t child = ::fork();
+    if (child == 0) {
+        become_tool(argv.data(), envp.data(), out_fd, ::fileno(err_file));
+    }
+    if (extra_fd >= 0) {
+        ::close(extra_fd);
+    }
+
+    RunResult result;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);
+    int wait_status = 0;
+    for (;;) {
+        const pid_t done = ::waitpid(child, &wait_status, WNOHANG);
+        if (done == child) {
+            break;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &wait_status, 0);
+            result.timed_out = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (WIFEXITED(wait_status) && !result.timed_out) {
+        result.status = WEXITSTATUS(wait_status);
+    } else if (WIFSIGNALED(wait_status)) {
+        result.signal = WTERMSIG(wait_status);
+    }
+    result.out = read_all(out_file);
+    result.err = read_all(err_file);
+    std::fclose(out_file);
+    std::fclose(err_file);
+    return result;
+}
+
+}  // namespace e2e

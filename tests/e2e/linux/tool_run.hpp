@@ -1,0 +1,32 @@
+#pragma once
+// Runs the built tool as a user would: its own process, standard input closed, a time-out.
+
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+enum class Output {
+    captured,     // standard output read back from a file
+    full_device,  // standard output is /dev/full
+    closed_pipe,  // standard output is a pipe whose reading end is already closed
+};
+
+struct RunOptions {
+    Output output = Output::captured;
+    // Value of ZUL_DIAGNOSTICS_ENABLED; empty leaves it unset.
+    std::string diagnostics;
+    int timeout_seconds = 30;
+};
+
+struct RunResult {
+    int status = -1;        // exit status; -1 when killed by a signal or timed out
+    int signal = 0;         // the signal that ended it, if any
+    bool timed_out = false;
+    std::string out;
+    std::string err;
+};
+
+RunResult run_tool(const std::vector<std::string>& arguments, const RunOptions& options = {});
+
+}  // namespace e2e

@@ -1,0 +1,226 @@
+// The Linux backend's process calls against real processes: children in each state the probes
+// must tell apart, a thread that is not a process, and a kernel thread.
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <future>
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <sys/syscall.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "platform/platform.hpp"
+
+namespace {
+
+using platform::Handle;
+
+// A child that sleeps until it is killed, or exits at once when `exit_at_once`.
+class Child {
+public:
+    explicit Child(bool exit_at_once = false) {
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            if (!exit_at_once) {
+                ::pause();
+            }
+            ::_exit(0);
+        }
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    ~Child() { reap(); }
+
+    platform::Pid pid() const { return static_cast<platform::Pid>(pid_); }
+
+    // Waits until the child is a zombie, without reaping it.
+    void wait_until_exited() const {
+        siginfo_t info{};
+        ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOWAIT);
+    }
+
+    void reap() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+        }
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+// Opens with the one access right the probes ask for; closes on scope exit.
+class Opened {
+public:
+    explicit Opened(platform::Pid pid)
+        : handle_(platform::open_process(platform::process_query_limited_information, false, pid)),
+          error_(handle_ == nullptr ? platform::last_error() : 0) {}
+    Opened(const Opened&) = delete;
+    Opened& operator=(const Opened&) = delete;
+    ~Opened() { platform::close_handle(handle_); }
+
+    Handle get() const { return handle_; }
+    std::uint32_t error() const { return error_; }
+
+private:
+    Handle handle_;
+    std::uint32_t error_;
+};
+
+std::uint64_t units(const platform::FileTime& time) {
+    return (static_cast<std::uint64_t>(time.high) << 32) | time.low;
+}
+
+std::uint32_t exit_code_of(Handle handle) {
+    std::uint32_t code = 0;
+    EXPECT_TRUE(platform::exit_code_process(handle, code));
+    return code;
+}
+
+std::size_t open_descriptor_count() {
+    std::size_t count = 0;
+    for (int fd = 0; fd < 1024; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+TEST(ProcfsCalls, LiveChildAnswersEveryCall) {
+    Child child;
+    const auto descriptors_before = open_descriptor_count();
+    {
+        Opened process{child.pid()};
+        ASSERT_NE(process.get(), nullptr);
+        EXPECT_EQ(exit_code_of(process.get()), platform::still_active);
+
+        platform::FileTime creation, exit, kernel, user;
+        ASSERT_TRUE(platform::process_times(process.get(), creation, exit, kernel, user));
+        // Started within the last minute, on the 1601-based scale.
+        platform::FileTime own_creation, own_exit, own_kernel, own_user;
+        ASSERT_TRUE(platform::process_times(platform::current_process(), own_creation, own_exit,
+                                            own_kernel, own_user));
+        EXPECT_GE(units(creation), units(own_creation));
+        EXPECT_LT(units(creation) - units(own_creation), 60ULL * 10000000ULL);
+        EXPECT_EQ(units(exit), 0u);
+
+        platform::MemoryCounters memory;
+        ASSERT_TRUE(platform::process_memory_info(process.get(), memory));
+        EXPECT_GT(memory.working_set, 0u);
+        EXPECT_GE(memory.peak_working_set, memory.working_set);
+
+        std::vector<char16_t> name(platform::image_name_units);
+        std::uint32_t size = platform::image_name_units;
+        ASSERT_TRUE(
+            platform::full_process_image_name(process.get(), 0, name.data(), size));
+        EXPECT_GT(size, 0u);
+        EXPECT_EQ(name[0], u'/');
+        EXPECT_EQ(name[size], u'\0');
+    }
+    EXPECT_EQ(open_descriptor_count(), descriptors_before);
+}
+
+TEST(ProcfsCalls, MissingAndNonProcessIdsAreInvalidParameter) {
+    std::vector<platform::Pid> ids;
+    ids.push_back(4194304 + 7);  // beyond the kernel's largest PID
+    ids.push_back(0x7fffffff);
+    ids.push_back(0xffffffff);
+
+    // A thread of this process: /proc/<tid> answers, but it is not a process.
+    std::promise<void> release;
+    pid_t thread_id = 0;
+    std::thread worker{[&] {
+        thread_id = static_cast<pid_t>(::syscall(SYS_gettid));
+        release.get_future().wait();
+    }};
+    while (__atomic_load_n(&thread_id, __ATOMIC_SEQ_CST) == 0) {
+        std::this_thread::yield();
+    }
+    ids.push_back(static_cast<platform::Pid>(thread_id));
+
+    for (const auto pid : ids) {
+        SCOPED_TRACE(pid);
+        Opened process{pid};
+        EXPECT_EQ(process.get(), nullptr);
+        EXPECT_EQ(process.error(), platform::error_invalid_parameter);
+    }
+    release.set_value();
+    worker.join();
+}
+
+TEST(ProcfsCalls, ZombieAndReapedChildrenHaveExited) {
+    // A zombie can be opened, like a Windows process whose object is still held.
+    Child zombie{true};
+    zombie.wait_until_exited();
+    Opened opened_zombie{zombie.pid()};
+    ASSERT_NE(opened_zombie.get(), nullptr);
+    EXPECT_NE(exit_code_of(opened_zombie.get()), platform::still_active);
+
+    // Reaped while the handle is held: nothing can be read any more, and it reads as exited.
+    Child reaped;
+    Opened opened_reaped{reaped.pid()};
+    ASSERT_NE(opened_reaped.get(), nullptr);
+    EXPECT_EQ(exit_code_of(opened_reaped.get()), platform::still_active);
+    reaped.reap();
+    EXPECT_NE(exit_code_of(opened_reaped.get()), platform::still_active);
+    platform::FileTime creation, exit, kernel, user;
+    EXPECT_FALSE(platform::process_times(opened_reaped.get(), creation, exit, kernel, user));
+}
+
+TEST(ProcfsCalls, KernelThreadHasNoMemoryAndNoImage) {
+    std::ifstream cmdline{"/proc/2/cmdline"};
+    std::string content;
+    if (!cmdline || std::getline(cmdline, content), !content.empty()) {
+        GTEST_SKIP() << "no kernel thread visible as PID 2";
+    }
+    Opened kernel_thread{2};
+    ASSERT_NE(kernel_thread.get(), nullptr);
+    EXPECT_EQ(exit_code_of(kernel_thread.get()), platform::still_active);
+    platform::MemoryCounters memory{1, 1};
+    ASSERT_TRUE(platform::process_memory_info(kernel_thread.get(), memory));
+    EXPECT_EQ(memory.working_set, 0u);
+    EXPECT_EQ(memory.peak_working_set, 0u);
+    char16_t name[16];
+    std::uint32_t size = 16;
+    EXPECT_FALSE(platform::full_process_image_name(kernel_thread.get(), 0, name, size));
+}
+
+TEST(ProcfsCalls, OwnProcessIsAlwaysReadable) {
+    const auto self = platform::current_process();
+    EXPECT_EQ(exit_code_of(self), platform::still_active);
+    platform::MemoryCounters memory;
+    ASSERT_TRUE(platform::process_memory_info(self, memory));
+    EXPECT_GT(memory.working_set, 0u);
+    EXPECT_GE(memory.peak_working_set, memory.working_set);
+    // Never freed: closing it is harmless and it still answers.
+    platform::close_handle(self);
+    EXPECT_TRUE(platform::process_memory_info(self, memory));
+}
+
+TEST(ProcfsCalls, ImageNameNeedsRoomForTheNull) {
+    Child child;
+    Opened process{child.pid()};
+    ASSERT_NE(process.get(), nullptr);
+    std::vector<char16_t> name(platform::image_name_units);
+    std::uint32_t size = platform::image_name_units;
+    ASSERT_TRUE(platform::full_process_image_name(process.get(), 0, name.data(), size));
+    const auto length = size;
+
+    std::uint32_t exact = length;
+    EXPECT_FALSE(platform::full_process_image_name(process.get(), 0, name.data(), exact));
+    std::uint32_t with_null = length + 1;
+    EXPECT_TRUE(platform::full_process_image_name(process.get(), 0, name.data(), with_null));
+    EXPECT_EQ(with_null, length);
+}
+
+}  // namespace
