@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <dirent.h>
 #include <fstream>
@@ -24,14 +25,27 @@ namespace {
 using e2e::JsonNode;
 using Kind = JsonNode::Kind;
 
-// A child process that stays until the test ends, or exits at once and is left unreaped.
+char state_of(pid_t pid) {
+    std::ifstream stat{"/proc/" + std::to_string(pid) + "/stat"};
+    std::string line;
+    std::getline(stat, line);
+    const auto close = line.rfind(')');
+    return close == std::string::npos || close + 2 >= line.size() ? '?' : line[close + 2];
+}
+
+// A child process that stays until the test ends, exits at once and is left unreaped, or
+// lives on in a second thread after its main thread has ended (its leader shows as a zombie).
 class Child {
 public:
-    enum class Kind { sleeping, zombie };
+    enum class Kind { sleeping, zombie, leader_exited };
 
     explicit Child(Kind kind) {
         pid_ = ::fork();
         if (pid_ == 0) {
+            if (kind == Kind::leader_exited) {
+                std::thread{[] { ::pause(); }}.detach();
+                ::syscall(SYS_exit, 0);  // ends this thread only
+            }
             if (kind == Kind::sleeping) {
                 ::pause();
             }
@@ -40,6 +54,11 @@ public:
         if (kind == Kind::zombie) {
             siginfo_t info{};
             ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOWAIT);
+        }
+        if (kind == Kind::leader_exited) {
+            for (int tries = 0; tries < 5000 && state_of(pid_) != 'Z'; ++tries) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
         }
     }
     Child(const Child&) = delete;
@@ -180,6 +199,7 @@ TEST(SampleE2e, LiveChildIsFoundWithItsMemory) {
 TEST(SampleE2e, EachIdGetsItsRowInOrder) {
     Child live{Child::Kind::sleeping};
     Child zombie{Child::Kind::zombie};
+    Child leader_exited{Child::Kind::leader_exited};
     ExtraThread thread;
     struct Case {
         const char* label;
@@ -190,6 +210,7 @@ TEST(SampleE2e, EachIdGetsItsRowInOrder) {
         {"live child", live.pid(), "found"},
         {"PID nobody has", pid_nobody_has, "not_found"},
         {"zombie child", zombie.pid(), "not_found"},
+        {"child running on after its main thread ended", leader_exited.pid(), "found"},
         {"thread that is not a process", thread.id(), "not_found"},
         {"this test program", std::to_string(::getpid()), "found"},
     };
