@@ -1,0 +1,117 @@
+// The command line and the output streams of the Windows build, as a user meets them.
+
+#include <gtest/gtest.h>
+
+#include "launch.hpp"
+
+namespace e2e {
+namespace {
+
+const std::string usage = "usage: zul-process <inspect|sample> <pid> [pid...]\n";
+
+struct RefusedCommandLine {
+    const char* label;
+    std::vector<std::wstring> arguments;
+    std::string err;
+};
+
+class WindowsFrontEnd : public ::testing::TestWithParam<RefusedCommandLine> {};
+
+TEST_P(WindowsFrontEnd, RefusesWithTheMessageAndStatusOne) {
+    const ToolRun run = run_tool(GetParam().arguments);
+    EXPECT_EQ(run.exit_code, 1u);
+    EXPECT_EQ(run.err, GetParam().err);
+    EXPECT_EQ(run.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLines, WindowsFrontEnd,
+    ::testing::Values(
+        RefusedCommandLine{"NoArguments", {}, usage},
+        RefusedCommandLine{"CommandWordIsCaseSensitive", {L"Sample", L"12"}, usage},
+        RefusedCommandLine{"AccentedCommandWord", {L"s\u00E4mple", L"12"}, usage},
+        RefusedCommandLine{"NoProcessId", {L"sample"}, "provide at least one process ID\n"},
+        RefusedCommandLine{"EmptyArgument", {L"sample", L""},
+                           "process IDs must be positive decimal integers\n"},
+        RefusedCommandLine{"FullwidthDigits", {L"sample", L"\uFF11\uFF12"},
+                           "process IDs must be positive decimal integers\n"},
+        RefusedCommandLine{"Emoji", {L"inspect", L"\U0001F600"},
+                           "process IDs must be positive decimal integers\n"},
+        RefusedCommandLine{"OutOfRange", {L"sample", L"4294967296"}, "process ID out of range\n"},
+        RefusedCommandLine{"Zero", {L"inspect", L"12", L"0"}, "process ID must be positive\n"}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST(WindowsArguments, LoneSurrogateStopsTheRunInOrder) {
+    const std::wstring lone_surrogate(1, static_cast<wchar_t>(0xD800));
+    const ToolRun run = run_tool({L"sample", L"12" + lone_surrogate});
+    EXPECT_EQ(run.exit_code, 1u);
+    EXPECT_NE(run.err, "");
+    EXPECT_TRUE(run.err.ends_with("\n")) << run.err;
+    EXPECT_EQ(run.out, "");
+}
+
+// Write ends that refuse every byte.
+OwnedHandle read_only_file() {
+    wchar_t folder[MAX_PATH + 1] = {};
+    wchar_t name[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH, folder);
+    GetTempFileNameW(folder, L"zul", 0, name);
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    return OwnedHandle(CreateFileW(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                   &inheritable, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE,
+                                   nullptr));
+}
+
+OwnedHandle pipe_without_reader() {
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE read_end = nullptr;
+    HANDLE write_end = nullptr;
+    if (!CreatePipe(&read_end, &write_end, &inheritable, 0)) {
+        return OwnedHandle();
+    }
+    CloseHandle(read_end);
+    return OwnedHandle(write_end);
+}
+
+// Wine's view of the Unix /dev/full: every write fails with "disk full".
+OwnedHandle full_device() {
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    return OwnedHandle(CreateFileW(L"Z:\\dev\\full", GENERIC_WRITE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                   OPEN_EXISTING, 0, nullptr));
+}
+
+struct RefusingStream {
+    const char* label;
+    OwnedHandle (*open)();
+};
+
+class WindowsOutputFailure : public ::testing::TestWithParam<RefusingStream> {};
+
+TEST_P(WindowsOutputFailure, StdoutFailureEndsWithStatus101AndTheSystemText) {
+    OwnedHandle refusing = GetParam().open();
+    ASSERT_TRUE(refusing);
+    const ToolRun run = run_tool({L"sample", L"2147483632"},
+                                 ToolOptions{.stdout_handle = refusing.get()});
+    EXPECT_EQ(run.exit_code, 101u) << run.err;
+    const std::string prefix = "failed printing to stdout: ";
+    EXPECT_TRUE(run.err.starts_with(prefix)) << run.err;
+    EXPECT_GT(run.err.size(), prefix.size() + 1) << "no system error text: " << run.err;
+}
+
+TEST_P(WindowsOutputFailure, StderrFailureEndsWithStatus101) {
+    OwnedHandle refusing = GetParam().open();
+    ASSERT_TRUE(refusing);
+    const ToolRun run = run_tool({L"sample"}, ToolOptions{.stderr_handle = refusing.get()});
+    EXPECT_EQ(run.exit_code, 101u);
+    EXPECT_EQ(run.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams, WindowsOutputFailure,
+                         ::testing::Values(RefusingStream{"ReadOnlyFile", read_only_file},
+                                           RefusingStream{"PipeWithoutReader", pipe_without_reader},
+                                           RefusingStream{"FullDevice", full_device}),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,259 @@
+#include "launch.hpp"
+
+#include <cwctype>
+#include <utility>
+
+namespace e2e {
+namespace {
+
+constexpr DWORD run_timeout_ms = 30000;
+
+// A temporary file for one captured stream; inheritable, gone when closed.
+OwnedHandle capture_file() {
+    wchar_t folder[MAX_PATH + 1] = {};
+    wchar_t name[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH, folder);
+    GetTempFileNameW(folder, L"zul", 0, name);
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    return OwnedHandle(CreateFileW(name, GENERIC_READ | GENERIC_WRITE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   &inheritable, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
+                                   nullptr));
+}
+
+std::string read_back(HANDLE file) {
+    std::string bytes;
+    if (file == nullptr || file == INVALID_HANDLE_VALUE) {
+        return bytes;
+    }
+    SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0) {
+        bytes.append(buffer, got);
+    }
+    return bytes;
+}
+
+OwnedHandle null_input() {
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    return OwnedHandle(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   &inheritable, OPEN_EXISTING, 0, nullptr));
+}
+
+bool same_name(const std::wstring& entry, const std::wstring& assignment) {
+    const auto name_end = assignment.find(L'=', 1);
+    if (name_end == std::wstring::npos || entry.size() <= name_end || entry[name_end] != L'=') {
+        return false;
+    }
+    for (std::size_t index = 0; index < name_end; ++index) {
+        if (std::towupper(entry[index]) != std::towupper(assignment[index])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The test's environment with the additions, as a block for CreateProcessW.
+std::wstring environment_block(const std::vector<std::wstring>& additions) {
+    std::vector<std::wstring> entries;
+    if (wchar_t* strings = GetEnvironmentStringsW()) {
+        for (const wchar_t* entry = strings; *entry != L'\0'; entry += std::wcslen(entry) + 1) {
+            entries.emplace_back(entry);
+        }
+        FreeEnvironmentStringsW(strings);
+    }
+    for (const auto& addition : additions) {
+        std::erase_if(entries, [&](const std::wstring& entry) { return same_name(entry, addition); });
+        entries.push_back(addition);
+    }
+    std::wstring block;
+    for (const auto& entry : entries) {
+        block += entry;
+        block.push_back(L'\0');
+    }
+    block.push_back(L'\0');
+    return block;
+}
+
+}  // namespace
+
+OwnedHandle& OwnedHandle::operator=(OwnedHandle&& other) noexcept {
+    if (this != &other) {
+        OwnedHandle gone(release());
+        handle_ = other.release();
+    }
+    return *this;
+}
+
+OwnedHandle::~OwnedHandle() {
+    if (*this) {
+        CloseHandle(handle_);
+    }
+}
+
+HANDLE OwnedHandle::release() { return std::exchange(handle_, nullptr); }
+
+std::wstring windows_path(const std::string& path) {
+    const int units = MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()),
+                                          nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(units), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), wide.data(), units);
+    if (wide.empty() || wide.front() != L'/') {
+        return wide;
+    }
+    for (auto& unit : wide) {
+        if (unit == L'/') {
+            unit = L'\\';
+        }
+    }
+    return L"Z:" + wide;
+}
+
+std::wstring tool_path() { return windows_path(ZUL_TOOL_PATH); }
+
+std::wstring probe_target_path() { return windows_path(ZUL_PROBE_TARGET_PATH); }
+
+std::wstring quoted(const std::wstring& argument) {
+    if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
+        return argument;
+    }
+    std::wstring result = L"\"";
+    std::size_t backslashes = 0;
+    for (const wchar_t unit : argument) {
+        if (unit == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes count double only before a quote.
+        result.append(unit == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        result.push_back(unit);
+    }
+    result.append(backslashes * 2, L'\\');
+    result.push_back(L'"');
+    return result;
+}
+
+std::wstring command_line(const std::wstring& program, const std::vector<std::wstring>& arguments) {
+    std::wstring line = quoted(program);
+    for (const auto& argument : arguments) {
+        line += L' ';
+        line += quoted(argument);
+    }
+    return line;
+}
+
+ToolRun run_tool(const std::vector<std::wstring>& arguments, const ToolOptions& options) {
+    const std::wstring program = options.program.empty() ? tool_path() : options.program;
+    return run_command_line(program, command_line(program, arguments), options);
+}
+
+ToolRun run_command_line(const std::wstring& program, std::wstring line,
+                         const ToolOptions& options) {
+    ToolRun run;
+    OwnedHandle input = null_input();
+    OwnedHandle out = capture_file();
+    OwnedHandle err = capture_file();
+
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input.get();
+    startup.hStdOutput = options.stdout_handle != nullptr ? options.stdout_handle : out.get();
+    startup.hStdError = options.stderr_handle != nullptr ? options.stderr_handle : err.get();
+
+    std::wstring environment = environment_block(options.environment);
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE,
+                        CREATE_UNICODE_ENVIRONMENT, environment.data(), nullptr, &startup,
+                        &started)) {
+        run.exit_code = 0xFFFFFFFFu;
+        run.err = "CreateProcessW failed with " + std::to_string(GetLastError());
+        return run;
+    }
+    OwnedHandle process(started.hProcess);
+    OwnedHandle thread(started.hThread);
+    run.pid = started.dwProcessId;
+    if (WaitForSingleObject(process.get(), run_timeout_ms) != WAIT_OBJECT_0) {
+        TerminateProcess(process.get(), 0xDEAD);
+        WaitForSingleObject(process.get(), run_timeout_ms);
+        run.exit_code = 0xFFFFFFFEu;
+        run.err = "timed out";
+        return run;
+    }
+    GetExitCodeProcess(process.get(), &run.exit_code);
+    run.out = read_back(out.get());
+    run.err = read_back(err.get());
+    return run;
+}
+
+Child::~Child() {
+    if (process_) {
+        TerminateProcess(process_.get(), 0);
+        WaitForSingleObject(process_.get(), run_timeout_ms);
+    }
+}
+
+bool Child::wait_for_end(DWORD milliseconds) const {
+    return WaitForSingleObject(process_.get(), milliseconds) == WAIT_OBJECT_0;
+}
+
+std::optional<Child> start_probe_target(const std::vector<std::wstring>& arguments) {
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE read_end = nullptr;
+    HANDLE write_end = nullptr;
+    if (!CreatePipe(&read_end, &write_end, &inheritable, 0)) {
+        return std::nullopt;
+    }
+    OwnedHandle reader(read_end);
+    OwnedHandle writer(write_end);
+    SetHandleInformation(reader.get(), HANDLE_FLAG_INHERIT, 0);
+    OwnedHandle input = null_input();
+
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input.get();
+    startup.hStdOutput = writer.get();
+    startup.hStdError = writer.get();
+
+    const std::wstring program = probe_target_path();
+    std::wstring line = command_line(program, arguments);
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &started)) {
+        return std::nullopt;
+    }
+    OwnedHandle thread(started.hThread);
+    Child child(OwnedHandle(started.hProcess), started.dwProcessId);
+    // Only the child holds the write end now, so its end is our end-of-file.
+    writer = OwnedHandle();
+
+    if (arguments.empty() || arguments.front() == L"exit") {
+        return child;
+    }
+    std::string said;
+    char buffer[64];
+    DWORD got = 0;
+    while (said.find('\n') == std::string::npos &&
+           ReadFile(reader.get(), buffer, sizeof(buffer), &got, nullptr) && got > 0) {
+        said.append(buffer, got);
+    }
+    if (said.rfind("ready\n", 0) != 0) {
+        return std::nullopt;
+    }
+    return child;
+}
+
+std::string narrow(const std::wstring& text) {
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                          nullptr, 0, nullptr, nullptr);
+    std::string result(static_cast<std::size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(),
+                        bytes, nullptr, nullptr);
+    return result;
+}
+
+}  // namespace e2e

@@ -1,0 +1,95 @@
+#pragma once
+// Starting Windows programs from the tests: the tool with captured output and a time-out, and
+// the probe target as a child that the test owns.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+// A handle closed exactly once, when its owner goes.
+class OwnedHandle {
+public:
+    OwnedHandle() = default;
+    explicit OwnedHandle(HANDLE handle) : handle_(handle) {}
+    OwnedHandle(OwnedHandle&& other) noexcept : handle_(other.release()) {}
+    OwnedHandle& operator=(OwnedHandle&& other) noexcept;
+    OwnedHandle(const OwnedHandle&) = delete;
+    OwnedHandle& operator=(const OwnedHandle&) = delete;
+    ~OwnedHandle();
+
+    HANDLE get() const { return handle_; }
+    HANDLE release();
+    explicit operator bool() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
+
+private:
+    HANDLE handle_ = nullptr;
+};
+
+// The built programs, as Windows paths.
+std::wstring tool_path();
+std::wstring probe_target_path();
+
+// A Unix path (as CMake knows it) as Wine's drive Z: sees it; Windows paths pass unchanged.
+std::wstring windows_path(const std::string& path);
+
+// One argument quoted so that the C runtime splits it back into the same text.
+std::wstring quoted(const std::wstring& argument);
+
+// program followed by the quoted arguments.
+std::wstring command_line(const std::wstring& program, const std::vector<std::wstring>& arguments);
+
+struct ToolRun {
+    DWORD exit_code = 0;
+    std::string out;
+    std::string err;
+    DWORD pid = 0;
+};
+
+struct ToolOptions {
+    // Extra environment entries "NAME=value", added to (or replacing those of) the test's own.
+    std::vector<std::wstring> environment{};
+    // Given instead of the capture file when set (inheritable): a stream that refuses writes.
+    HANDLE stdout_handle = nullptr;
+    HANDLE stderr_handle = nullptr;
+    // Runs this program instead of the built tool.
+    std::wstring program{};
+};
+
+// Runs the tool to its end (at most 30 s) with the arguments after the program name.
+ToolRun run_tool(const std::vector<std::wstring>& arguments, const ToolOptions& options = {});
+
+// Runs the tool with the exact command line given, program included.
+ToolRun run_command_line(const std::wstring& program, std::wstring command_line,
+                         const ToolOptions& options = {});
+
+// A started probe target, ended (and its handle closed) when the object goes.
+class Child {
+public:
+    Child(OwnedHandle process, DWORD pid) : process_(std::move(process)), pid_(pid) {}
+    Child(Child&&) = default;
+    Child& operator=(Child&&) = default;
+    ~Child();
+
+    DWORD pid() const { return pid_; }
+    HANDLE handle() const { return process_.get(); }
+    // Waits until the child has ended; true when it did within the time.
+    bool wait_for_end(DWORD milliseconds = 30000) const;
+
+private:
+    OwnedHandle process_;
+    DWORD pid_ = 0;
+};
+
+// Starts probe_target with the mode (and its arguments); for "wait" and "protect", returns only
+// once the child said "ready". nullopt when it could not be started or did not get ready.
+std::optional<Child> start_probe_target(const std::vector<std::wstring>& arguments);
+
+// UTF-8 for the assertion messages.
+std::string narrow(const std::wstring& text);
+
+}  // namespace e2e

@@ -1,0 +1,22 @@
+#pragma once
+// Reading the tool's one-line document in the tests: exact rows where they are fully known,
+// patterns where they hold measured numbers.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace e2e {
+
+std::string not_found_sample_row(std::uint32_t pid);
+std::string error_sample_row(std::uint32_t pid, const std::string& code);
+
+// The figures of a found sample row for the pid inside the document, if there is one.
+struct FoundSample {
+    std::uint64_t rss_bytes = 0;
+    std::uint64_t system_peak_bytes = 0;
+    std::uint64_t peak_rss_bytes = 0;
+};
+std::optional<FoundSample> found_sample_row(const std::string& document, std::uint32_t pid);
+
+}  // namespace e2e
