@@ -249,6 +249,7 @@ HResult exec_query(ComObject* services, Bstr language, Bstr query, std::int32_t 
     world().record.query_texts.push_back(fake::bstr_text(query, "ExecQuery"));
     world().record.query_flags.push_back(flags);
     fake::expect_null_out(enumerator, "ExecQuery");
+    if (world().script.during_query) world().script.during_query();
     const HResult result = world().script.exec_query;
     if (result >= 0 && enumerator != nullptr) *enumerator = fake::create_object("enumerator");
     return result;

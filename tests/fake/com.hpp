@@ -8,6 +8,7 @@
 // crashing, so a test can assert that nothing of the sort happened.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,8 @@ struct ComScript {
     platform::HResult proxy_blanket = platform::s_ok;
     platform::HResult exec_query = platform::s_ok;
     bool sys_alloc_fails = false;  // SysAllocString answers null
+    // Runs inside ExecQuery, so a test can look at the rest of the world while the query runs.
+    std::function<void()> during_query;
     // Answered in order; once they run out, Next reports the end (WBEM_S_FALSE, count 0).
     std::vector<NextStep> next_steps;
 };
