@@ -1,0 +1,159 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "fake/processes.hpp"
+#include "fake/runtime.hpp"
+#include "json/writer.hpp"
+#include "sample/inspect_rows.hpp"
+#include "unit/windows/com_expectations.hpp"
+
+namespace {
+
+using windows::CommandLineMap;
+using windows::CommandLineResult;
+using windows::ProbeError;
+
+constexpr std::uint32_t pid = 100;
+
+class InspectRows : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fake::reset_processes();
+        fake::reset_runtime();
+        fake::set_environment_variable("ZUL_DIAGNOSTICS_ENABLED", "1");
+    }
+    void TearDown() override {
+        EXPECT_EQ(fake::open_handles(), 0u) << "a handle was left open";
+        EXPECT_TRUE(fake::violations().empty()) << fake::violations().front();
+    }
+};
+
+std::string rows_text(const std::vector<json::Value>& rows) {
+    return json::to_compact(json::Value::array(rows));
+}
+
+const std::string found_row =
+    R"({"commandLine":"app.exe --flag","createdAt":"133000000000000000",)"
+    R"("executablePath":"C:\\Windows\\System32\\notepad.exe","pid":100,"status":"found"})";
+
+std::string error_row(std::string_view code) {
+    return R"({"code":")" + std::string(code) + R"(","pid":100,"status":"error"})";
+}
+
+const std::string not_found_row = R"({"pid":100,"status":"not_found"})";
+
+// The identity's own outcome wins over the recheck, the recheck over the query's failure, and
+// the query's failure over the lookup.
+TEST_F(InspectRows, TheOrderOfTheTestsDecidesTheStatus) {
+    struct Case {
+        const char* name;
+        void (*script)(fake::Process&);
+        CommandLineResult query;
+        std::string row;
+    };
+    const CommandLineMap has_it{{pid, "app.exe --flag"}};
+    const CommandLineResult com_init = ProbeError{windows::codes::com_init};
+    const std::vector<Case> cases = {
+        {"identity not found, query failed",
+         [](fake::Process& p) { p.open_fails = fake::always; p.open_error = 87; }, com_init,
+         not_found_row},
+        {"identity failed, query failed", [](fake::Process& p) { p.open_fails = fake::always; },
+         com_init, error_row("OPEN_PROCESS")},
+        {"identity path failed", [](fake::Process& p) { p.image_name_fails = fake::always; },
+         has_it, error_row("PROCESS_PATH")},
+        {"recheck state unreadable", [](fake::Process& p) { p.exit_code_fails = fake::from_call(2); },
+         has_it, error_row("PROCESS_STATE")},
+        {"recheck times unreadable", [](fake::Process& p) { p.times_fail = fake::from_call(2); },
+         com_init, error_row("PROCESS_TIMES")},
+        {"creation time changed", [](fake::Process& p) { p.creation_ticks = {1, 2}; }, has_it,
+         error_row("PROCESS_CHANGED")},
+        {"ended though the map has it",
+         [](fake::Process& p) { p.exit_codes = {platform::still_active, 0}; }, has_it,
+         not_found_row},
+        {"ended and the query failed",
+         [](fake::Process& p) { p.exit_codes = {platform::still_active, 0}; }, com_init,
+         not_found_row},
+        {"alive, query failed", [](fake::Process&) {},
+         ProbeError{windows::codes::wmi_query}, error_row("WMI_QUERY")},
+        {"alive, not returned by the query", [](fake::Process&) {},
+         CommandLineMap{{7, "other.exe"}}, error_row("WMI_MISSING")},
+        {"alive, empty map", [](fake::Process&) {}, CommandLineMap{}, error_row("WMI_MISSING")},
+        {"alive, empty command line", [](fake::Process&) {}, CommandLineMap{{pid, ""}},
+         error_row("WMI_COMMAND_LINE")},
+        {"alive with its command line", [](fake::Process&) {}, has_it, found_row},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake::reset_processes();
+        c.script(fake::process(pid));
+
+        const auto rows = sample::inspect_rows(windows::collect_identities({pid}), c.query);
+
+        EXPECT_EQ(rows_text(rows), "[" + c.row + "]");
+        EXPECT_EQ(fake::open_handles(), 0u);
+    }
+}
+
+TEST_F(InspectRows, EachHandleClosesRightAfterItsOwnRecheck) {
+    for (const std::uint32_t running : {1u, 2u, 3u}) fake::process(running);
+    windows::IdentityList identities = windows::collect_identities({1, 2, 3});
+    fake::clear_call_log();
+
+    const auto rows = sample::inspect_rows(std::move(identities),
+                                           CommandLineMap{{1, "a"}, {2, "b"}, {3, "c"}});
+
+    ASSERT_EQ(rows.size(), 3u);
+    const std::vector<std::string> expected = {
+        "GetExitCodeProcess(1)", "GetProcessTimes(1)", "CloseHandle(1)",
+        "GetExitCodeProcess(2)", "GetProcessTimes(2)", "CloseHandle(2)",
+        "GetExitCodeProcess(3)", "GetProcessTimes(3)", "CloseHandle(3)"};
+    EXPECT_EQ(fake::call_log(), expected);
+}
+
+TEST_F(InspectRows, TheMapIsOnlyRead) {
+    fake::process(pid);
+    const CommandLineResult query = CommandLineMap{{pid, "app.exe --flag"}};
+
+    sample::inspect_rows(windows::collect_identities({pid}), query);
+
+    EXPECT_EQ(std::get<CommandLineMap>(query).at(pid), "app.exe --flag");
+}
+
+TEST_F(InspectRows, RowsCarryOnlyTheirOwnKeys) {
+    struct Case {
+        sample::InspectResult result;
+        std::string text;
+    };
+    const std::vector<Case> cases = {
+        {sample::InspectedProcess{"0", "C:\\\xE6\xBC\xA2.exe", "x \"y\""},
+         R"({"commandLine":"x \"y\"","createdAt":"0","executablePath":"C:\\)"
+         "\xE6\xBC\xA2" R"(.exe","pid":4294967295,"status":"found"})"},
+        {windows::NotFound{}, R"({"pid":4294967295,"status":"not_found"})"},
+        {ProbeError{windows::codes::wmi_duplicate},
+         R"({"code":"WMI_DUPLICATE","pid":4294967295,"status":"error"})"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(json::to_compact(sample::row(4294967295u, c.result)), c.text);
+    }
+}
+
+TEST_F(InspectRows, ScopeCountsPerEntry) {
+    fake::process(1);                                                // found, rechecked
+    fake::process(2).times_fail = fake::from_call(2);               // recheck stops before times
+    fake::process(3).open_fails = fake::always;                      // identity error
+    windows::IdentityList identities = windows::collect_identities({1, 2, 3, 4});
+    const testing_support::ScopeCounts counts{
+        {"row", "windows::alive_and_same", "windows::drop_handle", "windows::filetime"}};
+
+    sample::inspect_rows(std::move(identities), CommandLineMap{{1, "a"}});
+
+    EXPECT_EQ(counts.since("row"), 4u);
+    EXPECT_EQ(counts.since("windows::alive_and_same"), 2u);
+    EXPECT_EQ(counts.since("windows::drop_handle"), 2u);
+    EXPECT_EQ(counts.since("windows::filetime"), 1u);
+}
+
+}  // namespace
