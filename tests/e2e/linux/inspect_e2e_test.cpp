@@ -1,0 +1,358 @@
+// The built tool's `inspect` command against real Linux processes: identities from /proc, the
+// command lines through the COM-shaped query answered from /proc, the rechecked rows.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <optional>
+#include <signal.h>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <linux/prctl.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "e2e/linux/json_reader.hpp"
+#include "e2e/linux/tool_run.hpp"
+
+extern char** environ;
+
+namespace {
+
+using e2e::JsonNode;
+using Kind = JsonNode::Kind;
+
+// A program that waits on its standard input and ends when the test closes it, started with
+// exactly the arguments the test chooses (argv[0] included).
+class WaitingProgram {
+public:
+    WaitingProgram(const std::string& program, std::vector<std::string> arguments) {
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) != 0) return;
+        input_ = ends[1];
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, ends[0], STDIN_FILENO);
+        std::vector<char*> argv;
+        for (std::string& argument : arguments) argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        // posix_spawn returns once the program has been executed, so its cmdline is final.
+        if (::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
+            pid_ = -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(ends[0]);
+    }
+    ~WaitingProgram() { end(); }
+    WaitingProgram(const WaitingProgram&) = delete;
+    WaitingProgram& operator=(const WaitingProgram&) = delete;
+
+    pid_t pid() const { return pid_; }
+    std::string pid_text() const { return std::to_string(pid_); }
+
+    // Ends the program and reaps it, so its PID names nobody any more.
+    void end() {
+        if (input_ >= 0) ::close(input_);
+        input_ = -1;
+        if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
+    }
+
+private:
+    int input_ = -1;
+    pid_t pid_ = -1;
+};
+
+// A child of this test that has emptied its own argument area (PR_SET_MM_MAP with the
+// arguments' start moved to their end), so /proc/<pid>/cmdline reads empty while the process
+// runs on with its executable still readable.
+class ChildWithoutCmdline {
+public:
+    ChildWithoutCmdline() {
+        std::optional<prctl_mm_map> map = own_memory_map();
+        int ready[2];
+        if (!map || ::pipe2(ready, O_CLOEXEC) != 0) return;
+        map->arg_start = map->arg_end;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            // A forked child has the same layout; only the heap end is read afresh.
+            map->brk = reinterpret_cast<std::uint64_t>(::sbrk(0));
+            const char emptied =
+                ::prctl(PR_SET_MM, PR_SET_MM_MAP, &*map, sizeof *map, 0) == 0 ? 1 : 0;
+            (void)!::write(ready[1], &emptied, 1);
+            ::pause();
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        char answer = 0;
+        emptied_ = pid_ > 0 && ::read(ready[0], &answer, 1) == 1 && answer == 1;
+        ::close(ready[0]);
+    }
+    ~ChildWithoutCmdline() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    ChildWithoutCmdline(const ChildWithoutCmdline&) = delete;
+    ChildWithoutCmdline& operator=(const ChildWithoutCmdline&) = delete;
+
+    bool emptied() const { return emptied_; }
+    std::string pid_text() const { return std::to_string(pid_); }
+
+private:
+    // The address fields of /proc/self/stat, numbered as proc(5) numbers them.
+    static std::optional<prctl_mm_map> own_memory_map() {
+        std::ifstream stat{"/proc/self/stat"};
+        std::string line;
+        std::getline(stat, line);
+        const auto close = line.rfind(')');
+        if (close == std::string::npos) return std::nullopt;
+        std::istringstream fields{line.substr(close + 2)};
+        std::vector<std::uint64_t> field(3, 0);  // fields 1 and 2 come before the ')'
+        std::string word;
+        while (fields >> word) {
+            field.push_back(word.find_first_not_of("0123456789") == std::string::npos
+                                ? std::stoull(word)
+                                : 0);
+        }
+        if (field.size() <= 51) return std::nullopt;
+        prctl_mm_map map{};
+        map.start_code = field[26];
+        map.end_code = field[27];
+        map.start_stack = field[28];
+        map.start_data = field[45];
+        map.end_data = field[46];
+        map.start_brk = field[47];
+        map.arg_start = field[48];
+        map.arg_end = field[49];
+        map.env_start = field[50];
+        map.env_end = field[51];
+        map.exe_fd = static_cast<std::uint32_t>(-1);  // keep the executable
+        return map;
+    }
+
+    pid_t pid_ = -1;
+    bool emptied_ = false;
+};
+
+// A second thread of this test program; its ID names a thread, not a process.
+class ParkedThread {
+public:
+    ParkedThread()
+        : thread_([this] {
+              tid_.set_value(static_cast<pid_t>(::syscall(SYS_gettid)));
+              release_.get_future().wait();
+          }) {}
+    ~ParkedThread() {
+        release_.set_value();
+        thread_.join();
+    }
+    std::string tid_text() { return std::to_string(tid_future_.get()); }
+
+private:
+    std::promise<pid_t> tid_;
+    std::future<pid_t> tid_future_ = tid_.get_future();
+    std::promise<void> release_;
+    std::thread thread_;
+};
+
+// A temporary folder whose name holds blanks, quotes and non-ASCII text.
+class AwkwardFolder {
+public:
+    AwkwardFolder() {
+        char base[] = "/tmp/zul-inspect-XXXXXX";
+        if (::mkdtemp(base) == nullptr) return;
+        base_ = base;
+        path_ = base_ + "/it's a caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x98\x80";
+        std::filesystem::create_directory(path_);
+    }
+    ~AwkwardFolder() {
+        std::error_code ignored;
+        if (!base_.empty()) std::filesystem::remove_all(base_, ignored);
+    }
+    AwkwardFolder(const AwkwardFolder&) = delete;
+    AwkwardFolder& operator=(const AwkwardFolder&) = delete;
+
+    const std::string& base() const { return base_; }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string base_;
+    std::string path_;
+};
+
+std::string pid_max() {
+    std::ifstream limit{"/proc/sys/kernel/pid_max"};
+    std::string text;
+    limit >> text;
+    return text;  // PIDs are handed out below it, so nobody has this one
+}
+
+std::vector<JsonNode> inspect_rows(const std::vector<std::string>& pids) {
+    std::vector<std::string> arguments{"inspect"};
+    arguments.insert(arguments.end(), pids.begin(), pids.end());
+    const e2e::RunResult run = e2e::run_tool(arguments);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_TRUE(!run.out.empty() && run.out.back() == '\n');
+    const std::optional<JsonNode> document = e2e::parse_json(run.out);
+    if (!document || document->kind != Kind::object || document->members.size() != 1 ||
+        document->members[0].first != "processes" ||
+        document->members[0].second.kind != Kind::array) {
+        ADD_FAILURE() << "not a processes document: " << run.out;
+        return {};
+    }
+    EXPECT_EQ(document->members[0].second.items.size(), pids.size());
+    return document->members[0].second.items;
+}
+
+std::vector<std::string> keys_of(const JsonNode& row) {
+    std::vector<std::string> keys;
+    for (const auto& member : row.members) keys.push_back(member.first);
+    return keys;
+}
+
+std::string text_of(const JsonNode& row, const char* key) {
+    const JsonNode* value = row.find(key);
+    return value != nullptr && value->kind == Kind::string ? value->text : "<no " + std::string{key} + ">";
+}
+
+// "createdAt" as seconds since the Unix epoch (its ticks count 100 ns from 1601).
+double unix_seconds(const std::string& created_at) {
+    constexpr double seconds_from_1601_to_1970 = 11644473600.0;
+    return std::stod(created_at) / 1e7 - seconds_from_1601_to_1970;
+}
+
+double now_unix_seconds() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+TEST(InspectE2e, FoundRowCarriesTheExactCommandLinePathAndStartTime) {
+    AwkwardFolder folder;
+    ASSERT_FALSE(folder.base().empty());
+    const std::string program = folder.path() + "/sh";
+    std::filesystem::copy_file("/bin/sh", program);
+    std::filesystem::permissions(program, std::filesystem::perms::owner_exec,
+                                 std::filesystem::perm_options::add);
+
+    const double before = now_unix_seconds();
+    WaitingProgram shell{program,
+                         {program, "-c", "read line", "two words", "it's", "",
+                          "h\xc3\xa9llo w\xc3\xb6rld \xf0\x9f\x98\x80", "$HOME", "plain-arg"}};
+    const double after = now_unix_seconds();
+    ASSERT_GT(shell.pid(), 0);
+
+    // The folder's base name is made of characters that need no quotes.
+    const std::string expected_command_line =
+        "'" + folder.base() +
+        "/it'\\''s a caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x98\x80/sh' -c 'read line' "
+        "'two words' 'it'\\''s' '' 'h\xc3\xa9llo w\xc3\xb6rld \xf0\x9f\x98\x80' '$HOME' plain-arg";
+
+    std::string first_created_at;
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        const std::vector<JsonNode> rows = inspect_rows({shell.pid_text()});
+        ASSERT_EQ(rows.size(), 1u);
+        const JsonNode& row = rows[0];
+        EXPECT_EQ(keys_of(row), (std::vector<std::string>{"commandLine", "createdAt",
+                                                          "executablePath", "pid", "status"}));
+        EXPECT_EQ(text_of(row, "status"), "found");
+        ASSERT_TRUE(row.find("pid") != nullptr && row.find("pid")->is_integer());
+        EXPECT_EQ(row.find("pid")->text, shell.pid_text());
+        EXPECT_EQ(text_of(row, "commandLine"), expected_command_line);
+        EXPECT_EQ(text_of(row, "executablePath"), program);
+
+        const std::string created_at = text_of(row, "createdAt");
+        ASSERT_FALSE(created_at.empty());
+        ASSERT_EQ(created_at.find_first_not_of("0123456789"), std::string::npos) << created_at;
+        if (run == 0) {
+            first_created_at = created_at;
+            // The kernel counts start times from a boot time it gives in whole seconds.
+            EXPECT_GE(unix_seconds(created_at), before - 1.0);
+            EXPECT_LE(unix_seconds(created_at), after + 1.0);
+        } else {
+            EXPECT_EQ(created_at, first_created_at);
+        }
+    }
+}
+
+TEST(InspectE2e, ProcessesThatAreNotThereAreNotFoundInTheirPlace) {
+    WaitingProgram live{"/bin/sh", {"/bin/sh", "-c", "read line"}};
+    WaitingProgram ended{"/bin/sh", {"/bin/sh", "-c", "read line"}};
+    ASSERT_GT(live.pid(), 0);
+    ASSERT_GT(ended.pid(), 0);
+    const std::string ended_pid = ended.pid_text();
+    ended.end();
+    ParkedThread thread;
+
+    struct Case {
+        const char* name;
+        std::string pid;
+        const char* status;
+    };
+    const std::vector<Case> cases = {
+        {"an exited process", ended_pid, "not_found"},
+        {"a live process", live.pid_text(), "found"},
+        {"a PID nobody has", pid_max(), "not_found"},
+        {"a thread that is not its process's first", thread.tid_text(), "not_found"},
+    };
+    std::vector<std::string> pids;
+    for (const Case& c : cases) pids.push_back(c.pid);
+    const std::vector<JsonNode> rows = inspect_rows(pids);
+    ASSERT_EQ(rows.size(), cases.size());
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(cases[i].name);
+        EXPECT_EQ(rows[i].find("pid")->text, cases[i].pid);
+        EXPECT_EQ(text_of(rows[i], "status"), cases[i].status);
+        if (std::string{cases[i].status} == "not_found") {
+            EXPECT_EQ(keys_of(rows[i]), (std::vector<std::string>{"pid", "status"}));
+        }
+    }
+    EXPECT_EQ(text_of(rows[1], "commandLine"), "/bin/sh -c 'read line'");
+}
+
+TEST(InspectE2e, KernelThreadHasNoExecutablePath) {
+    std::ifstream comm{"/proc/2/comm"};
+    std::string name;
+    if (!std::getline(comm, name) || name != "kthreadd") {
+        GTEST_SKIP() << "no kernel thread visible as PID 2 here";
+    }
+    const std::vector<JsonNode> rows = inspect_rows({"2"});
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(keys_of(rows[0]), (std::vector<std::string>{"code", "pid", "status"}));
+    EXPECT_EQ(text_of(rows[0], "status"), "error");
+    EXPECT_EQ(text_of(rows[0], "code"), "PROCESS_PATH");
+}
+
+TEST(InspectE2e, AnEmptyCmdlineFailsTheWholeQuery) {
+    ChildWithoutCmdline silent;
+    if (!silent.emptied()) {
+        GTEST_SKIP() << "this kernel does not let a process move its own argument area";
+    }
+    WaitingProgram talkative{"/bin/sh", {"/bin/sh", "-c", "read line"}};
+    ASSERT_GT(talkative.pid(), 0);
+    const std::vector<JsonNode> rows =
+        inspect_rows({talkative.pid_text(), silent.pid_text(), pid_max()});
+    ASSERT_EQ(rows.size(), 3u);
+    // The query fails as a whole, so every live process that needed a command line says so.
+    for (std::size_t i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(text_of(rows[i], "status"), "error");
+        EXPECT_EQ(text_of(rows[i], "code"), "WMI_COMMAND_LINE");
+    }
+    EXPECT_EQ(text_of(rows[2], "status"), "not_found");
+}
+
+}  // namespace
