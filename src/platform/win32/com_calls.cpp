@@ -4,10 +4,9 @@
 #include <cstddef>
 
 #include "platform/platform.hpp"
+#include "platform/win32/com_library.hpp"
 #include "platform/win32/windows_api.hpp"
 
-#include <objbase.h>
-#include <oleauto.h>
 #include <wbemidl.h>
 
 namespace platform {
@@ -30,18 +29,36 @@ BSTR native(Bstr text) { return reinterpret_cast<BSTR>(text); }
 
 VARIANT* native(Variant* value) { return reinterpret_cast<VARIANT*>(value); }
 
+const win32::ComLibrary* library() { return win32::com_library(); }
+
 }  // namespace
 
 HResult co_initialize_ex(void* reserved, std::uint32_t coinit) {
-    return CoInitializeEx(reserved, coinit);
+    if (library() == nullptr) {
+        // COM is not there at all: the same answer as a failed initialisation.
+        return E_FAIL;
+    }
+    return library()->co_initialize_ex(reserved, coinit);
 }
 
-void co_uninitialize() { CoUninitialize(); }
+// The calls below are only reached after co_initialize_ex succeeded, so the library is loaded;
+// each still checks, so that no call can jump through a null pointer.
+
+void co_uninitialize() {
+    if (library() != nullptr) {
+        library()->co_uninitialize();
+    }
+}
 
 HResult create_wbem_locator(std::uint32_t class_context, ComObject** locator) {
     IWbemLocator* created = nullptr;
-    const HRESULT result = CoCreateInstance(CLSID_WbemLocator, nullptr, class_context,
-                                            IID_IWbemLocator, reinterpret_cast<void**>(&created));
+    if (library() == nullptr) {
+        *locator = nullptr;
+        return E_FAIL;
+    }
+    const HRESULT result =
+        library()->co_create_instance(CLSID_WbemLocator, nullptr, class_context,
+                                      IID_IWbemLocator, reinterpret_cast<void**>(&created));
     *locator = neutral(created);
     return result;
 }
@@ -57,8 +74,12 @@ HResult connect_server(ComObject* locator, Bstr name_space, ComObject** services
 HResult set_proxy_blanket(ComObject* services, std::uint32_t authentication,
                           std::uint32_t authorization, std::uint32_t authentication_level,
                           std::uint32_t impersonation_level, std::uint32_t capabilities) {
-    return CoSetProxyBlanket(as<IUnknown>(services), authentication, authorization, nullptr,
-                             authentication_level, impersonation_level, nullptr, capabilities);
+    if (library() == nullptr) {
+        return E_FAIL;
+    }
+    return library()->co_set_proxy_blanket(as<IUnknown>(services), authentication,
+                                           authorization, nullptr, authentication_level,
+                                           impersonation_level, nullptr, capabilities);
 }
 
 HResult exec_query(ComObject* services, Bstr language, Bstr query, std::int32_t flags,
@@ -89,13 +110,27 @@ HResult class_object_get(ComObject* object, const char16_t* name, std::int32_t f
 std::uint32_t release(ComObject* object) { return as<IUnknown>(object)->Release(); }
 
 Bstr sys_alloc_string(const char16_t* text) {
-    return reinterpret_cast<Bstr>(SysAllocString(reinterpret_cast<const OLECHAR*>(text)));
+    if (library() == nullptr) {
+        return nullptr;
+    }
+    return reinterpret_cast<Bstr>(
+        library()->sys_alloc_string(reinterpret_cast<const OLECHAR*>(text)));
 }
 
-void sys_free_string(Bstr text) { SysFreeString(native(text)); }
+void sys_free_string(Bstr text) {
+    if (library() != nullptr) {
+        library()->sys_free_string(native(text));
+    }
+}
 
-std::uint32_t sys_string_len(Bstr text) { return SysStringLen(native(text)); }
+std::uint32_t sys_string_len(Bstr text) {
+    return library() != nullptr ? library()->sys_string_len(native(text)) : 0;
+}
 
-void variant_clear(Variant* value) { VariantClear(native(value)); }
+void variant_clear(Variant* value) {
+    if (library() != nullptr) {
+        library()->variant_clear(native(value));
+    }
+}
 
 }  // namespace platform
