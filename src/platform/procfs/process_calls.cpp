@@ -11,6 +11,7 @@
 #include "platform/procfs/proc_file.hpp"
 #include "platform/procfs/process_entry.hpp"
 #include "platform/procfs/system_clock_facts.hpp"
+#include "platform/procfs/thread_memory.hpp"
 #include "platform/procfs/time_units.hpp"
 
 namespace platform {
@@ -91,7 +92,7 @@ Handle open_process(std::uint32_t /*access*/, bool /*inherit*/, Pid pid) {
         ::close(directory);
         return fail_open(error_invalid_parameter);
     }
-    return new procfs::ProcessEntry{directory, status, std::nullopt};
+    return new procfs::ProcessEntry{directory, status, std::nullopt, false};
 }
 
 std::uint32_t last_error() {
@@ -114,6 +115,7 @@ bool exit_code_process(Handle handle, std::uint32_t& exit_code) {
         return true;
     }
     exit_code = procfs::has_exited(*entry.stat) ? exited_code : still_active;
+    entry.leader_exited = exit_code == still_active && entry.stat->state == 'Z';
     return true;
 }
 
@@ -145,7 +147,14 @@ bool process_memory_info(Handle handle, MemoryCounters& counters) {
     if (procfs::is_own_process(handle)) {
         return procfs::own_process_memory(counters);
     }
-    const auto& status = entry_of(handle).status;
+    auto& entry = entry_of(handle);
+    if (entry.leader_exited && entry.status.resident_bytes == 0) {
+        if (const auto thread = procfs::memory_of_a_live_thread(entry.directory)) {
+            entry.status.resident_bytes = thread->resident_bytes;
+            entry.status.peak_resident_bytes = thread->peak_resident_bytes;
+        }
+    }
+    const auto& status = entry.status;
     counters.working_set = status.resident_bytes;
     counters.peak_working_set = status.peak_resident_bytes;
     return true;

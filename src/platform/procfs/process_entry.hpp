@@ -16,6 +16,8 @@ struct ProcessEntry {
     // Read by the latest exit-code query and used by the times query that follows it, so one
     // probe reads stat once while a later recheck still sees fresh state.
     std::optional<StatFields> stat;
+    // Seen by an exit-code query: the leader is a zombie while other threads run on.
+    bool leader_exited = false;
 };
 
 }  // namespace procfs

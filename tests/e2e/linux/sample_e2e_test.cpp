@@ -224,6 +224,9 @@ TEST(SampleE2e, EachIdGetsItsRowInOrder) {
         SCOPED_TRACE(cases[index].label);
         expect_well_formed(rows[index], cases[index].pid);
         EXPECT_EQ(rows[index].find("status")->text, cases[index].status);
+        if (rows[index].find("status")->text == "found") {
+            EXPECT_GT(rows[index].find("rssBytes")->as_unsigned(), 0u);
+        }
     }
 }
 
