@@ -3,6 +3,7 @@
 // both signs, nested arrays and objects with repeated keys.
 //
 // Properties:
+// - each double is written in the shortest form that reads back, laid out by its exponent;
 // - the value model keeps its promises: non-finite doubles become null, non-negative signed
 //   integers become unsigned, objects hold the last value set per key, in byte order of keys;
 // - the written text parses with a strict parser (compact, keys sorted and unique) back to
@@ -18,6 +19,7 @@
 #include <map>
 #include <string>
 
+#include "double_form.hpp"
 #include "fuzz_check.hpp"
 #include "json/value.hpp"
 #include "json/writer.hpp"
@@ -107,6 +109,7 @@ private:
         json::Value made = json::Value::from_double(number);
         if (std::isfinite(number)) {
             FUZZ_CHECK(made.is_double() && same_bits(made.as_double(), number));
+            FUZZ_CHECK(fuzz::has_double_form(json::to_compact(made), number));
         } else {
             FUZZ_CHECK(made.is_null());
         }
