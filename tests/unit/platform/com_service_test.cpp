@@ -301,7 +301,8 @@ TEST_F(ComService, RunsOnlyTheProcessQueryInWql) {
 }
 
 TEST_F(ComService, AnswersEachLiveProcessOnceInAscendingOrder) {
-    WaitingShell shell{{"/bin/sh", "-c", "read line", "two words", "it's", "caf\xc3\xa9 \xf0\x9f\x98\x80"}};
+    WaitingShell shell{
+        {"/bin/sh", "-c", "read line", "two words", "it's", "caf\xc3\xa9 \xf0\x9f\x98\x80"}};
     ASSERT_GT(shell.pid(), 0u);
     ParkedThread thread;
     const Pid self = static_cast<Pid>(::getpid());
