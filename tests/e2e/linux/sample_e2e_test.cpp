@@ -287,6 +287,7 @@ TEST(SampleE2e, UnwritableStandardOutputEndsWithStatus101) {
     const std::vector<Case> cases = {
         {"full device", e2e::Output::full_device, "No space left on device"},
         {"closed pipe", e2e::Output::closed_pipe, "Broken pipe"},
+        {"closed descriptor", e2e::Output::closed, "Bad file descriptor"},
     };
     for (const auto& each : cases) {
         SCOPED_TRACE(each.label);

@@ -54,7 +54,11 @@ std::vector<char*> pointers_to(std::vector<std::string>& words) {
 // Runs in the child between fork and exec: only async-signal-safe calls, then exec or _exit.
 [[noreturn]] void become_tool(char* const* argv, char* const* envp, int out_fd, int err_fd) {
     ::close(STDIN_FILENO);
-    ::dup2(out_fd, STDOUT_FILENO);
+    if (out_fd >= 0) {
+        ::dup2(out_fd, STDOUT_FILENO);
+    } else {
+        ::close(STDOUT_FILENO);
+    }
     ::dup2(err_fd, STDERR_FILENO);
     ::signal(SIGPIPE, SIG_DFL);
     ::execve(argv[0], argv, envp);
@@ -84,6 +88,8 @@ RunResult run_tool(const std::vector<std::string>& arguments, const RunOptions& 
             extra_fd = ends[1];
             out_fd = extra_fd;
         }
+    } else if (options.output == Output::closed) {
+        out_fd = -1;
     }
 
     const pid_t child = ::fork();

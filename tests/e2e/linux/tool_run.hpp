@@ -10,6 +10,7 @@ enum class Output {
     captured,     // standard output read back from a file
     full_device,  // standard output is /dev/full
     closed_pipe,  // standard output is a pipe whose reading end is already closed
+    closed,       // standard output is not open at all
 };
 
 struct RunOptions {

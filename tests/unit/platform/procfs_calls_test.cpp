@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <fstream>
 #include <string>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -175,6 +176,33 @@ TEST(ProcfsCalls, ZombieAndReapedChildrenHaveExited) {
     EXPECT_NE(exit_code_of(opened_reaped.get()), platform::still_active);
     platform::FileTime creation, exit, kernel, user;
     EXPECT_FALSE(platform::process_times(opened_reaped.get(), creation, exit, kernel, user));
+}
+
+// With no descriptor left, a live process is unreadable, never "no such process".
+TEST(ProcfsCalls, RunningOutOfDescriptorsIsNotInvalidParameter) {
+    Child child;
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const int lowest_free = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(lowest_free, 0);
+    ::close(lowest_free);
+
+    // No room for the directory, then room for the directory but not for the file under it.
+    for (const int room : {0, 1}) {
+        SCOPED_TRACE(room);
+        rlimit tight = saved;
+        tight.rlim_cur = static_cast<rlim_t>(lowest_free + room);
+        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+        const Handle handle =
+            platform::open_process(platform::process_query_limited_information, false,
+                                   child.pid());
+        const auto error = platform::last_error();
+        ::setrlimit(RLIMIT_NOFILE, &saved);
+        EXPECT_EQ(handle, nullptr);
+        platform::close_handle(handle);
+        EXPECT_NE(error, platform::error_invalid_parameter);
+        EXPECT_NE(error, 0u);
+    }
 }
 
 TEST(ProcfsCalls, KernelThreadHasNoMemoryAndNoImage) {
