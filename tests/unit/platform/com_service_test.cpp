@@ -12,6 +12,7 @@
 #include <optional>
 #include <spawn.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
@@ -348,6 +349,36 @@ TEST_F(ComService, EndedProcessesDropOutAndZombiesHaveNoCommandLine) {
     const Pid ended = shell.pid();
     shell.reap();
     EXPECT_TRUE(rows({ended}).empty());
+}
+
+TEST_F(ComService, RunningOutOfDescriptorsFailsTheFetchInsteadOfSkippingTheProcess) {
+    Owned enumerator;
+    ASSERT_EQ(exec("WQL", query_for({static_cast<Pid>(::getpid())}), enumerator),
+              platform::s_ok);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const int lowest_free = ::dup(0);
+    ASSERT_GE(lowest_free, 0);
+    ::close(lowest_free);
+    rlimit tight = saved;
+    tight.rlim_cur = static_cast<rlim_t>(lowest_free);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+
+    ComObject* object = nullptr;
+    std::uint32_t returned = 0;
+    const HResult starved = platform::enumerator_next(
+        enumerator.get(), platform::enumerator_timeout_ms, 1, &object, &returned);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+    EXPECT_LT(starved, 0);
+    EXPECT_EQ(returned, 0u);
+
+    // With descriptors back, the same process is fetched: it was not skipped.
+    EXPECT_EQ(platform::enumerator_next(enumerator.get(), platform::enumerator_timeout_ms, 1,
+                                        &object, &returned),
+              platform::s_ok);
+    ASSERT_EQ(returned, 1u);
+    EXPECT_EQ(read_row(object).pid, static_cast<Pid>(::getpid()));
+    EXPECT_EQ(platform::release(object), 0u);
 }
 
 TEST_F(ComService, EnumeratorStaysAtItsEnd) {
