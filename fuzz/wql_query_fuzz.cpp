@@ -67,7 +67,7 @@ private:
 };
 
 void check_written_query(FuzzedDataProvider& input) {
-    std::vector<std::uint32_t> pids(input.ConsumeIntegralInRange<std::size_t>(1, 400));
+    std::vector<std::uint32_t> pids(input.ConsumeIntegralInRange<std::size_t>(1, 100));
     for (auto& pid : pids) pid = input.ConsumeIntegral<std::uint32_t>();
 
     // The text exactly as the inspect command sends it.
