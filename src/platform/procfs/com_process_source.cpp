@@ -2,8 +2,10 @@
 
 #include <cerrno>
 #include <climits>
+#include <dirent.h>
 #include <fcntl.h>
 #include <string>
+#include <string_view>
 #include <sys/syscall.h>
 #include <unistd.h>
 #include <utility>
@@ -58,6 +60,24 @@ Leadership leadership(platform::Pid pid) {
     return answer == Leadership::unknown ? leadership_by_status(pid) : answer;
 }
 
+// A process whose first thread has ended while others run on shows an empty cmdline in its
+// own directory, though its arguments are still there; any live thread of it gives them.
+FileText cmdline_of_another_thread(platform::Pid pid) {
+    const std::string tasks = proc_path(pid, "task");
+    DIR* listing = ::opendir(tasks.c_str());
+    if (listing == nullptr) return {{}, out_of_resources(errno) ? errno : 0};
+    FileText found;
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string_view name{entry->d_name};
+        if (name.empty() || name.front() == '.' || name == std::to_string(pid)) continue;
+        found = read_file_at(AT_FDCWD, (tasks + "/" + entry->d_name + "/cmdline").c_str());
+        if (found.error == 0 && !found.text.empty()) break;
+        found = {};
+    }
+    ::closedir(listing);
+    return found;
+}
+
 }  // namespace
 
 ProcessLookup read_process_row(platform::Pid pid) {
@@ -66,8 +86,9 @@ ProcessLookup read_process_row(platform::Pid pid) {
         case Leadership::failed: return {std::nullopt, true};
         default: return {};
     }
-    const FileText cmdline = read_file_at(AT_FDCWD, proc_path(pid, "cmdline").c_str());
+    FileText cmdline = read_file_at(AT_FDCWD, proc_path(pid, "cmdline").c_str());
     if (means_gone(cmdline.error)) return {};
+    if (cmdline.error == 0 && cmdline.text.empty()) cmdline = cmdline_of_another_thread(pid);
     if (out_of_resources(cmdline.error)) return {std::nullopt, true};
 
     ProcessRow row;

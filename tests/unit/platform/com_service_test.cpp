@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <fcntl.h>
 #include <fstream>
 #include <future>
+#include <iterator>
 #include <optional>
 #include <spawn.h>
 #include <string>
@@ -21,6 +23,7 @@
 
 #include "platform/platform.hpp"
 #include "platform/procfs/com_bstr.hpp"
+#include "platform/procfs/shell_quote.hpp"
 #include "text/utf.hpp"
 
 extern char** environ;
@@ -132,6 +135,46 @@ private:
     std::promise<void> release_;
     std::thread thread_;
 };
+
+// A fork of this test whose first thread has ended while a second one runs on.
+class LeaderlessChild {
+public:
+    LeaderlessChild() {
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            std::thread{[] { ::pause(); }}.detach();
+            ::syscall(SYS_exit, 0);  // ends this thread only
+        }
+        // The leader shows as a zombie once it has ended.
+        for (int tries = 0; tries < 5000 && state() != 'Z'; ++tries) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    ~LeaderlessChild() {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    LeaderlessChild(const LeaderlessChild&) = delete;
+    LeaderlessChild& operator=(const LeaderlessChild&) = delete;
+
+    Pid pid() const { return static_cast<Pid>(pid_); }
+    char state() const {
+        std::ifstream stat{"/proc/" + std::to_string(pid_) + "/stat"};
+        std::string line;
+        std::getline(stat, line);
+        const auto close = line.rfind(')');
+        return close == std::string::npos || close + 2 >= line.size() ? '?' : line[close + 2];
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+std::string own_command_line() {
+    std::ifstream cmdline{"/proc/self/cmdline"};
+    const std::string raw{std::istreambuf_iterator<char>{cmdline}, {}};
+    return procfs::command_line_from_cmdline(raw).value_or("<empty>");
+}
 
 // One fetched Win32_Process object, its variants already cleared.
 struct Row {
@@ -379,6 +422,15 @@ TEST_F(ComService, RunningOutOfDescriptorsFailsTheFetchInsteadOfSkippingTheProce
     ASSERT_EQ(returned, 1u);
     EXPECT_EQ(read_row(object).pid, static_cast<Pid>(::getpid()));
     EXPECT_EQ(platform::release(object), 0u);
+}
+
+TEST_F(ComService, ProcessWhoseFirstThreadEndedStillHasItsCommandLine) {
+    LeaderlessChild child;
+    ASSERT_EQ(child.state(), 'Z');
+    const std::vector<Row> fetched = rows({child.pid()});
+    ASSERT_EQ(fetched.size(), 1u);
+    EXPECT_EQ(fetched[0].command_line_type, platform::vt_bstr);
+    EXPECT_EQ(fetched[0].command_line, own_command_line());
 }
 
 TEST_F(ComService, EnumeratorStaysAtItsEnd) {
