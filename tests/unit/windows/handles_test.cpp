@@ -2,6 +2,7 @@
 
 #include <limits>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <variant>
@@ -86,6 +87,8 @@ struct OpenCase {
     bool not_found;
 };
 
+void PrintTo(const OpenCase& c, std::ostream* os) { *os << c.name; }
+
 class OpenProcessTest : public ProbeTest, public ::testing::WithParamInterface<OpenCase> {};
 
 TEST_P(OpenProcessTest, TellsMissingFromUnreadable) {
@@ -129,6 +132,8 @@ struct ActivityCase {
     std::optional<Activity> activity;
     bool terminated;
 };
+
+void PrintTo(const ActivityCase& c, std::ostream* os) { *os << c.name; }
 
 class ActivityTest : public ProbeTest, public ::testing::WithParamInterface<ActivityCase> {};
 

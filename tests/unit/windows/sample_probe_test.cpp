@@ -2,6 +2,7 @@
 // the reading's own duration.
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,8 @@ struct OutcomeCase {
     std::string outcome;
     std::vector<std::string> calls;
 };
+
+void PrintTo(const OutcomeCase& c, std::ostream* os) { *os << c.name; }
 
 class SampleOutcomeTest : public ProbeTest, public ::testing::WithParamInterface<OutcomeCase> {};
 
