@@ -24,17 +24,15 @@ enum class Leadership { leader, not_leader, unknown, failed };
 // The tool's own shortage, not a fact about the process.
 bool out_of_resources(int error) { return error == EMFILE || error == ENFILE || error == ENOMEM; }
 
-// pidfd_open refuses a thread that does not lead its group and a PID nobody has, without
-// making the kernel format a text file; it is the cheap answer when the kernel has it.
-Leadership leadership_by_pidfd(platform::Pid pid) {
-#ifdef SYS_pidfd_open
-    const long fd = ::syscall(SYS_pidfd_open, static_cast<int>(pid), 0u);
-    if (fd >= 0) {
-        ::close(static_cast<int>(fd));
-        return Leadership::leader;
-    }
-    if (errno == ESRCH || errno == EINVAL) return Leadership::not_leader;
-    if (out_of_resources(errno)) return Leadership::failed;
+// tgkill(pid, pid, 0) finds the task and checks that it leads its thread group, so it tells a
+// process from a thread or from nobody in one cheap call, with no text for the kernel to
+// format and no descriptor. EPERM (another user's process, or a sandbox refusing the call)
+// is left to the status file.
+Leadership leadership_by_signal_check(platform::Pid pid) {
+#ifdef SYS_tgkill
+    const auto id = static_cast<int>(pid);
+    if (::syscall(SYS_tgkill, id, id, 0) == 0) return Leadership::leader;
+    if (errno == ESRCH) return Leadership::not_leader;
 #else
     (void)pid;
 #endif
@@ -45,7 +43,7 @@ std::string proc_path(platform::Pid pid, const char* file) {
     return "/proc/" + std::to_string(pid) + "/" + file;
 }
 
-// Without pidfd_open (old kernel, or a sandbox that blocks it) the status file tells.
+// When the signal check cannot answer, the status file tells.
 Leadership leadership_by_status(platform::Pid pid) {
     const FileText status = read_file_at(AT_FDCWD, proc_path(pid, "status").c_str());
     if (out_of_resources(status.error)) return Leadership::failed;
@@ -56,7 +54,7 @@ Leadership leadership_by_status(platform::Pid pid) {
 
 Leadership leadership(platform::Pid pid) {
     if (pid == 0 || pid > static_cast<platform::Pid>(INT_MAX)) return Leadership::not_leader;
-    const Leadership answer = leadership_by_pidfd(pid);
+    const Leadership answer = leadership_by_signal_check(pid);
     return answer == Leadership::unknown ? leadership_by_status(pid) : answer;
 }
 
