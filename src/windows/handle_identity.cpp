@@ -1,6 +1,6 @@
 #include <algorithm>
+#include <memory>
 #include <variant>
-#include <vector>
 
 #include "diagnostics/timing_scope.hpp"
 #include "text/utf.hpp"
@@ -30,15 +30,16 @@ ProbeOutcome<ProcessIdentity> handle_identity(platform::Pid pid) {
         return ProbeError{codes::process_times};
     }
 
-    std::vector<char16_t> image_name(platform::image_name_units);
+    // Not zeroed: the call writes what we read, and 64 KiB per process adds up at scale.
+    const auto image_name = std::make_unique_for_overwrite<char16_t[]>(platform::image_name_units);
     std::uint32_t size = platform::image_name_units;
-    if (!platform::full_process_image_name(handle.get(), 0, image_name.data(), size)) {
+    if (!platform::full_process_image_name(handle.get(), 0, image_name.get(), size)) {
         if (terminated(handle)) return NotFound{};
         return ProbeError{codes::process_path};
     }
     // Never trust a count beyond the buffer we gave.
     size = std::min(size, platform::image_name_units);
-    std::string executable_path = text::utf16_to_utf8({image_name.data(), size});
+    std::string executable_path = text::utf16_to_utf8({image_name.get(), size});
 
     return ProcessIdentity{tick_text(filetime(creation)), std::move(handle),
                            std::move(executable_path)};
