@@ -71,7 +71,8 @@ bool usable(const platform::ComObject* object, const char* kind, const char* cal
 }
 
 void expect_null_out(platform::ComObject* const* out, const char* call) {
-    if (out == nullptr || *out != nullptr) violation(std::string(call) + ": out pointer not preset to null");
+    if (out == nullptr || *out != nullptr)
+        violation(std::string(call) + ": out pointer not preset to null");
 }
 
 platform::Bstr allocate_bstr(std::u16string_view text) {

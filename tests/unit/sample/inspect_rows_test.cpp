@@ -1,3 +1,5 @@
+#include "sample/inspect_rows.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -7,7 +9,6 @@
 #include "fake/processes.hpp"
 #include "fake/runtime.hpp"
 #include "json/writer.hpp"
-#include "sample/inspect_rows.hpp"
 #include "unit/windows/com_expectations.hpp"
 
 namespace {
@@ -58,26 +59,37 @@ TEST_F(InspectRows, TheOrderOfTheTestsDecidesTheStatus) {
     const CommandLineResult com_init = ProbeError{windows::codes::com_init};
     const std::vector<Case> cases = {
         {"identity not found, query failed",
-         [](fake::Process& p) { p.open_fails = fake::always; p.open_error = 87; }, com_init,
-         not_found_row},
+         [](fake::Process& p) {
+             p.open_fails = fake::always;
+             p.open_error = 87;
+         },
+         com_init, not_found_row},
         {"identity failed, query failed", [](fake::Process& p) { p.open_fails = fake::always; },
          com_init, error_row("OPEN_PROCESS")},
         {"identity path failed", [](fake::Process& p) { p.image_name_fails = fake::always; },
          has_it, error_row("PROCESS_PATH")},
-        {"recheck state unreadable", [](fake::Process& p) { p.exit_code_fails = fake::from_call(2); },
-         has_it, error_row("PROCESS_STATE")},
+        {"recheck state unreadable",
+         [](fake::Process& p) { p.exit_code_fails = fake::from_call(2); }, has_it,
+         error_row("PROCESS_STATE")},
         {"recheck times unreadable", [](fake::Process& p) { p.times_fail = fake::from_call(2); },
          com_init, error_row("PROCESS_TIMES")},
-        {"creation time changed", [](fake::Process& p) { p.creation_ticks = {1, 2}; }, has_it,
-         error_row("PROCESS_CHANGED")},
+        {"creation time changed",
+         [](fake::Process& p) {
+             p.creation_ticks = {1, 2};
+         },
+         has_it, error_row("PROCESS_CHANGED")},
         {"ended though the map has it",
-         [](fake::Process& p) { p.exit_codes = {platform::still_active, 0}; }, has_it,
-         not_found_row},
+         [](fake::Process& p) {
+             p.exit_codes = {platform::still_active, 0};
+         },
+         has_it, not_found_row},
         {"ended and the query failed",
-         [](fake::Process& p) { p.exit_codes = {platform::still_active, 0}; }, com_init,
-         not_found_row},
-        {"alive, query failed", [](fake::Process&) {},
-         ProbeError{windows::codes::wmi_query}, error_row("WMI_QUERY")},
+         [](fake::Process& p) {
+             p.exit_codes = {platform::still_active, 0};
+         },
+         com_init, not_found_row},
+        {"alive, query failed", [](fake::Process&) {}, ProbeError{windows::codes::wmi_query},
+         error_row("WMI_QUERY")},
         {"alive, not returned by the query", [](fake::Process&) {},
          CommandLineMap{{7, "other.exe"}}, error_row("WMI_MISSING")},
         {"alive, empty map", [](fake::Process&) {}, CommandLineMap{}, error_row("WMI_MISSING")},
@@ -102,8 +114,8 @@ TEST_F(InspectRows, EachHandleClosesRightAfterItsOwnRecheck) {
     windows::IdentityList identities = windows::collect_identities({1, 2, 3});
     fake::clear_call_log();
 
-    const auto rows = sample::inspect_rows(std::move(identities),
-                                           CommandLineMap{{1, "a"}, {2, "b"}, {3, "c"}});
+    const auto rows =
+        sample::inspect_rows(std::move(identities), CommandLineMap{{1, "a"}, {2, "b"}, {3, "c"}});
 
     ASSERT_EQ(rows.size(), 3u);
     const std::vector<std::string> expected = {
@@ -130,7 +142,8 @@ TEST_F(InspectRows, RowsCarryOnlyTheirOwnKeys) {
     const std::vector<Case> cases = {
         {sample::InspectedProcess{"0", "C:\\\xE6\xBC\xA2.exe", "x \"y\""},
          R"({"commandLine":"x \"y\"","createdAt":"0","executablePath":"C:\\)"
-         "\xE6\xBC\xA2" R"(.exe","pid":4294967295,"status":"found"})"},
+         "\xE6\xBC\xA2"
+         R"(.exe","pid":4294967295,"status":"found"})"},
         {windows::NotFound{}, R"({"pid":4294967295,"status":"not_found"})"},
         {ProbeError{windows::codes::wmi_duplicate},
          R"({"code":"WMI_DUPLICATE","pid":4294967295,"status":"error"})"},
@@ -141,9 +154,9 @@ TEST_F(InspectRows, RowsCarryOnlyTheirOwnKeys) {
 }
 
 TEST_F(InspectRows, ScopeCountsPerEntry) {
-    fake::process(1);                                                // found, rechecked
-    fake::process(2).times_fail = fake::from_call(2);               // recheck stops before times
-    fake::process(3).open_fails = fake::always;                      // identity error
+    fake::process(1);                                  // found, rechecked
+    fake::process(2).times_fail = fake::from_call(2);  // recheck stops before times
+    fake::process(3).open_fails = fake::always;        // identity error
     windows::IdentityList identities = windows::collect_identities({1, 2, 3, 4});
     const testing_support::ScopeCounts counts{
         {"row", "windows::alive_and_same", "windows::drop_handle", "windows::filetime"}};

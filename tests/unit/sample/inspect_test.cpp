@@ -1,3 +1,5 @@
+#include "windows/inspect.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -9,7 +11,6 @@
 #include "fake/runtime.hpp"
 #include "json/writer.hpp"
 #include "unit/windows/com_expectations.hpp"
-#include "windows/inspect.hpp"
 
 namespace {
 
@@ -74,8 +75,8 @@ TEST_F(Inspect, OneQueryForTheFoundProcessesWithTheirHandlesOpen) {
     const auto rows = windows::inspect({30, 20, 40, 10});
 
     EXPECT_EQ(fake::com_record().query_texts,
-              std::vector<std::u16string>{
-                  u"SELECT ProcessId, CommandLine FROM Win32_Process WHERE ProcessId=30 OR ProcessId=10"});
+              std::vector<std::u16string>{u"SELECT ProcessId, CommandLine FROM Win32_Process WHERE "
+                                          u"ProcessId=30 OR ProcessId=10"});
     EXPECT_EQ(open_during_query, 2u);
     EXPECT_EQ(pids_of(rows), (std::vector<std::uint32_t>{30, 20, 40, 10}));
     EXPECT_EQ(statuses(rows),
@@ -94,13 +95,16 @@ TEST_F(Inspect, AFailedQueryReachesOnlyTheRowsThatNeedACommandLine) {
         std::string code;
     };
     const std::vector<Case> cases = {
-        {"query", [](fake::ComScript& s) { s.exec_query = platform::wbem_e_invalid_query; }, "WMI_QUERY"},
-        {"com", [](fake::ComScript& s) { s.co_initialize = platform::rpc_e_changed_mode; }, "COM_INIT"},
+        {"query", [](fake::ComScript& s) { s.exec_query = platform::wbem_e_invalid_query; },
+         "WMI_QUERY"},
+        {"com", [](fake::ComScript& s) { s.co_initialize = platform::rpc_e_changed_mode; },
+         "COM_INIT"},
         {"locator", [](fake::ComScript& s) { s.create_locator = platform::e_fail; }, "WMI_LOCATOR"},
         // One null command line spoils every row that needs one, not only its own.
         {"null command line",
          [](fake::ComScript& s) {
-             s.next_steps = {fake::process_object(1, u"one"), fake::process_object(2, fake::vt_null())};
+             s.next_steps = {fake::process_object(1, u"one"),
+                             fake::process_object(2, fake::vt_null())};
          },
          "WMI_COMMAND_LINE"},
     };
@@ -117,7 +121,7 @@ TEST_F(Inspect, AFailedQueryReachesOnlyTheRowsThatNeedACommandLine) {
         const auto rows = windows::inspect({1, 2, 3, 4, 5});
 
         EXPECT_EQ(statuses(rows), (std::vector<std::string>{c.code, c.code, "not_found",
-                                                             "PROCESS_PATH", "not_found"}));
+                                                            "PROCESS_PATH", "not_found"}));
         expect_com_balanced();
         EXPECT_EQ(fake::open_handles(), 0u);
     }

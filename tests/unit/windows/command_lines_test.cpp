@@ -1,3 +1,5 @@
+#include "windows/command_lines.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,7 +9,6 @@
 #include "fake/runtime.hpp"
 #include "unit/windows/com_expectations.hpp"
 #include "windows/command_line_query.hpp"
-#include "windows/command_lines.hpp"
 
 namespace {
 
@@ -67,14 +68,34 @@ TEST_F(CommandLines, PassesEveryArgumentAndMakesTheCallsInOrder) {
         EXPECT_EQ(record.get_calls[i].flags, 0);
     }
 
-    const std::vector<std::string> expected_calls = {
-        "CoInitializeEx", "CoCreateInstance", "SysAllocString", "ConnectServer", "SysFreeString",
-        "CoSetProxyBlanket", "SysAllocString", "SysAllocString", "ExecQuery", "SysFreeString",
-        "SysFreeString",
-        "Next", "Get", "VariantClear", "Get", "VariantClear", "Release(class object)",
-        "Next", "Get", "VariantClear", "Get", "VariantClear", "Release(class object)",
-        "Next", "Release(enumerator)", "Release(services)", "Release(locator)",
-        "CoUninitialize"};
+    const std::vector<std::string> expected_calls = {"CoInitializeEx",
+                                                     "CoCreateInstance",
+                                                     "SysAllocString",
+                                                     "ConnectServer",
+                                                     "SysFreeString",
+                                                     "CoSetProxyBlanket",
+                                                     "SysAllocString",
+                                                     "SysAllocString",
+                                                     "ExecQuery",
+                                                     "SysFreeString",
+                                                     "SysFreeString",
+                                                     "Next",
+                                                     "Get",
+                                                     "VariantClear",
+                                                     "Get",
+                                                     "VariantClear",
+                                                     "Release(class object)",
+                                                     "Next",
+                                                     "Get",
+                                                     "VariantClear",
+                                                     "Get",
+                                                     "VariantClear",
+                                                     "Release(class object)",
+                                                     "Next",
+                                                     "Release(enumerator)",
+                                                     "Release(services)",
+                                                     "Release(locator)",
+                                                     "CoUninitialize"};
     EXPECT_EQ(record.calls, expected_calls);
 }
 
@@ -105,11 +126,13 @@ TEST(CommandLineQueryText, TenThousandIdsMakeOneFlatQuery) {
 
     const std::string text = windows::command_line_query(pids);
 
-    EXPECT_TRUE(text.starts_with("SELECT ProcessId, CommandLine FROM Win32_Process WHERE "
-                                 "ProcessId=1 OR ProcessId=2 OR "));
+    EXPECT_TRUE(
+        text.starts_with("SELECT ProcessId, CommandLine FROM Win32_Process WHERE "
+                         "ProcessId=1 OR ProcessId=2 OR "));
     EXPECT_TRUE(text.ends_with(" OR ProcessId=9999 OR ProcessId=10000"));
     std::size_t separators = 0;
-    for (std::size_t at = text.find(" OR "); at != std::string::npos; at = text.find(" OR ", at + 1)) {
+    for (std::size_t at = text.find(" OR "); at != std::string::npos;
+         at = text.find(" OR ", at + 1)) {
         ++separators;
     }
     EXPECT_EQ(separators, 9999u);
@@ -130,30 +153,39 @@ const std::vector<std::string> read_objects = {"Release(class object)", "Release
                                                "Release(services)", "Release(locator)"};
 
 const std::vector<FailureCase> failure_cases = {
-    {"co_initialize", [](fake::ComScript& s) { s.co_initialize = platform::rpc_e_changed_mode; },
-     windows::codes::com_init, {}, false},
-    {"locator", [](fake::ComScript& s) { s.create_locator = platform::e_fail; },
-     windows::codes::wmi_locator, {}, true},
-    {"connect", [](fake::ComScript& s) { s.connect = platform::wbem_e_invalid_namespace; },
-     windows::codes::wmi_connect, {"Release(locator)"}, true},
-    {"proxy", [](fake::ComScript& s) { s.proxy_blanket = platform::e_invalidarg; },
-     windows::codes::wmi_proxy, {"Release(services)", "Release(locator)"}, true},
-    {"query", [](fake::ComScript& s) { s.exec_query = platform::wbem_e_invalid_query; },
-     windows::codes::wmi_query, {"Release(services)", "Release(locator)"}, true},
+    {"co_initialize",
+     [](fake::ComScript& s) { s.co_initialize = platform::rpc_e_changed_mode; },
+     windows::codes::com_init,
+     {},
+     false},
+    {"locator",
+     [](fake::ComScript& s) { s.create_locator = platform::e_fail; },
+     windows::codes::wmi_locator,
+     {},
+     true},
+    {"connect",
+     [](fake::ComScript& s) { s.connect = platform::wbem_e_invalid_namespace; },
+     windows::codes::wmi_connect,
+     {"Release(locator)"},
+     true},
+    {"proxy",
+     [](fake::ComScript& s) { s.proxy_blanket = platform::e_invalidarg; },
+     windows::codes::wmi_proxy,
+     {"Release(services)", "Release(locator)"},
+     true},
+    {"query",
+     [](fake::ComScript& s) { s.exec_query = platform::wbem_e_invalid_query; },
+     windows::codes::wmi_query,
+     {"Release(services)", "Release(locator)"},
+     true},
     {"next_timed_out",
-     [](fake::ComScript& s) {
-         s.next_steps = {fake::no_object(platform::wbem_s_timedout, 0)};
-     },
+     [](fake::ComScript& s) { s.next_steps = {fake::no_object(platform::wbem_s_timedout, 0)}; },
      windows::codes::wmi_enumeration, query_objects, true},
     {"next_ok_without_object",
-     [](fake::ComScript& s) {
-         s.next_steps = {fake::no_object(platform::s_ok, 0)};
-     },
+     [](fake::ComScript& s) { s.next_steps = {fake::no_object(platform::s_ok, 0)}; },
      windows::codes::wmi_enumeration, query_objects, true},
     {"next_failed",
-     [](fake::ComScript& s) {
-         s.next_steps = {fake::no_object(platform::e_fail, 0)};
-     },
+     [](fake::ComScript& s) { s.next_steps = {fake::no_object(platform::e_fail, 0)}; },
      windows::codes::wmi_enumeration, query_objects, true},
     {"next_counted_a_null_object",
      [](fake::ComScript& s) { s.next_steps = {fake::no_object(platform::s_ok, 1)}; },
@@ -167,7 +199,8 @@ const std::vector<FailureCase> failure_cases = {
      windows::codes::wmi_enumeration, read_objects, true},
     {"pid_get_failed",
      [](fake::ComScript& s) {
-         s.next_steps = {fake::object_with(fake::failing_get(platform::e_fail), fake::vt_bstr(u"x"))};
+         s.next_steps = {
+             fake::object_with(fake::failing_get(platform::e_fail), fake::vt_bstr(u"x"))};
      },
      windows::codes::wmi_pid, read_objects, true},
     {"pid_as_text",
@@ -176,29 +209,37 @@ const std::vector<FailureCase> failure_cases = {
      },
      windows::codes::wmi_pid_type, read_objects, true},
     {"pid_null",
-     [](fake::ComScript& s) { s.next_steps = {fake::object_with(fake::vt_null(), fake::vt_bstr(u"x"))}; },
+     [](fake::ComScript& s) {
+         s.next_steps = {fake::object_with(fake::vt_null(), fake::vt_bstr(u"x"))};
+     },
      windows::codes::wmi_pid_type, read_objects, true},
     {"command_line_get_failed",
-     [](fake::ComScript& s) { s.next_steps = {fake::process_object(4, fake::failing_get(platform::e_fail))}; },
+     [](fake::ComScript& s) {
+         s.next_steps = {fake::process_object(4, fake::failing_get(platform::e_fail))};
+     },
      windows::codes::wmi_property, read_objects, true},
     {"command_line_number",
      [](fake::ComScript& s) { s.next_steps = {fake::process_object(4, fake::vt_i4(5))}; },
      windows::codes::wmi_property_type, read_objects, true},
     {"command_line_bstr_array",
      [](fake::ComScript& s) {
-         s.next_steps = {fake::process_object(4, fake::of_type(platform::vt_bstr | platform::vt_array))};
+         s.next_steps = {
+             fake::process_object(4, fake::of_type(platform::vt_bstr | platform::vt_array))};
      },
      windows::codes::wmi_property_type, read_objects, true},
     {"command_line_bstr_byref",
      [](fake::ComScript& s) {
-         s.next_steps = {fake::process_object(4, fake::of_type(platform::vt_bstr | platform::vt_byref))};
+         s.next_steps = {
+             fake::process_object(4, fake::of_type(platform::vt_bstr | platform::vt_byref))};
      },
      windows::codes::wmi_property_type, read_objects, true},
     {"command_line_null",
      [](fake::ComScript& s) { s.next_steps = {fake::process_object(4, fake::vt_null())}; },
      windows::codes::wmi_command_line, read_objects, true},
     {"command_line_empty",
-     [](fake::ComScript& s) { s.next_steps = {fake::process_object(4, fake::of_type(platform::vt_empty))}; },
+     [](fake::ComScript& s) {
+         s.next_steps = {fake::process_object(4, fake::of_type(platform::vt_empty))};
+     },
      windows::codes::wmi_command_line, read_objects, true},
     {"command_line_null_bstr",
      [](fake::ComScript& s) { s.next_steps = {fake::process_object(4, fake::null_bstr())}; },
@@ -210,16 +251,16 @@ const std::vector<FailureCase> failure_cases = {
                          fake::process_object(12, u"c")};
      },
      windows::codes::wmi_command_line,
-     {"Release(class object)", "Release(class object)", "Release(enumerator)",
-      "Release(services)", "Release(locator)"},
+     {"Release(class object)", "Release(class object)", "Release(enumerator)", "Release(services)",
+      "Release(locator)"},
      true},
     {"duplicate",
      [](fake::ComScript& s) {
          s.next_steps = {fake::process_object(4, u"a"), fake::process_object(4, u"b")};
      },
      windows::codes::wmi_duplicate,
-     {"Release(class object)", "Release(class object)", "Release(enumerator)",
-      "Release(services)", "Release(locator)"},
+     {"Release(class object)", "Release(class object)", "Release(enumerator)", "Release(services)",
+      "Release(locator)"},
      true},
 };
 
@@ -260,18 +301,27 @@ TEST_F(CommandLines, ConvertsIdsAndTextsIntoTheMap) {
         {"no objects at all", {}, {}},
         {"empty BSTR is a value", {fake::process_object(4, u"")}, {{4, ""}}},
         {"negative VT_I4 keeps its bits",
-         {fake::object_with(fake::vt_i4(-1), fake::vt_bstr(u"x"))}, {{4294967295u, "x"}}},
+         {fake::object_with(fake::vt_i4(-1), fake::vt_bstr(u"x"))},
+         {{4294967295u, "x"}}},
         {"lone high surrogate", {fake::process_object(4, u"\xD800")}, {{4, "\xEF\xBF\xBD"}}},
-        {"high surrogate then letter", {fake::process_object(4, u"\xD800" u"A")},
-         {{4, "\xEF\xBF\xBD" "A"}}},
+        {"high surrogate then letter",
+         {fake::process_object(4,
+                               u"\xD800"
+                               u"A")},
+         {{4,
+           "\xEF\xBF\xBD"
+           "A"}}},
         {"lone low surrogate", {fake::process_object(4, u"a\xDC00")}, {{4, "a\xEF\xBF\xBD"}}},
         {"surrogate pair", {fake::process_object(4, u"\xD83D\xDE00")}, {{4, "\xF0\x9F\x98\x80"}}},
-        {"zero unit inside", {fake::process_object(4, std::u16string(u"a\0b", 3))},
+        {"zero unit inside",
+         {fake::process_object(4, std::u16string(u"a\0b", 3))},
          {{4, std::string("a\0b", 3)}}},
-        {"non-ASCII path", {fake::process_object(4, u"C:\\caf\u00e9\\\u6f22.exe")},
+        {"non-ASCII path",
+         {fake::process_object(4, u"C:\\caf\u00e9\\\u6f22.exe")},
          {{4, "C:\\caf\xC3\xA9\\\xE6\xBC\xA2.exe"}}},
         {"any order, a listed ID missing",
-         {fake::process_object(12, u"c"), fake::process_object(4, u"a")}, {{4, "a"}, {12, "c"}}},
+         {fake::process_object(12, u"c"), fake::process_object(4, u"a")},
+         {{4, "a"}, {12, "c"}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

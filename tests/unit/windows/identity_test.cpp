@@ -38,23 +38,35 @@ struct IdentityCase {
 
 TEST_F(Identity, EveryFailureBecomesItsOutcomeAndClosesTheHandle) {
     const std::vector<IdentityCase> cases = {
-        {"no such process", [](fake::Process& p) { p.open_fails = fake::always; p.open_error = 87; },
+        {"no such process",
+         [](fake::Process& p) {
+             p.open_fails = fake::always;
+             p.open_error = 87;
+         },
          std::nullopt},
-        {"access denied", [](fake::Process& p) { p.open_fails = fake::always; p.open_error = 5; },
+        {"access denied",
+         [](fake::Process& p) {
+             p.open_fails = fake::always;
+             p.open_error = 5;
+         },
          windows::codes::open_process},
         {"state unreadable", [](fake::Process& p) { p.exit_code_fails = fake::always; },
          windows::codes::process_state},
         {"already exited", [](fake::Process& p) { p.exit_codes = {0}; }, std::nullopt},
-        {"times fail, then ended", [](fake::Process& p) {
+        {"times fail, then ended",
+         [](fake::Process& p) {
              p.times_fail = fake::always;
              p.exit_codes = {platform::still_active, 1};
-         }, std::nullopt},
+         },
+         std::nullopt},
         {"times fail while running", [](fake::Process& p) { p.times_fail = fake::always; },
          windows::codes::process_times},
-        {"path fails, then ended", [](fake::Process& p) {
+        {"path fails, then ended",
+         [](fake::Process& p) {
              p.image_name_fails = fake::always;
              p.exit_codes = {platform::still_active, 1};
-         }, std::nullopt},
+         },
+         std::nullopt},
         {"path fails while running", [](fake::Process& p) { p.image_name_fails = fake::always; },
          windows::codes::process_path},
     };
@@ -127,7 +139,11 @@ TEST_F(Identity, RecheckThroughTheHeldHandle) {
     };
     const std::vector<Case> cases = {
         {"unchanged", [](fake::Process&) {}, true},
-        {"ended since", [](fake::Process& p) { p.exit_codes = {platform::still_active, 0}; }, false},
+        {"ended since",
+         [](fake::Process& p) {
+             p.exit_codes = {platform::still_active, 0};
+         },
+         false},
         {"state unreadable", [](fake::Process& p) { p.exit_code_fails = fake::from_call(2); },
          ProbeError{windows::codes::process_state}},
         {"times unreadable", [](fake::Process& p) { p.times_fail = fake::from_call(2); },
@@ -139,9 +155,15 @@ TEST_F(Identity, RecheckThroughTheHeldHandle) {
              p.exit_codes = {platform::still_active, platform::still_active, 0};
          },
          ProbeError{windows::codes::process_times}},
-        {"created at another time", [](fake::Process& p) { p.creation_ticks = {100, 101}; },
+        {"created at another time",
+         [](fake::Process& p) {
+             p.creation_ticks = {100, 101};
+         },
          ProbeError{windows::codes::process_changed}},
-        {"created at a time of another length", [](fake::Process& p) { p.creation_ticks = {99, 990}; },
+        {"created at a time of another length",
+         [](fake::Process& p) {
+             p.creation_ticks = {99, 990};
+         },
          ProbeError{windows::codes::process_changed}},
     };
     for (const Case& c : cases) {
