@@ -251,7 +251,8 @@ TEST(InspectE2e, FoundRowCarriesTheExactCommandLinePathAndStartTime) {
     const double before = now_unix_seconds();
     WaitingProgram shell{program,
                          {program, "-c", "read line", "two words", "it's", "",
-                          "h\xc3\xa9llo w\xc3\xb6rld \xf0\x9f\x98\x80", "$HOME", "plain-arg"}};
+                          "h\xc3\xa9llo w\xc3\xb6rld \xf0\x9f\x98\x80", "$HOME", "plain-arg",
+                          "not\xffUTF-8"}};
     const double after = now_unix_seconds();
     ASSERT_GT(shell.pid(), 0);
 
@@ -259,7 +260,8 @@ TEST(InspectE2e, FoundRowCarriesTheExactCommandLinePathAndStartTime) {
     const std::string expected_command_line =
         "'" + folder.base() +
         "/it'\\''s a caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x98\x80/sh' -c 'read line' "
-        "'two words' 'it'\\''s' '' 'h\xc3\xa9llo w\xc3\xb6rld \xf0\x9f\x98\x80' '$HOME' plain-arg";
+        "'two words' 'it'\\''s' '' 'h\xc3\xa9llo w\xc3\xb6rld \xf0\x9f\x98\x80' '$HOME' plain-arg "
+        "'not\xef\xbf\xbdUTF-8'";
 
     std::string first_created_at;
     for (int run = 0; run < 2; ++run) {
