@@ -340,6 +340,18 @@ TEST_F(CommandLines, RunsWhenComWasAlreadyInitialised) {
     EXPECT_EQ(com_calls_named("CoUninitialize"), 1u);
 }
 
+TEST_F(CommandLines, ANullBstrIsHandedOnAndTheCallDecides) {
+    fake::com_script().sys_alloc_fails = true;
+    fake::com_script().connect = platform::wbem_e_invalid_namespace;
+
+    const auto result = windows::command_lines({4});
+
+    ASSERT_TRUE(std::holds_alternative<ProbeError>(result));
+    EXPECT_EQ(std::get<ProbeError>(result).code, windows::codes::wmi_connect);
+    EXPECT_EQ(fake::com_record().namespaces, std::vector<std::u16string>{u""});
+    EXPECT_EQ(com_calls_named("SysFreeString"), 0u);
+}
+
 TEST_F(CommandLines, ScopeCountsOfASuccessfulQueryFollowTheObjectCount) {
     for (const std::uint32_t objects : {0u, 1u, 3u}) {
         SCOPED_TRACE(objects);
