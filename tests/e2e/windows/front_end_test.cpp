@@ -15,6 +15,9 @@ struct RefusedCommandLine {
     std::string err;
 };
 
+// Keeps ctest's test names short: the label, not the bytes of the case.
+void PrintTo(const RefusedCommandLine& refused, std::ostream* out) { *out << refused.label; }
+
 class WindowsFrontEnd : public ::testing::TestWithParam<RefusedCommandLine> {};
 
 TEST_P(WindowsFrontEnd, RefusesWithTheMessageAndStatusOne) {
@@ -85,6 +88,8 @@ struct RefusingStream {
     const char* label;
     OwnedHandle (*open)();
 };
+
+void PrintTo(const RefusingStream& stream, std::ostream* out) { *out << stream.label; }
 
 class WindowsOutputFailure : public ::testing::TestWithParam<RefusingStream> {};
 

@@ -184,6 +184,11 @@ ToolRun run_command_line(const std::wstring& program, std::wstring line,
         return run;
     }
     GetExitCodeProcess(process.get(), &run.exit_code);
+    FILETIME creation{}, exit{}, kernel{}, user{};
+    if (GetProcessTimes(process.get(), &creation, &exit, &kernel, &user)) {
+        run.created_at =
+            (static_cast<std::uint64_t>(creation.dwHighDateTime) << 32) | creation.dwLowDateTime;
+    }
     run.out = read_back(out.get());
     run.err = read_back(err.get());
     return run;
@@ -245,6 +250,11 @@ std::optional<Child> start_probe_target(const std::vector<std::wstring>& argumen
         return std::nullopt;
     }
     return child;
+}
+
+bool under_wine() {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
 std::string narrow(const std::wstring& text) {

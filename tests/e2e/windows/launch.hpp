@@ -48,6 +48,8 @@ struct ToolRun {
     std::string out;
     std::string err;
     DWORD pid = 0;
+    // The tool's creation time in 100-ns ticks since 1601, as GetProcessTimes tells it.
+    std::uint64_t created_at = 0;
 };
 
 struct ToolOptions {
@@ -88,6 +90,9 @@ private:
 // Starts probe_target with the mode (and its arguments); for "wait" and "protect", returns only
 // once the child said "ready". nullopt when it could not be started or did not get ready.
 std::optional<Child> start_probe_target(const std::vector<std::wstring>& arguments);
+
+// True when the tests run under Wine rather than on Windows itself.
+bool under_wine();
 
 // UTF-8 for the assertion messages.
 std::string narrow(const std::wstring& text);

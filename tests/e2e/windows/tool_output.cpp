@@ -33,4 +33,32 @@ std::optional<FoundSample> found_sample_row(const std::string& document, std::ui
     return FoundSample{std::stoull(match[2]), std::stoull(match[3]), std::stoull(match[1])};
 }
 
+std::string json_escaped(const std::string& text) {
+    std::string escaped;
+    for (const char byte : text) {
+        switch (byte) {
+            case '"': escaped += "\\\""; break;
+            case '\\': escaped += "\\\\"; break;
+            default: escaped.push_back(byte);
+        }
+    }
+    return escaped;
+}
+
+std::string not_found_inspect_row(std::uint32_t pid) {
+    return R"({"pid":)" + std::to_string(pid) + R"(,"status":"not_found"})";
+}
+
+std::string error_inspect_row(std::uint32_t pid, const std::string& code) {
+    return R"({"code":")" + code + R"(","pid":)" + std::to_string(pid) + R"(,"status":"error"})";
+}
+
+std::string found_inspect_row(std::uint32_t pid, const std::string& command_line,
+                              std::uint64_t created_at, const std::string& executable_path) {
+    return R"({"commandLine":")" + json_escaped(command_line) + R"(","createdAt":")" +
+           std::to_string(created_at) + R"(","executablePath":")" +
+           json_escaped(executable_path) + R"(","pid":)" + std::to_string(pid) +
+           R"(,"status":"found"})";
+}
+
 }  // namespace e2e

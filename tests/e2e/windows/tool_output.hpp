@@ -19,4 +19,12 @@ struct FoundSample {
 };
 std::optional<FoundSample> found_sample_row(const std::string& document, std::uint32_t pid);
 
+// Text as the tool writes it inside a JSON string (UTF-8 in, quotes not included).
+std::string json_escaped(const std::string& text);
+
+std::string not_found_inspect_row(std::uint32_t pid);
+std::string error_inspect_row(std::uint32_t pid, const std::string& code);
+std::string found_inspect_row(std::uint32_t pid, const std::string& command_line,
+                              std::uint64_t created_at, const std::string& executable_path);
+
 }  // namespace e2e

@@ -1,0 +1,142 @@
+// `inspect` against real Windows processes.
+//
+// Wine's WMI gives a command line only for the process that runs the query, so a found row
+// needs the tool to inspect itself: the test predicts the tool's PID from Wine's sequential
+// PIDs and keeps the run where the prediction held.
+
+#include <gtest/gtest.h>
+
+#include "launch.hpp"
+#include "tool_output.hpp"
+
+namespace e2e {
+namespace {
+
+constexpr DWORD unused_pid = 0x7FFFFFF0u;
+// Under Wine, a single-threaded process takes two IDs (process and thread), four apart each.
+constexpr DWORD pid_step = 8;
+
+std::wstring decimal(DWORD pid) { return std::to_wstring(pid); }
+
+// The tool copied into a folder whose name needs more than ASCII (and a blank, so the command
+// line quotes the program).
+class CopiedTool {
+public:
+    CopiedTool() {
+        wchar_t temp[MAX_PATH + 1] = {};
+        GetTempPathW(MAX_PATH, temp);
+        folder_ = std::wstring(temp) + L"zul \u00E9\u00E8\u00FC \u4E2D\u6587 \U0001F600-" +
+                  decimal(GetCurrentProcessId());
+        CreateDirectoryW(folder_.c_str(), nullptr);
+        path_ = folder_ + L"\\zul-process.exe";
+        copied_ = CopyFileW(tool_path().c_str(), path_.c_str(), FALSE) != FALSE;
+    }
+    ~CopiedTool() {
+        DeleteFileW(path_.c_str());
+        RemoveDirectoryW(folder_.c_str());
+    }
+    CopiedTool(const CopiedTool&) = delete;
+    CopiedTool& operator=(const CopiedTool&) = delete;
+
+    bool copied() const { return copied_; }
+    const std::wstring& path() const { return path_; }
+
+private:
+    std::wstring folder_;
+    std::wstring path_;
+    bool copied_ = false;
+};
+
+// Runs `inspect` on the PID the tool itself is about to get; nullopt when no attempt hit it.
+std::optional<ToolRun> inspect_own_pid(const std::wstring& program,
+                                       std::wstring& command_line_used) {
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        DWORD predicted = 0;
+        {
+            auto throwaway = start_probe_target({L"exit", L"0"});
+            if (!throwaway) {
+                return std::nullopt;
+            }
+            predicted = throwaway->pid() + pid_step;
+        }
+        command_line_used = command_line(program, {L"inspect", decimal(predicted)});
+        ToolRun run = run_command_line(program, command_line_used);
+        if (run.pid == predicted) {
+            return run;
+        }
+    }
+    return std::nullopt;
+}
+
+TEST(WindowsInspect, ToolInspectingItselfIsFoundWithItsIdentity) {
+    if (!under_wine()) {
+        GTEST_SKIP() << "relies on Wine handing out process IDs in sequence";
+    }
+    CopiedTool tool;
+    ASSERT_TRUE(tool.copied());
+    std::wstring line;
+    const auto run = inspect_own_pid(tool.path(), line);
+    ASSERT_TRUE(run) << "the tool never got the predicted process ID";
+
+    ASSERT_EQ(run->exit_code, 0u) << run->err;
+    EXPECT_EQ(run->err, "");
+    EXPECT_EQ(run->out, R"({"processes":[)" +
+                            found_inspect_row(run->pid, narrow(line), run->created_at,
+                                              narrow(tool.path())) +
+                            "]}\n");
+}
+
+TEST(WindowsInspect, MissingDeniedExitedAndUnqueryableProcessesGetTheirRows) {
+    auto denied = start_probe_target({L"protect"});
+    ASSERT_TRUE(denied);
+    auto exited = start_probe_target({L"exit", L"0"});
+    ASSERT_TRUE(exited);
+    ASSERT_TRUE(exited->wait_for_end());
+    auto live = start_probe_target({L"wait"});
+    ASSERT_TRUE(live);
+
+    const ToolRun run = run_tool({L"inspect", decimal(unused_pid), decimal(denied->pid()),
+                                  decimal(exited->pid()), decimal(live->pid())});
+
+    ASSERT_EQ(run.exit_code, 0u) << run.err;
+    EXPECT_EQ(run.err, "");
+    const std::string rows = not_found_inspect_row(unused_pid) + "," +
+                             error_inspect_row(denied->pid(), "OPEN_PROCESS") + "," +
+                             not_found_inspect_row(exited->pid()) + ",";
+    ASSERT_TRUE(run.out.starts_with(R"({"processes":[)" + rows)) << run.out;
+    if (under_wine()) {
+        // Wine's WMI has a null command line for every process but the one asking.
+        EXPECT_EQ(run.out, R"({"processes":[)" + rows +
+                               error_inspect_row(live->pid(), "WMI_COMMAND_LINE") + "]}\n");
+    } else {
+        EXPECT_NE(run.out.find(R"("pid":)" + std::to_string(live->pid()) + R"(,"status":"found"})"),
+                  std::string::npos)
+            << run.out;
+    }
+}
+
+// Wine takes DLL overrides from the environment the whole Wine run started with, not from the
+// environment a Windows parent hands its child, so ctest runs this test on its own with
+// WINEDLLOVERRIDES holding wbemprox=d (zul_e2e_windows_without_wmi); elsewhere it skips.
+TEST(WindowsInspect, WithoutTheWmiProviderEveryLiveRowIsALocatorError) {
+    wchar_t overrides[4096] = {};
+    GetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides, 4096);
+    if (!under_wine() || std::wstring(overrides).find(L"wbemprox=d") == std::wstring::npos) {
+        GTEST_SKIP() << "needs Wine started with WINEDLLOVERRIDES holding wbemprox=d";
+    }
+    auto first = start_probe_target({L"wait"});
+    ASSERT_TRUE(first);
+    auto second = start_probe_target({L"wait"});
+    ASSERT_TRUE(second);
+
+    const ToolRun run = run_tool(
+        {L"inspect", decimal(first->pid()), decimal(unused_pid), decimal(second->pid())});
+
+    ASSERT_EQ(run.exit_code, 0u) << run.err;
+    EXPECT_EQ(run.out, R"({"processes":[)" + error_inspect_row(first->pid(), "WMI_LOCATOR") + "," +
+                           not_found_inspect_row(unused_pid) + "," +
+                           error_inspect_row(second->pid(), "WMI_LOCATOR") + "]}\n");
+}
+
+}  // namespace
+}  // namespace e2e
