@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "diagnostics/registry.hpp"
 #include "fake/processes.hpp"
 #include "fake/runtime.hpp"
 #include "main/run.hpp"
+#include "unit/platform_test.hpp"
 
 namespace {
 
@@ -19,27 +19,7 @@ using Arguments = std::optional<std::vector<std::string>>;
 
 const std::string usage = "usage: zul-process <inspect|sample> <pid> [pid...]\n";
 
-class RunTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        fake::reset_processes();
-        fake::reset_runtime();
-    }
-    void TearDown() override {
-        EXPECT_EQ(fake::open_handles(), 0u) << "a handle was left open";
-        EXPECT_THAT(fake::violations(), ::testing::IsEmpty());
-    }
-
-    static void enable_diagnostics() {
-        fake::set_environment_variable("ZUL_DIAGNOSTICS_ENABLED", "1");
-    }
-
-    static std::uint64_t recorded_calls(std::string_view name) {
-        diagnostics::RegistryReader reader;
-        const diagnostics::FunctionStats* row = reader.find(name);
-        return row == nullptr ? 0 : row->calls;
-    }
-};
+using RunTest = testing_support::PlatformTest;
 
 struct RefusalCase {
     Arguments arguments;

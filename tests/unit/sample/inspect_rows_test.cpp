@@ -19,18 +19,7 @@ using windows::ProbeError;
 
 constexpr std::uint32_t pid = 100;
 
-class InspectRows : public ::testing::Test {
-protected:
-    void SetUp() override {
-        fake::reset_processes();
-        fake::reset_runtime();
-        fake::set_environment_variable("ZUL_DIAGNOSTICS_ENABLED", "1");
-    }
-    void TearDown() override {
-        EXPECT_EQ(fake::open_handles(), 0u) << "a handle was left open";
-        EXPECT_TRUE(fake::violations().empty()) << fake::violations().front();
-    }
-};
+using InspectRows = testing_support::DiagnosedPlatformTest;
 
 std::string rows_text(const std::vector<json::Value>& rows) {
     return json::to_compact(json::Value::array(rows));

@@ -16,20 +16,7 @@ namespace {
 
 using testing_support::expect_com_balanced;
 
-class Inspect : public ::testing::Test {
-protected:
-    void SetUp() override {
-        fake::reset_processes();
-        fake::reset_runtime();
-        fake::reset_com();
-        fake::set_environment_variable("ZUL_DIAGNOSTICS_ENABLED", "1");
-    }
-    void TearDown() override {
-        EXPECT_EQ(fake::open_handles(), 0u) << "a handle was left open";
-        EXPECT_TRUE(fake::violations().empty()) << fake::violations().front();
-        expect_com_balanced();
-    }
-};
+using Inspect = testing_support::DiagnosedPlatformTest;
 
 std::vector<std::string> statuses(const std::vector<json::Value>& rows) {
     std::vector<std::string> found;

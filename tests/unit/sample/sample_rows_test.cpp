@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "diagnostics/registry.hpp"
 #include "fake/processes.hpp"
 #include "fake/runtime.hpp"
 #include "json/writer.hpp"
 #include "sample/sample_rows.hpp"
+#include "unit/platform_test.hpp"
 
 namespace {
 
@@ -78,23 +78,7 @@ TEST(SampleRowTest, KeepsTheLargestCountersAndProcessIds) {
               R"("systemPeakBytes":18446744073709551615,"unavailable":null})");
 }
 
-class CollectTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        fake::reset_processes();
-        fake::reset_runtime();
-    }
-    void TearDown() override {
-        EXPECT_EQ(fake::open_handles(), 0u) << "a handle was left open";
-        EXPECT_THAT(fake::violations(), ::testing::IsEmpty());
-    }
-
-    static std::uint64_t recorded_calls(std::string_view name) {
-        diagnostics::RegistryReader reader;
-        const diagnostics::FunctionStats* row = reader.find(name);
-        return row == nullptr ? 0 : row->calls;
-    }
-};
+using CollectTest = testing_support::PlatformTest;
 
 TEST_F(CollectTest, OneRowPerIdInListOrder) {
     fake::process(30);

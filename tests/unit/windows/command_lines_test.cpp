@@ -18,15 +18,7 @@ using testing_support::releases;
 using windows::CommandLineMap;
 using windows::ProbeError;
 
-class CommandLines : public ::testing::Test {
-protected:
-    void SetUp() override {
-        fake::reset_runtime();
-        fake::set_environment_variable("ZUL_DIAGNOSTICS_ENABLED", "1");
-        fake::reset_com();
-    }
-    void TearDown() override { expect_com_balanced(); }
-};
+using CommandLines = testing_support::DiagnosedPlatformTest;
 
 const CommandLineMap& map_of(const windows::CommandLineResult& result) {
     static const CommandLineMap empty;

@@ -8,7 +8,7 @@
 #include <variant>
 #include <vector>
 
-#include "probe_fixture.hpp"
+#include "unit/platform_test.hpp"
 #include "windows/drop_handle.hpp"
 #include "windows/filetime.hpp"
 #include "windows/liveness.hpp"
@@ -16,6 +16,8 @@
 #include "windows/process_handle.hpp"
 
 namespace {
+
+using ProbeTest = testing_support::PlatformTest;
 
 using ::testing::ElementsAre;
 using windows::Activity;

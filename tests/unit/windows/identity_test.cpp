@@ -17,18 +17,7 @@ using windows::ProbeError;
 
 constexpr std::uint32_t pid = 4242;
 
-class Identity : public ::testing::Test {
-protected:
-    void SetUp() override {
-        fake::reset_processes();
-        fake::reset_runtime();
-        fake::set_environment_variable("ZUL_DIAGNOSTICS_ENABLED", "1");
-    }
-    void TearDown() override {
-        EXPECT_EQ(fake::open_handles(), 0u) << "a handle was left open";
-        EXPECT_TRUE(fake::violations().empty()) << fake::violations().front();
-    }
-};
+using Identity = testing_support::DiagnosedPlatformTest;
 
 struct IdentityCase {
     const char* name;

@@ -6,10 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "probe_fixture.hpp"
+#include "unit/platform_test.hpp"
 #include "windows/sample_probe.hpp"
 
 namespace {
+
+using ProbeTest = testing_support::PlatformTest;
 
 using ::testing::ElementsAreArray;
 using windows::ProbeError;
