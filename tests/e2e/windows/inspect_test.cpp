@@ -3,6 +3,12 @@
 // Wine's WMI gives a command line only for the process that runs the query, so a found row
 // needs the tool to inspect itself: the test predicts the tool's PID from Wine's sequential
 // PIDs and keeps the run where the prediction held.
+//
+// Process and thread IDs share one allocator in Wine. It hands out new IDs in sequence while
+// its table has room; once the table is full it reuses freed IDs in the order they were freed,
+// which after a few hundred runs of a kept session makes the next ID unpredictable. Parking
+// idle threads until their IDs come out in sequence again makes the table grow, and with it
+// the sequence return.
 
 #include <gtest/gtest.h>
 
@@ -47,10 +53,57 @@ private:
     bool copied_ = false;
 };
 
+// Idle threads of the test that hold IDs until the object goes.
+class ParkedThreads {
+public:
+    ParkedThreads() : release_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    ~ParkedThreads() {
+        SetEvent(release_.get());
+        for (const auto& thread : threads_) {
+            WaitForSingleObject(thread.get(), 30000);
+        }
+    }
+    ParkedThreads(const ParkedThreads&) = delete;
+    ParkedThreads& operator=(const ParkedThreads&) = delete;
+
+    // Parks more threads until eight IDs in a row come out four apart; false if that never
+    // happens. Threads stay parked, so freed IDs are used up rather than handed out again.
+    bool until_ids_are_sequential() {
+        DWORD previous = 0;
+        int in_sequence = 0;
+        while (threads_.size() < 6000 && in_sequence < 8) {
+            DWORD id = 0;
+            HANDLE thread = CreateThread(nullptr, 64 * 1024, wait_for_release, release_.get(),
+                                         STACK_SIZE_PARAM_IS_A_RESERVATION, &id);
+            if (thread == nullptr) {
+                return false;
+            }
+            threads_.emplace_back(thread);
+            in_sequence = id == previous + 4 ? in_sequence + 1 : 0;
+            previous = id;
+        }
+        return in_sequence >= 8;
+    }
+
+private:
+    static DWORD WINAPI wait_for_release(void* event) {
+        WaitForSingleObject(static_cast<HANDLE>(event), INFINITE);
+        return 0;
+    }
+
+    OwnedHandle release_;
+    std::vector<OwnedHandle> threads_;
+};
+
 // Runs `inspect` on the PID the tool itself is about to get; nullopt when no attempt hit it.
 std::optional<ToolRun> inspect_own_pid(const std::wstring& program,
-                                       std::wstring& command_line_used) {
-    for (int attempt = 0; attempt < 20; ++attempt) {
+                                       std::wstring& command_line_used, std::string& misses) {
+    ParkedThreads parked;
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        if (!parked.until_ids_are_sequential()) {
+            misses += " (IDs never came in sequence)";
+            continue;
+        }
         DWORD predicted = 0;
         {
             auto throwaway = start_probe_target({L"exit", L"0"});
@@ -64,6 +117,7 @@ std::optional<ToolRun> inspect_own_pid(const std::wstring& program,
         if (run.pid == predicted) {
             return run;
         }
+        misses += " " + std::to_string(predicted) + "->" + std::to_string(run.pid);
     }
     return std::nullopt;
 }
@@ -75,8 +129,9 @@ TEST(WindowsInspect, ToolInspectingItselfIsFoundWithItsIdentity) {
     CopiedTool tool;
     ASSERT_TRUE(tool.copied());
     std::wstring line;
-    const auto run = inspect_own_pid(tool.path(), line);
-    ASSERT_TRUE(run) << "the tool never got the predicted process ID";
+    std::string misses;
+    const auto run = inspect_own_pid(tool.path(), line, misses);
+    ASSERT_TRUE(run) << "the tool never got the predicted process ID:" << misses;
 
     ASSERT_EQ(run->exit_code, 0u) << run->err;
     EXPECT_EQ(run->err, "");
