@@ -38,11 +38,9 @@ std::string error_text(DWORD code) {
 
 std::optional<std::string> write(Stream stream, std::string_view bytes) {
     HANDLE handle = GetStdHandle(stream == Stream::out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
-    if (handle == INVALID_HANDLE_VALUE) {
-        return error_text(GetLastError());
-    }
-    if (handle == nullptr) {
-        // No standard handle at all (a process started without one).
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
+        // No standard handle at all: the parent gave none, or gave an invalid one. The last
+        // error says nothing here (GetStdHandle only returned what it was given).
         return error_text(ERROR_INVALID_HANDLE);
     }
     while (!bytes.empty()) {

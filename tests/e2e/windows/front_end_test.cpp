@@ -112,6 +112,24 @@ TEST_P(WindowsOutputFailure, StderrFailureEndsWithStatus101) {
     EXPECT_EQ(run.out, "");
 }
 
+TEST(WindowsOutput, MissingStdoutEndsWithStatus101AndSaysWhy) {
+    const ToolRun run = run_tool({L"sample", L"2147483632"},
+                                 ToolOptions{.stdout_handle = INVALID_HANDLE_VALUE});
+    EXPECT_EQ(run.exit_code, 101u) << run.err;
+    EXPECT_TRUE(run.err.starts_with("failed printing to stdout: ")) << run.err;
+    // The reason must be the handle, not a stale "no error" from an earlier call.
+    EXPECT_EQ(run.err.find("success"), std::string::npos) << run.err;
+}
+
+TEST(WindowsEnvironment, DiagnosticsSwitchThatIsNotUnicodeCountsAsOff) {
+    const std::wstring lone_surrogate(1, static_cast<wchar_t>(0xDC00));
+    const ToolRun run =
+        run_tool({L"sample", L"2147483632"},
+                 ToolOptions{.environment = {L"ZUL_DIAGNOSTICS_ENABLED=1" + lone_surrogate}});
+    EXPECT_EQ(run.exit_code, 0u) << run.err;
+    EXPECT_TRUE(run.out.starts_with(R"({"samples":[)")) << run.out;
+}
+
 INSTANTIATE_TEST_SUITE_P(Streams, WindowsOutputFailure,
                          ::testing::Values(RefusingStream{"ReadOnlyFile", read_only_file},
                                            RefusingStream{"PipeWithoutReader", pipe_without_reader},
