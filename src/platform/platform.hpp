@@ -148,7 +148,7 @@ struct Variant {
         std::int32_t int32;
         Bstr bstr;
         void* record[2];
-    } value = {};
+    } value = {.record = {}};  // all 16 bytes: `= {}` would zero only the first member
 };
 static_assert(sizeof(Variant) == 24, "Variant must match the 64-bit VARIANT");
 
