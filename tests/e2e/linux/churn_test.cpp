@@ -1,0 +1,178 @@
+// Processes killed and replaced while they are sampled and inspected: every row must still be
+// found, not_found or an error with a known code, every document valid, and no descriptor may
+// be left behind. The commands run both in this process, straight over the /proc backend (so
+// its descriptors can be counted), and as the built tool.
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "e2e/linux/child_pool.hpp"
+#include "e2e/linux/json_reader.hpp"
+#include "e2e/linux/tool_run.hpp"
+#include "json/value.hpp"
+#include "json/writer.hpp"
+#include "sample/sample_rows.hpp"
+#include "windows/inspect.hpp"
+
+namespace {
+
+using e2e::JsonNode;
+using Kind = JsonNode::Kind;
+
+constexpr std::size_t pool_size = 300;
+constexpr int rounds = 6;
+
+const std::set<std::string> sample_codes = {"OPEN_PROCESS", "PROCESS_STATE", "PROCESS_TIMES",
+                                            "PROCESS_MEMORY"};
+const std::set<std::string> inspect_codes = {
+    "OPEN_PROCESS",    "PROCESS_STATE", "PROCESS_TIMES",      "PROCESS_PATH",
+    "PROCESS_CHANGED", "WMI_MISSING",   "WMI_COMMAND_LINE",   "COM_INIT",
+    "WMI_LOCATOR",     "WMI_CONNECT",   "WMI_PROXY",          "WMI_QUERY",
+    "WMI_ENUMERATION", "WMI_PID_TYPE",  "WMI_PID",            "WMI_PROPERTY_TYPE",
+    "WMI_PROPERTY",    "WMI_DUPLICATE"};
+
+std::set<std::string> open_descriptors() {
+    std::set<std::string> names;
+    if (DIR* listing = ::opendir("/proc/self/fd")) {
+        while (const dirent* entry = ::readdir(listing)) {
+            if (entry->d_name[0] != '.') names.insert(entry->d_name);
+        }
+        ::closedir(listing);
+    }
+    return names;
+}
+
+struct Command {
+    const char* word;
+    const char* array_key;
+    const std::set<std::string>* codes;
+};
+const Command sample_command{"sample", "samples", &sample_codes};
+const Command inspect_command{"inspect", "processes", &inspect_codes};
+
+// The IDs of one round: the pool as it stands, with the churned PIDs of the previous round
+// (reaped, zombie or reused by now) mixed in.
+std::vector<pid_t> round_pids(const std::vector<pid_t>& alive, const std::set<pid_t>& earlier) {
+    std::vector<pid_t> pids = alive;
+    std::set<pid_t> seen(pids.begin(), pids.end());
+    for (const pid_t pid : earlier) {
+        if (seen.insert(pid).second) pids.push_back(pid);
+    }
+    return pids;
+}
+
+// Every row in place with a known status and code. A child that was alive when the run started
+// and that nobody touched during it is found, unless the command-line query failed as a
+// whole: then every such child carries the query's one code (a child that ends between its
+// identity and the query, and is not yet reaped, has no command line and fails the query).
+void expect_sound_rows(const Command& command, const JsonNode& document,
+                       const std::vector<pid_t>& pids, const std::set<pid_t>& alive_at_start,
+                       const std::set<pid_t>& churned) {
+    const JsonNode* rows = document.find(command.array_key);
+    ASSERT_TRUE(rows != nullptr && rows->kind == Kind::array);
+    ASSERT_EQ(rows->items.size(), pids.size());
+    std::set<std::string> untouched_outcomes;
+    for (std::size_t i = 0; i < pids.size(); ++i) {
+        const JsonNode& row = rows->items[i];
+        ASSERT_EQ(row.kind, Kind::object);
+        ASSERT_EQ(row.find("pid")->text, std::to_string(pids[i]));
+        const std::string status = row.find("status")->text;
+        std::string outcome = status;
+        if (status == "error") {
+            const JsonNode* code = row.find("code");
+            ASSERT_TRUE(code != nullptr && code->kind == Kind::string);
+            EXPECT_TRUE(command.codes->count(code->text)) << code->text;
+            outcome = code->text;
+        } else {
+            EXPECT_TRUE(status == "found" || status == "not_found") << status;
+        }
+        if (alive_at_start.count(pids[i]) && !churned.count(pids[i])) {
+            untouched_outcomes.insert(outcome);
+        }
+    }
+    const bool all_found = untouched_outcomes == std::set<std::string>{"found"};
+    const bool one_query_code = command.codes == &inspect_codes &&
+                                untouched_outcomes.size() == 1 &&
+                                !untouched_outcomes.count("not_found");
+    EXPECT_TRUE(untouched_outcomes.empty() || all_found || one_query_code)
+        << "children alive throughout: " << testing::PrintToString(untouched_outcomes);
+}
+
+std::vector<std::uint32_t> as_ids(const std::vector<pid_t>& pids) {
+    return {pids.begin(), pids.end()};
+}
+
+std::vector<json::Value> run_in_process(const Command& command,
+                                        const std::vector<std::uint32_t>& ids) {
+    return &command == &sample_command ? sample::collect(ids) : windows::inspect(ids);
+}
+
+class ChurnE2e : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(pool_.pids().size(), pool_size);
+        pool_.start_churn();
+        // Let the churn get going before the first round.
+        while (pool_.replaced() < 10) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+
+    e2e::ChildPool pool_{pool_size};
+};
+
+TEST_F(ChurnE2e, InProcessRunsGiveSoundRowsAndLeaveNoDescriptor) {
+    const std::set<std::string> before = open_descriptors();
+    std::set<pid_t> earlier;
+    for (int round = 0; round < rounds; ++round) {
+        for (const Command* command : {&sample_command, &inspect_command}) {
+            SCOPED_TRACE(std::string{command->word} + " round " + std::to_string(round));
+            pool_.mark();
+            const std::vector<pid_t> alive = pool_.pids();
+            const std::vector<pid_t> pids = round_pids(alive, earlier);
+            std::vector<json::Value> rows = run_in_process(*command, as_ids(pids));
+            const std::set<pid_t> churned = pool_.churned_since_mark();
+
+            json::Value document = json::Value::object();
+            document.set(command->array_key, json::Value::array(std::move(rows)));
+            const std::optional<JsonNode> parsed = e2e::parse_json(json::to_compact(document));
+            ASSERT_TRUE(parsed.has_value());
+            expect_sound_rows(*command, *parsed, pids, {alive.begin(), alive.end()}, churned);
+            earlier = churned;
+        }
+    }
+    EXPECT_EQ(open_descriptors(), before) << "a descriptor was left open";
+}
+
+TEST_F(ChurnE2e, ToolRunsPrintAValidDocumentEveryTime) {
+    std::set<pid_t> earlier;
+    for (int round = 0; round < rounds; ++round) {
+        for (const Command* command : {&sample_command, &inspect_command}) {
+            SCOPED_TRACE(std::string{command->word} + " round " + std::to_string(round));
+            pool_.mark();
+            const std::vector<pid_t> alive = pool_.pids();
+            const std::vector<pid_t> pids = round_pids(alive, earlier);
+            std::vector<std::string> arguments{command->word};
+            for (const std::string& pid : e2e::as_arguments(pids)) arguments.push_back(pid);
+            const e2e::RunResult run = e2e::run_tool(arguments);
+            const std::set<pid_t> churned = pool_.churned_since_mark();
+
+            ASSERT_EQ(run.status, 0) << "signal " << run.signal << ": " << run.err;
+            EXPECT_EQ(run.err, "");
+            ASSERT_TRUE(!run.out.empty() && run.out.back() == '\n');
+            const std::optional<JsonNode> parsed = e2e::parse_json(run.out);
+            ASSERT_TRUE(parsed.has_value()) << run.out;
+            expect_sound_rows(*command, *parsed, pids, {alive.begin(), alive.end()}, churned);
+            earlier = churned;
+        }
+    }
+}
+
+}  // namespace

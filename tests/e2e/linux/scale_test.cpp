@@ -1,0 +1,84 @@
+// Ten thousand process IDs in one run: most name nobody, some live children. Both commands
+// must finish in seconds and print one row per ID, in order.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "e2e/linux/child_pool.hpp"
+#include "e2e/linux/json_reader.hpp"
+#include "e2e/linux/tool_run.hpp"
+
+namespace {
+
+using e2e::JsonNode;
+using Kind = JsonNode::Kind;
+
+constexpr std::size_t id_count = 10000;
+constexpr std::size_t live_children = 50;
+
+std::uint64_t pid_max() {
+    std::ifstream limit{"/proc/sys/kernel/pid_max"};
+    std::uint64_t value = 4194304;
+    limit >> value;
+    return value;
+}
+
+struct ScaleCase {
+    const char* command;
+    const char* array_key;
+};
+
+class ScaleE2e : public ::testing::TestWithParam<ScaleCase> {};
+
+TEST_P(ScaleE2e, TenThousandIdsGiveOneRowEachInOrder) {
+    e2e::ChildPool children{live_children};
+    const std::vector<pid_t> live = children.pids();
+    ASSERT_EQ(live.size(), live_children);
+
+    // The live children spread evenly among IDs at and above pid_max, which nobody can have.
+    std::vector<std::string> pids;
+    std::vector<bool> expect_found;
+    std::uint64_t nobody = pid_max();
+    const std::size_t spacing = id_count / live.size();
+    for (std::size_t i = 0; i < id_count; ++i) {
+        const bool is_live = i % spacing == 0 && i / spacing < live.size();
+        pids.push_back(is_live ? std::to_string(live[i / spacing]) : std::to_string(nobody++));
+        expect_found.push_back(is_live);
+    }
+
+    std::vector<std::string> arguments{GetParam().command};
+    arguments.insert(arguments.end(), pids.begin(), pids.end());
+    const auto start = std::chrono::steady_clock::now();
+    const e2e::RunResult run = e2e::run_tool(arguments);
+    const auto seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    // Generous for the sanitizer build on a busy machine; a normal run takes a fraction.
+    EXPECT_LT(seconds, 20.0);
+    ASSERT_TRUE(!run.out.empty() && run.out.back() == '\n');
+    const auto document = e2e::parse_json(run.out);
+    ASSERT_TRUE(document.has_value()) << "not JSON";
+    const JsonNode* rows = document->find(GetParam().array_key);
+    ASSERT_TRUE(rows != nullptr && rows->kind == Kind::array);
+    ASSERT_EQ(rows->items.size(), id_count);
+    for (std::size_t i = 0; i < id_count; ++i) {
+        const JsonNode& row = rows->items[i];
+        ASSERT_EQ(row.find("pid")->text, pids[i]) << "row " << i;
+        ASSERT_EQ(row.find("status")->text, expect_found[i] ? "found" : "not_found")
+            << "row " << i << ", pid " << pids[i];
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, ScaleE2e,
+                         ::testing::Values(ScaleCase{"sample", "samples"},
+                                           ScaleCase{"inspect", "processes"}),
+                         [](const auto& info) { return std::string{info.param.command}; });
+
+}  // namespace
