@@ -59,7 +59,11 @@ std::vector<char*> pointers_to(std::vector<std::string>& words) {
     } else {
         ::close(STDOUT_FILENO);
     }
-    ::dup2(err_fd, STDERR_FILENO);
+    if (err_fd >= 0) {
+        ::dup2(err_fd, STDERR_FILENO);
+    } else {
+        ::close(STDERR_FILENO);
+    }
     ::signal(SIGPIPE, SIG_DFL);
     ::execve(argv[0], argv, envp);
     ::_exit(127);
@@ -94,7 +98,8 @@ RunResult run_tool(const std::vector<std::string>& arguments, const RunOptions& 
 
     const pid_t child = ::fork();
     if (child == 0) {
-        become_tool(argv.data(), envp.data(), out_fd, ::fileno(err_file));
+        become_tool(argv.data(), envp.data(), out_fd,
+                    options.stderr_closed ? -1 : ::fileno(err_file));
     }
     if (extra_fd >= 0) {
         ::close(extra_fd);

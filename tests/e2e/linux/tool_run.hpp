@@ -15,6 +15,8 @@ enum class Output {
 
 struct RunOptions {
     Output output = Output::captured;
+    // Standard error not open at all (else read back from a file).
+    bool stderr_closed = false;
     // Value of ZUL_DIAGNOSTICS_ENABLED; empty leaves it unset.
     std::string diagnostics;
     int timeout_seconds = 30;

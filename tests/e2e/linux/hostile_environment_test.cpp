@@ -1,0 +1,96 @@
+// The tool started in a hostile environment: standard streams closed or refusing, a
+// diagnostics switch and arguments that are not UTF-8. Each ends with its documented status,
+// never a crash and never a partial document.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "e2e/linux/json_reader.hpp"
+#include "e2e/linux/tool_run.hpp"
+
+namespace {
+
+using e2e::JsonNode;
+
+std::string own_pid() { return std::to_string(::getpid()); }
+
+struct StreamCase {
+    const char* label;
+    std::vector<std::string> arguments;
+    e2e::Output output;
+    bool stderr_closed;
+    int status;
+};
+
+TEST(HostileEnvironment, ClosedOrRefusingStreamsEndWithTheirStatus) {
+    const std::vector<StreamCase> cases = {
+        // Nothing is written to a closed standard error on success.
+        {"stderr closed, sample", {"sample", own_pid()}, e2e::Output::captured, true, 0},
+        {"stderr closed, inspect", {"inspect", own_pid()}, e2e::Output::captured, true, 0},
+        // The usage line cannot be written.
+        {"stderr closed, usage", {"Sample", own_pid()}, e2e::Output::captured, true, 101},
+        {"stderr closed, bad ID", {"inspect", "x"}, e2e::Output::captured, true, 101},
+        {"both closed", {"sample", own_pid()}, e2e::Output::closed, true, 101},
+        {"stdout full, inspect", {"inspect", own_pid()}, e2e::Output::full_device, false, 101},
+        {"stdout a closed pipe, inspect", {"inspect", own_pid()}, e2e::Output::closed_pipe, false,
+         101},
+        {"stdout closed, inspect", {"inspect", own_pid()}, e2e::Output::closed, false, 101},
+    };
+    for (const StreamCase& each : cases) {
+        SCOPED_TRACE(each.label);
+        e2e::RunOptions options;
+        options.output = each.output;
+        options.stderr_closed = each.stderr_closed;
+        const e2e::RunResult run = e2e::run_tool(each.arguments, options);
+        EXPECT_EQ(run.signal, 0);
+        EXPECT_EQ(run.status, each.status) << run.err;
+        if (each.output != e2e::Output::captured) continue;
+        if (each.status == 0) {
+            EXPECT_TRUE(e2e::parse_json(run.out).has_value()) << run.out;
+        } else {
+            EXPECT_EQ(run.out, "");
+        }
+    }
+}
+
+TEST(HostileEnvironment, DiagnosticsSwitchThatIsNotUtf8IsOff) {
+    for (const char* value : {"\xff", "1\xff", "tru\xc3", "\xc0\xb1", "\xed\xa0\x80"}) {
+        SCOPED_TRACE(testing::PrintToString(std::string{value}));
+        e2e::RunOptions options;
+        options.diagnostics = value;
+        for (const char* command : {"sample", "inspect"}) {
+            const e2e::RunResult run = e2e::run_tool({command, own_pid()}, options);
+            ASSERT_EQ(run.status, 0) << run.err;
+            const auto document = e2e::parse_json(run.out);
+            ASSERT_TRUE(document.has_value()) << run.out;
+            ASSERT_EQ(document->members.size(), 1u) << run.out;
+            EXPECT_NE(document->members[0].first, "diagnostics");
+        }
+    }
+}
+
+TEST(HostileEnvironment, ArgumentsThatAreNotUtf8StopTheRunInOrder) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"inspect", "1\xff"},
+        {"sample\xc3", "1"},
+        {"\xff"},
+        {"sample", "1", "\xc0\xb1"},      // an overlong "1"
+        {"inspect", "\xed\xa0\x80", "1"},  // an encoded surrogate
+        {"sample", "0", "\xfe"},           // refused before the bad ID is looked at
+    };
+    for (const auto& arguments : cases) {
+        SCOPED_TRACE(testing::PrintToString(arguments));
+        const e2e::RunResult run = e2e::run_tool(arguments);
+        EXPECT_EQ(run.signal, 0);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, "");
+        ASSERT_FALSE(run.err.empty());
+        EXPECT_EQ(run.err.back(), '\n');
+        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line: " << run.err;
+    }
+}
+
+}  // namespace
