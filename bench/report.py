@@ -141,18 +141,20 @@ def main():
         print()
         print("Diagnostics on vs off (ZUL_DIAGNOSTICS_ENABLED=1 vs 0), median in ms")
         print()
-        print("| command | N | off | on | on / off |")
-        print("|---|---:|---:|---:|---:|")
+        print("| command | N | off | on | on / off | on / off, processor time |")
+        print("|---|---:|---:|---:|---:|---:|")
         for group in diagnostics:
             for n in sorted({int(name.rsplit("|", 1)[1]) for name in times
                              if name.startswith(group + "|")}):
                 off = median_ms(times, f"{group}|off|{n}")
                 on = median_ms(times, f"{group}|on|{n}")
                 word = group.split(" ", 1)[1]
+                cpu_ratio = ratio(cpu_ms(cpu, f"{group}|on|{n}"), cpu_ms(cpu, f"{group}|off|{n}"))
                 print(f"| {word} | {n} | {ms_text(off)} | {ms_text(on)} | "
-                      f"{ratio_text(ratio(on, off))} |")
+                      f"{ratio_text(ratio(on, off))} | {ratio_text(cpu_ratio)} |")
                 verdicts.append((f"{word} with diagnostics ≤ {DIAGNOSTICS_LIMIT}× off at N = {n}",
-                                 ratio_text(ratio(on, off)),
+                                 f"{ratio_text(ratio(on, off))} (processor time "
+                                 f"{ratio_text(cpu_ratio)})",
                                  verdict(ratio(on, off), DIAGNOSTICS_LIMIT)))
 
     wine_ns = sorted({int(name.rsplit("|", 1)[1]) for name in times
