@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <random>
 
 namespace e2e {
@@ -116,6 +117,8 @@ void ChildPool::churn() {
             children_[index] = replacement;
         }
         ++replaced_;
+        // Hundreds of replacements a second, and a core left for the runs being churned.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }
 
