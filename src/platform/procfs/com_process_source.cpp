@@ -12,6 +12,7 @@
 
 #include "platform/procfs/proc_file.hpp"
 #include "platform/procfs/shell_quote.hpp"
+#include "platform/procfs/stat_text.hpp"
 #include "platform/procfs/status_text.hpp"
 #include "text/utf.hpp"
 
@@ -76,6 +77,16 @@ FileText cmdline_of_another_thread(platform::Pid pid) {
     return found;
 }
 
+// Windows lists no process that has exited, even while a handle keeps it; a zombie is that
+// state here. Listing it with a null command line would fail the whole query for every other
+// process, so it drops out like any ended process. Read only on the rare empty-cmdline path.
+bool has_ended(platform::Pid pid) {
+    const FileText stat = read_file_at(AT_FDCWD, proc_path(pid, "stat").c_str());
+    if (means_gone(stat.error)) return true;
+    const std::optional<StatFields> fields = parse_stat(stat.text);
+    return stat.error == 0 && fields && has_exited(*fields);
+}
+
 }  // namespace
 
 ProcessLookup read_process_row(platform::Pid pid) {
@@ -86,7 +97,10 @@ ProcessLookup read_process_row(platform::Pid pid) {
     }
     FileText cmdline = read_file_at(AT_FDCWD, proc_path(pid, "cmdline").c_str());
     if (means_gone(cmdline.error)) return {};
-    if (cmdline.error == 0 && cmdline.text.empty()) cmdline = cmdline_of_another_thread(pid);
+    if (cmdline.error == 0 && cmdline.text.empty()) {
+        cmdline = cmdline_of_another_thread(pid);
+        if (cmdline.error == 0 && cmdline.text.empty() && has_ended(pid)) return {};
+    }
     if (out_of_resources(cmdline.error)) return {std::nullopt, true};
 
     ProcessRow row;
