@@ -1,5 +1,6 @@
 #include "launch.hpp"
 
+#include <cwchar>
 #include <cwctype>
 #include <utility>
 
