@@ -117,7 +117,8 @@ std::optional<ToolRun> inspect_own_pid(const std::wstring& program,
         if (run.pid == predicted) {
             return run;
         }
-        misses += " " + std::to_string(predicted) + "->" + std::to_string(run.pid);
+        misses.append(" ").append(std::to_string(predicted)).append("->");
+        misses.append(std::to_string(run.pid));
     }
     return std::nullopt;
 }
