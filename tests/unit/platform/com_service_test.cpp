@@ -86,6 +86,7 @@ public:
         }
         posix_spawn_file_actions_destroy(&actions);
         ::close(ends[0]);
+        wait_for_arguments();
     }
     ~WaitingShell() {
         finish();
@@ -111,6 +112,18 @@ public:
     }
 
 private:
+    // Under load /proc can show the new program's cmdline a moment after posix_spawn returns;
+    // tests that read it must see the shell's own arguments.
+    void wait_for_arguments() const {
+        if (pid_ <= 0) return;
+        const std::string path = "/proc/" + std::to_string(pid_) + "/cmdline";
+        for (int attempt = 0; attempt < 200; ++attempt) {
+            std::ifstream cmdline{path};
+            if (cmdline.peek() != std::ifstream::traits_type::eof()) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+
     int input_ = -1;
     pid_t pid_ = -1;
 };
