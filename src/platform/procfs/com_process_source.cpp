@@ -1,15 +1,14 @@
 #include "platform/procfs/com_process_source.hpp"
 
 #include <cerrno>
-#include <climits>
 #include <dirent.h>
 #include <fcntl.h>
 #include <string>
 #include <string_view>
-#include <sys/syscall.h>
 #include <unistd.h>
 #include <utility>
 
+#include "platform/procfs/group_leadership.hpp"
 #include "platform/procfs/proc_file.hpp"
 #include "platform/procfs/shell_quote.hpp"
 #include "platform/procfs/stat_text.hpp"
@@ -20,43 +19,32 @@ namespace procfs {
 
 namespace {
 
-enum class Leadership { leader, not_leader, unknown, failed };
-
 // The tool's own shortage, not a fact about the process.
 bool out_of_resources(int error) { return error == EMFILE || error == ENFILE || error == ENOMEM; }
-
-// tgkill(pid, pid, 0) finds the task and checks that it leads its thread group, so it tells a
-// process from a thread or from nobody in one cheap call, with no text for the kernel to
-// format and no descriptor. EPERM (another user's process, or a sandbox refusing the call)
-// is left to the status file.
-Leadership leadership_by_signal_check(platform::Pid pid) {
-#ifdef SYS_tgkill
-    const auto id = static_cast<int>(pid);
-    if (::syscall(SYS_tgkill, id, id, 0) == 0) return Leadership::leader;
-    if (errno == ESRCH) return Leadership::not_leader;
-#else
-    (void)pid;
-#endif
-    return Leadership::unknown;
-}
 
 std::string proc_path(platform::Pid pid, const char* file) {
     return "/proc/" + std::to_string(pid) + "/" + file;
 }
 
+// failed: the tool ran short, so the answer is unknown.
+enum class Lookup { leader, not_leader, failed };
+
 // When the signal check cannot answer, the status file tells.
-Leadership leadership_by_status(platform::Pid pid) {
+Lookup leadership_by_status(platform::Pid pid) {
     const FileText status = read_file_at(AT_FDCWD, proc_path(pid, "status").c_str());
-    if (out_of_resources(status.error)) return Leadership::failed;
-    if (status.error != 0) return Leadership::not_leader;
+    if (out_of_resources(status.error)) return Lookup::failed;
+    if (status.error != 0) return Lookup::not_leader;
     const std::optional<std::uint64_t> group = parse_status(status.text).thread_group;
-    return (group && *group == pid) ? Leadership::leader : Leadership::not_leader;
+    return (group && *group == pid) ? Lookup::leader : Lookup::not_leader;
 }
 
-Leadership leadership(platform::Pid pid) {
-    if (pid == 0 || pid > static_cast<platform::Pid>(INT_MAX)) return Leadership::not_leader;
-    const Leadership answer = leadership_by_signal_check(pid);
-    return answer == Leadership::unknown ? leadership_by_status(pid) : answer;
+Lookup leadership(platform::Pid pid) {
+    switch (leadership_by_signal_check(pid)) {
+        case Leadership::leader: return Lookup::leader;
+        case Leadership::not_leader: return Lookup::not_leader;
+        case Leadership::unknown: break;
+    }
+    return leadership_by_status(pid);
 }
 
 // A process whose first thread has ended while others run on shows an empty cmdline in its
@@ -91,8 +79,8 @@ bool has_ended(platform::Pid pid) {
 
 ProcessLookup read_process_row(platform::Pid pid) {
     switch (leadership(pid)) {
-        case Leadership::leader: break;
-        case Leadership::failed: return {std::nullopt, true};
+        case Lookup::leader: break;
+        case Lookup::failed: return {std::nullopt, true};
         default: return {};
     }
     FileText cmdline = read_file_at(AT_FDCWD, proc_path(pid, "cmdline").c_str());

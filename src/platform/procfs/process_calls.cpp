@@ -3,9 +3,11 @@
 #include <cerrno>
 #include <charconv>
 #include <fcntl.h>
+#include <memory>
 #include <unistd.h>
 
 #include "platform/platform.hpp"
+#include "platform/procfs/group_leadership.hpp"
 #include "platform/procfs/image_name.hpp"
 #include "platform/procfs/own_process.hpp"
 #include "platform/procfs/proc_file.hpp"
@@ -68,6 +70,8 @@ int refresh_stat(procfs::ProcessEntry& entry) {
 
 }  // namespace
 
+// Opens /proc/<pid> and reads stat through it. The read proves the process readable now, so
+// that running out of descriptors fails here ("cannot open") rather than as a later read.
 Handle open_process(std::uint32_t /*access*/, bool /*inherit*/, Pid pid) {
     char path[32] = "/proc/";
     const auto digits = std::to_chars(path + 6, path + sizeof(path) - 1, pid);
@@ -77,22 +81,43 @@ Handle open_process(std::uint32_t /*access*/, bool /*inherit*/, Pid pid) {
     if (directory < 0) {
         return fail_open(open_error_from_errno(errno));
     }
-    const auto file = procfs::read_file_at(directory, "status");
-    if (file.error != 0) {
+    auto entry = std::make_unique<procfs::ProcessEntry>();
+    entry->directory = directory;
+    const auto refuse = [&](std::uint32_t error) {
         ::close(directory);
-        return fail_open(open_error_from_errno(file.error));
-    }
-    auto status = procfs::parse_status(file.text);
-    if (!status.thread_group) {
-        ::close(directory);
-        return fail_open(error_gen_failure);
-    }
+        return fail_open(error);
+    };
+
     // /proc/<tid> answers for every thread; only a thread-group leader is a process.
-    if (*status.thread_group != pid) {
-        ::close(directory);
-        return fail_open(error_invalid_parameter);
+    switch (procfs::leadership_by_signal_check(pid)) {
+    case procfs::Leadership::leader:
+        break;
+    case procfs::Leadership::not_leader:
+        return refuse(error_invalid_parameter);
+    case procfs::Leadership::unknown: {
+        const auto file = procfs::read_file_at(directory, "status");
+        if (file.error != 0) {
+            return refuse(open_error_from_errno(file.error));
+        }
+        entry->status = procfs::parse_status(file.text);
+        if (!entry->status->thread_group) {
+            return refuse(error_gen_failure);
+        }
+        if (*entry->status->thread_group != pid) {
+            return refuse(error_invalid_parameter);
+        }
+        break;
     }
-    return new procfs::ProcessEntry{directory, status, std::nullopt, false};
+    }
+
+    const auto file = procfs::read_file_at(directory, "stat");
+    if (file.error != 0) {
+        return refuse(open_error_from_errno(file.error));
+    }
+    // Malformed text is left to the first query, which reads again and reports it.
+    entry->stat = procfs::parse_stat(file.text);
+    entry->stat_from_open = entry->stat.has_value();
+    return entry.release();
 }
 
 std::uint32_t last_error() {
@@ -105,7 +130,8 @@ bool exit_code_process(Handle handle, std::uint32_t& exit_code) {
         return true;
     }
     auto& entry = entry_of(handle);
-    const int error = refresh_stat(entry);
+    const int error = entry.stat_from_open ? 0 : refresh_stat(entry);
+    entry.stat_from_open = false;
     if (error != 0) {
         // A reaped process leaves its directory behind, but nothing can be read through it.
         if (!procfs::means_gone(error)) {
@@ -125,6 +151,7 @@ bool process_times(Handle handle, FileTime& creation, FileTime& exit, FileTime& 
         return procfs::own_process_times(creation, exit, kernel, user);
     }
     auto& entry = entry_of(handle);
+    entry.stat_from_open = false;
     if (!entry.stat && refresh_stat(entry) != 0) {
         return false;
     }
@@ -148,13 +175,21 @@ bool process_memory_info(Handle handle, MemoryCounters& counters) {
         return procfs::own_process_memory(counters);
     }
     auto& entry = entry_of(handle);
-    if (entry.leader_exited && entry.status.resident_bytes == 0) {
+    if (!entry.status) {
+        const auto file = procfs::read_file_at(entry.directory, "status");
+        if (file.error != 0 && !procfs::means_gone(file.error)) {
+            return false;
+        }
+        // Reaped since the open: nothing is resident, as for a zombie.
+        entry.status = file.error == 0 ? procfs::parse_status(file.text) : procfs::StatusFields{};
+    }
+    auto& status = *entry.status;
+    if (entry.leader_exited && status.resident_bytes == 0) {
         if (const auto thread = procfs::memory_of_a_live_thread(entry.directory)) {
-            entry.status.resident_bytes = thread->resident_bytes;
-            entry.status.peak_resident_bytes = thread->peak_resident_bytes;
+            status.resident_bytes = thread->resident_bytes;
+            status.peak_resident_bytes = thread->peak_resident_bytes;
         }
     }
-    const auto& status = entry.status;
     counters.working_set = status.resident_bytes;
     counters.peak_working_set = status.peak_resident_bytes;
     return true;

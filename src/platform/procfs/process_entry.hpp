@@ -11,11 +11,15 @@ namespace procfs {
 struct ProcessEntry {
     // /proc/<pid>, opened once; every read goes through it, so a recycled PID is never read.
     int directory = -1;
-    // Read when the handle was opened (the Tgid check needs it); the memory counters come from it.
-    StatusFields status;
+    // Read by the first memory query (or at open, when the leadership had to be read from it);
+    // only sample asks for memory, so inspect never pays for this dear file.
+    std::optional<StatusFields> status;
     // Read by the latest exit-code query and used by the times query that follows it, so one
     // probe reads stat once while a later recheck still sees fresh state.
     std::optional<StatFields> stat;
+    // The open read stat (so that a shortage of descriptors fails the open, not a later read);
+    // the first exit-code query answers from that reading instead of reading it again.
+    bool stat_from_open = false;
     // Seen by an exit-code query: the leader is a zombie while other threads run on.
     bool leader_exited = false;
 };

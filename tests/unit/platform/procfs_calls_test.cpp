@@ -176,6 +176,11 @@ TEST(ProcfsCalls, ZombieAndReapedChildrenHaveExited) {
     EXPECT_NE(exit_code_of(opened_reaped.get()), platform::still_active);
     platform::FileTime creation, exit, kernel, user;
     EXPECT_FALSE(platform::process_times(opened_reaped.get(), creation, exit, kernel, user));
+    // Like an ended Windows process: nothing resident, and not a failure.
+    platform::MemoryCounters memory{1, 1};
+    EXPECT_TRUE(platform::process_memory_info(opened_reaped.get(), memory));
+    EXPECT_EQ(memory.working_set, 0u);
+    EXPECT_EQ(memory.peak_working_set, 0u);
 }
 
 // With no descriptor left, a live process is unreadable, never "no such process".
