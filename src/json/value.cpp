@@ -48,6 +48,12 @@ Value Value::array(std::vector<Value> elements) {
 
 Value Value::object() { return Value(std::in_place_type<std::vector<Member>>, {}); }
 
+Value Value::object(std::size_t member_count) {
+    std::vector<Member> members;
+    members.reserve(member_count);
+    return Value(std::in_place_type<std::vector<Member>>, std::move(members));
+}
+
 void Value::set(std::string key, Value value) {
     if (is_null()) *this = object();
     auto* members = std::get_if<std::vector<Member>>(&data_);
@@ -56,6 +62,11 @@ void Value::set(std::string key, Value value) {
     // none for an object that stays empty.
     if (members->capacity() == 0) members->reserve(typical_member_count);
 
+    // Row builders set their keys in order: then the new key belongs at the end.
+    if (members->empty() || members->back().key < key) {
+        members->push_back(Member{std::move(key), std::move(value)});
+        return;
+    }
     // std::string compares through char_traits<char>, which orders bytes as unsigned char.
     auto at = std::lower_bound(members->begin(), members->end(), key,
                                [](const Member& member, const std::string& wanted) {

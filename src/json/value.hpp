@@ -2,6 +2,7 @@
 // The value model of every document the tool writes: null, boolean, number (unsigned, negative
 // signed, finite double), UTF-8 string, array, object with keys kept sorted by bytes.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -40,9 +41,13 @@ public:
     static Value array();
     static Value array(std::vector<Value> elements);
     static Value object();
+    // An empty object with room for `member_count` entries: one allocation for a row whose key
+    // count the caller knows, instead of a guess that is too large or too small.
+    static Value object(std::size_t member_count);
 
     // Object: inserts the entry, or replaces the value of the entry with that key. A null value
-    // becomes an empty object first; any other kind is a programming fault and aborts.
+    // becomes an empty object first; any other kind is a programming fault and aborts. Setting
+    // keys in ascending order appends and moves no entry.
     void set(std::string key, Value value);
     // Array: appends. A null value becomes an empty array first; any other kind aborts.
     void push_back(Value element);

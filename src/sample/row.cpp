@@ -1,4 +1,5 @@
 #include <string>
+#include <string_view>
 
 #include "diagnostics/timing_scope.hpp"
 #include "sample/sample_rows.hpp"
@@ -9,49 +10,57 @@ namespace {
 
 using json::Value;
 
-void set_found(Value& row, const windows::ProcessSample& sample) {
-    row.set("status", Value::string("found"));
-    row.set("cpuUserMs", Value::from_double(sample.cpu_user_ms));
-    row.set("cpuSystemMs", Value::from_double(sample.cpu_system_ms));
-    row.set("cpuPercent", Value{});  // a single reading has no rate
-    row.set("rssBytes", Value::from_unsigned(sample.rss_bytes));
-    row.set("systemPeakBytes", Value::from_unsigned(sample.peak_bytes));
-    Value peak = Value::object();
-    peak.set("source", Value::string(sample.peak_source));
+// A row has these nine keys, and "code" besides on errors. Rows are built with their keys in
+// byte order, each set appending to one block reserved up front.
+constexpr std::size_t row_keys = 9;
+constexpr std::size_t peak_keys = 3;
+
+Value found_row(std::uint32_t pid, const windows::ProcessSample& sample) {
+    Value peak = Value::object(peak_keys);
     peak.set("rssBytes", Value::from_unsigned(sample.peak_bytes));
+    peak.set("source", Value::string(sample.peak_source));
     peak.set("windowMs", Value::from_unsigned(sample.window_ms));
+
+    Value row = Value::object(row_keys);
+    row.set("cpuPercent", Value{});  // a single reading has no rate
+    row.set("cpuSystemMs", Value::from_double(sample.cpu_system_ms));
+    row.set("cpuUserMs", Value::from_double(sample.cpu_user_ms));
     row.set("peak", std::move(peak));
+    row.set("pid", Value::from_unsigned(pid));
+    row.set("rssBytes", Value::from_unsigned(sample.rss_bytes));
+    row.set("status", Value::string("found"));
+    row.set("systemPeakBytes", Value::from_unsigned(sample.peak_bytes));
     row.set("unavailable", Value{});
+    return row;
 }
 
-// The six readings an unreadable process does not have.
-void set_missing_readings(Value& row) {
-    for (const char* key :
-         {"cpuUserMs", "cpuSystemMs", "cpuPercent", "rssBytes", "systemPeakBytes", "peak"}) {
+// The row of a process without readings: the six readings null, and the reason why. An empty
+// `code` leaves the key out (not_found).
+Value unread_row(std::uint32_t pid, const char* status, std::string_view code,
+                 std::string_view unavailable) {
+    Value row = Value::object(code.empty() ? row_keys : row_keys + 1);
+    if (!code.empty()) row.set("code", Value::string(std::string(code)));
+    for (const char* key : {"cpuPercent", "cpuSystemMs", "cpuUserMs", "peak"}) {
         row.set(key, Value{});
     }
+    row.set("pid", Value::from_unsigned(pid));
+    row.set("rssBytes", Value{});
+    row.set("status", Value::string(status));
+    row.set("systemPeakBytes", Value{});
+    row.set("unavailable", Value::string(std::string(unavailable)));
+    return row;
 }
 
 }  // namespace
 
 Value row(std::uint32_t pid, const windows::ProbeOutcome<windows::ProcessSample>& outcome) {
     diagnostics::TimingScope scope{"sample::row"};
-    Value row = Value::object();
-    row.set("pid", Value::from_unsigned(pid));
-    if (outcome.found()) {
-        set_found(row, outcome.value());
-    } else if (outcome.not_found()) {
-        row.set("status", Value::string("not_found"));
-        set_missing_readings(row);
-        row.set("unavailable", Value::string(std::string(windows::codes::process_not_found)));
-    } else {
-        const std::string code(outcome.error().code);
-        row.set("status", Value::string("error"));
-        row.set("code", Value::string(code));
-        set_missing_readings(row);
-        row.set("unavailable", Value::string(code));
+    if (outcome.found()) return found_row(pid, outcome.value());
+    if (outcome.not_found()) {
+        return unread_row(pid, "not_found", {}, windows::codes::process_not_found);
     }
-    return row;
+    const std::string_view code = outcome.error().code;
+    return unread_row(pid, "error", code, code);
 }
 
 }  // namespace sample
