@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <vector>
 
 #include "json/value.hpp"
 #include "json/writer.hpp"
@@ -33,6 +35,33 @@ TEST(ValueTest, SetReplacesAnExistingKeyInPlace) {
     EXPECT_EQ(object.find("b")->as_string(), "new");
     EXPECT_EQ(object.find("c"), nullptr);
     EXPECT_EQ(Value::array().find("a"), nullptr);
+}
+
+// Row builders set keys in order into a block sized for them; the order of setting, a repeat of
+// the last key and more keys than reserved must not show in the result.
+TEST(ValueTest, SizedObjectsKeepByteOrderHoweverKeysArrive) {
+    struct Case {
+        const char* label;
+        std::size_t reserved;
+        std::vector<const char*> keys;  // each set to its position in the list
+        const char* text;
+    };
+    const std::vector<Case> cases = {
+        {"ascending", 3, {"a", "b", "c"}, R"({"a":0,"b":1,"c":2})"},
+        {"descending", 3, {"c", "b", "a"}, R"({"a":2,"b":1,"c":0})"},
+        {"last key again", 2, {"a", "b", "b"}, R"({"a":0,"b":2})"},
+        {"earlier key again", 2, {"a", "b", "a"}, R"({"a":2,"b":1})"},
+        {"prefix after longer key", 2, {"ab", "a"}, R"({"a":1,"ab":0})"},
+        {"more than reserved", 1, {"a", "c", "b", "d"}, R"({"a":0,"b":2,"c":1,"d":3})"},
+        {"nothing reserved", 0, {"b", "a"}, R"({"a":1,"b":0})"},
+    };
+    for (const Case& c : cases) {
+        Value object = Value::object(c.reserved);
+        for (std::size_t at = 0; at < c.keys.size(); ++at) {
+            object.set(c.keys[at], Value::from_unsigned(at));
+        }
+        EXPECT_EQ(json::to_compact(object), c.text) << c.label;
+    }
 }
 
 TEST(ValueTest, CopiesOwnTheirWholeTree) {
