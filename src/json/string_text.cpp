@@ -24,9 +24,30 @@ constexpr std::array<char, 256> escape_table = [] {
 
 constexpr char hex_digits[] = "0123456789abcdef";
 
+// Texts up to this length are quoted in a stack buffer when they need no escape.
+constexpr std::size_t short_text = 62;
+
 }  // namespace
 
 void append_quoted(std::string& out, std::string_view text) {
+    // Keys and most values are short and need no escape: quote them on the stack and append
+    // once, rather than growing the output three times per string.
+    if (text.size() <= short_text) {
+        char quoted[short_text + 2];
+        quoted[0] = '"';
+        std::size_t at = 0;
+        for (; at < text.size(); ++at) {
+            const char byte = text[at];
+            if (escape_table[static_cast<std::uint8_t>(byte)] != 0) break;
+            quoted[at + 1] = byte;
+        }
+        if (at == text.size()) {
+            quoted[at + 1] = '"';
+            out.append(quoted, at + 2);
+            return;
+        }
+    }
+
     out.push_back('"');
     std::size_t copied_up_to = 0;
     for (std::size_t at = 0; at < text.size(); ++at) {

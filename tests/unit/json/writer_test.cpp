@@ -87,6 +87,20 @@ TEST(WriterTest, StringsEscapeOnlyQuoteBackslashAndControlBytes) {
     });
 }
 
+// Short texts are quoted in a fixed buffer, longer ones in place: both sides of that length,
+// with and without an escape at the very end, must come out the same way.
+TEST(WriterTest, StringsOfEveryLengthNearTheShortBufferAreWrittenWhole) {
+    for (std::size_t length = 1; length <= 80; ++length) {
+        const std::string plain(length, 'x');
+        EXPECT_EQ(json::to_compact(Value::string(plain)), '"' + plain + '"') << length;
+
+        const std::string escaped_last = std::string(length - 1, 'x') + '\n';
+        EXPECT_EQ(json::to_compact(Value::string(escaped_last)),
+                  '"' + std::string(length - 1, 'x') + "\\n\"")
+            << length;
+    }
+}
+
 TEST(WriterTest, ContainersAreCompactWithKeysInByteOrder) {
     Value pid_then_peak = Value::object();
     pid_then_peak.set("pid", Value::from_unsigned(1));
