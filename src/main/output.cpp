@@ -15,9 +15,11 @@ int refuse(std::string_view message) {
     return exit_bad_command_line;
 }
 
-int print_document(const json::Value& document) {
-    // One buffer and one write: a failing stream then leaves no partial line behind us.
+int print_document(const json::Value& document, std::size_t expected_size) {
+    // One buffer and one write: a failing stream then leaves no partial line behind us. Room
+    // for the whole text saves the copies of a growing buffer and its peak of old and new.
     std::string text;
+    text.reserve(expected_size);
     json::write_compact(text, document);
     text.push_back('\n');
     if (const auto error = platform::write(platform::Stream::out, text)) {

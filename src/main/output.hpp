@@ -1,6 +1,7 @@
 #pragma once
 // What the run writes: the document on standard output, or one message on standard error.
 
+#include <cstddef>
 #include <string_view>
 
 #include "json/value.hpp"
@@ -17,6 +18,7 @@ int refuse(std::string_view message);
 
 // The compact document and a line feed, in one write to standard output, then exit_success.
 // When standard output cannot be written: a message on standard error and exit_output_failed.
-int print_document(const json::Value& document);
+// `expected_size` is a guess at the text's length, reserved up front; any value is correct.
+int print_document(const json::Value& document, std::size_t expected_size = 0);
 
 }  // namespace app
