@@ -64,7 +64,7 @@ void Value::set(std::string key, Value value) {
 
     // Row builders set their keys in order: then the new key belongs at the end.
     if (members->empty() || members->back().key < key) {
-        members->push_back(Member{std::move(key), std::move(value)});
+        members->emplace_back(std::move(key), std::move(value));
         return;
     }
     // std::string compares through char_traits<char>, which orders bytes as unsigned char.
