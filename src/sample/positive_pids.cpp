@@ -1,7 +1,8 @@
 #include "sample/positive_pids.hpp"
 
+#include <bit>
+#include <cstddef>
 #include <optional>
-#include <unordered_set>
 
 #include "diagnostics/timing_scope.hpp"
 
@@ -27,6 +28,31 @@ std::variant<std::uint32_t, PidMessage> parse_pid(std::string_view argument) {
     return value;
 }
 
+// The IDs seen so far, in one block: open addressing with linear probing, sized to stay at most
+// half full, with 0 (never a valid ID) marking a free slot. A node-based set would allocate once
+// per ID.
+class SeenPids {
+public:
+    explicit SeenPids(std::size_t most)
+        : slots_(std::bit_ceil(2 * most + 2), 0), mask_(slots_.size() - 1) {}
+
+    // True when `pid` (non-zero) was not there before.
+    bool insert(std::uint32_t pid) {
+        // Fibonacci hashing spreads runs of consecutive IDs over the table.
+        std::size_t at = ((pid * 0x9E3779B97F4A7C15ull) >> 32) & mask_;
+        while (slots_[at] != 0) {
+            if (slots_[at] == pid) return false;
+            at = (at + 1) & mask_;
+        }
+        slots_[at] = pid;
+        return true;
+    }
+
+private:
+    std::vector<std::uint32_t> slots_;
+    std::size_t mask_;
+};
+
 }  // namespace
 
 std::variant<std::vector<std::uint32_t>, PidMessage> positive_pids(
@@ -36,13 +62,12 @@ std::variant<std::vector<std::uint32_t>, PidMessage> positive_pids(
 
     std::vector<std::uint32_t> pids;
     pids.reserve(arguments.size());
-    std::unordered_set<std::uint32_t> seen;
-    seen.reserve(arguments.size());
+    SeenPids seen(arguments.size());
     for (const std::string& argument : arguments) {
         auto parsed = parse_pid(argument);
         if (const auto* message = std::get_if<PidMessage>(&parsed)) return *message;
         const std::uint32_t pid = std::get<std::uint32_t>(parsed);
-        if (seen.insert(pid).second) pids.push_back(pid);
+        if (seen.insert(pid)) pids.push_back(pid);
     }
     return pids;
 }
