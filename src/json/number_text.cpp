@@ -48,10 +48,27 @@ ShortestDigits shortest_digits(double magnitude) {
 }  // namespace
 
 void append_unsigned(std::string& out, std::uint64_t number) {
-    char text[20];
-    auto [end, error] = std::to_chars(text, text + sizeof text, number);
-    (void)error;  // 20 digits hold every 64-bit value
-    out.append(text, end);
+    // Digits from the last, two at a time: IDs and byte counts are most of a document's numbers.
+    static constexpr char pairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    char text[20];  // 20 digits hold every 64-bit value
+    char* first = text + sizeof text;
+    while (number >= 100) {
+        const auto pair = static_cast<std::size_t>(number % 100) * 2;
+        number /= 100;
+        *--first = pairs[pair + 1];
+        *--first = pairs[pair];
+    }
+    if (number >= 10) {
+        const auto pair = static_cast<std::size_t>(number) * 2;
+        *--first = pairs[pair + 1];
+        *--first = pairs[pair];
+    } else {
+        *--first = static_cast<char>('0' + number);
+    }
+    out.append(first, static_cast<std::size_t>(text + sizeof text - first));
 }
 
 void append_signed(std::string& out, std::int64_t number) {

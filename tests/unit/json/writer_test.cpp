@@ -74,6 +74,25 @@ TEST(WriterTest, IntegersAndLiterals) {
     });
 }
 
+// Unsigned digits are laid out two at a time from the end: every digit count, both sides of each
+// power of ten, and a spread of other values must read as their decimal text.
+TEST(WriterTest, UnsignedIntegersOfEveryLengthAreTheirDecimalDigits) {
+    std::vector<std::uint64_t> numbers;
+    std::uint64_t power = 1;
+    for (int digits = 1; digits <= 20; ++digits) {
+        numbers.insert(numbers.end(), {power - 1, power, power + 1, power + power / 2});
+        if (digits < 20) power *= 10;
+    }
+    std::uint64_t state = 0x2545F4914F6CDD1Du;
+    for (int i = 0; i < 10000; ++i) {
+        state = state * 6364136223846793005u + 1442695040888963407u;
+        numbers.push_back(state >> (i % 64));
+    }
+    for (const std::uint64_t number : numbers) {
+        ASSERT_EQ(json::to_compact(Value::from_unsigned(number)), std::to_string(number));
+    }
+}
+
 TEST(WriterTest, StringsEscapeOnlyQuoteBackslashAndControlBytes) {
     expect_written({
         {"quote, backslash, solidus", Value::string("\"\\/"), R"("\"\\/")"},
