@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "platform/procfs/group_leadership.hpp"
+#include "platform/procfs/held_directories.hpp"
 #include "platform/procfs/proc_file.hpp"
 #include "platform/procfs/shell_quote.hpp"
 #include "platform/procfs/stat_text.hpp"
@@ -47,17 +48,35 @@ Lookup leadership(platform::Pid pid) {
     return leadership_by_status(pid);
 }
 
+// Where the files of one process are read: the directory an open handle holds (relative
+// names, and the process is known to be one), or /proc/<pid>/ found afresh by path.
+struct ProcessFiles {
+    int directory = AT_FDCWD;
+    std::string prefix;
+
+    FileText read(const char* name) const {
+        return read_file_at(directory, (prefix + name).c_str());
+    }
+};
+
 // A process whose first thread has ended while others run on shows an empty cmdline in its
 // own directory, though its arguments are still there; any live thread of it gives them.
-FileText cmdline_of_another_thread(platform::Pid pid) {
-    const std::string tasks = proc_path(pid, "task");
-    DIR* listing = ::opendir(tasks.c_str());
-    if (listing == nullptr) return {{}, out_of_resources(errno) ? errno : 0};
+FileText cmdline_of_another_thread(const ProcessFiles& files, platform::Pid pid) {
+    const int tasks = ::openat(files.directory, (files.prefix + "task").c_str(),
+                               O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (tasks < 0) return {{}, out_of_resources(errno) ? errno : 0};
+    DIR* listing = ::fdopendir(tasks);
+    if (listing == nullptr) {
+        const int error = errno;
+        ::close(tasks);
+        return {{}, out_of_resources(error) ? error : 0};
+    }
+    const std::string leader = std::to_string(pid);
     FileText found;
     while (const dirent* entry = ::readdir(listing)) {
         const std::string_view name{entry->d_name};
-        if (name.empty() || name.front() == '.' || name == std::to_string(pid)) continue;
-        found = read_file_at(AT_FDCWD, (tasks + "/" + entry->d_name + "/cmdline").c_str());
+        if (name.empty() || name.front() == '.' || name == leader) continue;
+        found = read_file_at(tasks, (std::string{name} + "/cmdline").c_str());
         if (found.error == 0 && !found.text.empty()) break;
         found = {};
     }
@@ -68,8 +87,8 @@ FileText cmdline_of_another_thread(platform::Pid pid) {
 // Windows lists no process that has exited, even while a handle keeps it; a zombie is that
 // state here. Listing it with a null command line would fail the whole query for every other
 // process, so it drops out like any ended process. Read only on the rare empty-cmdline path.
-bool has_ended(platform::Pid pid) {
-    const FileText stat = read_file_at(AT_FDCWD, proc_path(pid, "stat").c_str());
+bool has_ended(const ProcessFiles& files) {
+    const FileText stat = files.read("stat");
     if (means_gone(stat.error)) return true;
     const std::optional<StatFields> fields = parse_stat(stat.text);
     return stat.error == 0 && fields && has_exited(*fields);
@@ -78,16 +97,24 @@ bool has_ended(platform::Pid pid) {
 }  // namespace
 
 ProcessLookup read_process_row(platform::Pid pid) {
-    switch (leadership(pid)) {
-        case Lookup::leader: break;
-        case Lookup::failed: return {std::nullopt, true};
-        default: return {};
+    ProcessFiles files;
+    // A handle of this run holds the process: it led its group when opened, and its directory
+    // cannot name another process since.
+    files.directory = held_directory(pid);
+    if (files.directory < 0) {
+        switch (leadership(pid)) {
+            case Lookup::leader: break;
+            case Lookup::failed: return {std::nullopt, true};
+            default: return {};
+        }
+        files.directory = AT_FDCWD;
+        files.prefix = proc_path(pid, "");
     }
-    FileText cmdline = read_file_at(AT_FDCWD, proc_path(pid, "cmdline").c_str());
+    FileText cmdline = files.read("cmdline");
     if (means_gone(cmdline.error)) return {};
     if (cmdline.error == 0 && cmdline.text.empty()) {
-        cmdline = cmdline_of_another_thread(pid);
-        if (cmdline.error == 0 && cmdline.text.empty() && has_ended(pid)) return {};
+        cmdline = cmdline_of_another_thread(files, pid);
+        if (cmdline.error == 0 && cmdline.text.empty() && has_ended(files)) return {};
     }
     if (out_of_resources(cmdline.error)) return {std::nullopt, true};
 

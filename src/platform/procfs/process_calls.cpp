@@ -8,6 +8,7 @@
 
 #include "platform/platform.hpp"
 #include "platform/procfs/group_leadership.hpp"
+#include "platform/procfs/held_directories.hpp"
 #include "platform/procfs/image_name.hpp"
 #include "platform/procfs/own_process.hpp"
 #include "platform/procfs/proc_file.hpp"
@@ -82,6 +83,7 @@ Handle open_process(std::uint32_t /*access*/, bool /*inherit*/, Pid pid) {
         return fail_open(open_error_from_errno(errno));
     }
     auto entry = std::make_unique<procfs::ProcessEntry>();
+    entry->pid = pid;
     entry->directory = directory;
     const auto refuse = [&](std::uint32_t error) {
         ::close(directory);
@@ -117,6 +119,7 @@ Handle open_process(std::uint32_t /*access*/, bool /*inherit*/, Pid pid) {
     // Malformed text is left to the first query, which reads again and reports it.
     entry->stat = procfs::parse_stat(file.text);
     entry->stat_from_open = entry->stat.has_value();
+    procfs::hold_directory(pid, directory);
     return entry.release();
 }
 
@@ -208,6 +211,7 @@ void close_handle(Handle handle) {
         return;
     }
     auto* entry = &entry_of(handle);
+    procfs::release_directory(entry->pid, entry->directory);
     ::close(entry->directory);
     delete entry;
 }

@@ -3,12 +3,14 @@
 
 #include <optional>
 
+#include "platform/platform.hpp"
 #include "platform/procfs/stat_text.hpp"
 #include "platform/procfs/status_text.hpp"
 
 namespace procfs {
 
 struct ProcessEntry {
+    platform::Pid pid = 0;
     // /proc/<pid>, opened once; every read goes through it, so a recycled PID is never read.
     int directory = -1;
     // Read by the first memory query (or at open, when the leadership had to be read from it);

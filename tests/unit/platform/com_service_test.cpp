@@ -11,6 +11,8 @@
 #include <fstream>
 #include <future>
 #include <iterator>
+#include <map>
+#include <memory>
 #include <optional>
 #include <spawn.h>
 #include <string>
@@ -453,6 +455,56 @@ TEST_F(ComService, ProcessWhoseFirstThreadEndedStillHasItsCommandLine) {
     ASSERT_EQ(fetched.size(), 1u);
     EXPECT_EQ(fetched[0].command_line_type, platform::vt_bstr);
     EXPECT_EQ(fetched[0].command_line, own_command_line());
+}
+
+// A handle held open by the run, as inspect holds one per process while it queries.
+class HeldProcess {
+public:
+    explicit HeldProcess(Pid pid)
+        : handle_(platform::open_process(platform::process_query_limited_information, false,
+                                         pid)) {}
+    ~HeldProcess() { platform::close_handle(handle_); }
+    HeldProcess(const HeldProcess&) = delete;
+    HeldProcess& operator=(const HeldProcess&) = delete;
+    bool opened() const { return handle_ != nullptr; }
+
+private:
+    platform::Handle handle_;
+};
+
+// The query reads through the directory a held handle keeps: it must answer as it does
+// without one, for a live process, a zombie, one reaped since it was opened, and one whose
+// first thread ended.
+TEST_F(ComService, ProcessesHeldOpenAnswerAsOtherProcesses) {
+    for (const bool held : {false, true}) {
+        SCOPED_TRACE(held);
+        // Forked first: a fork made later would keep the shells' input pipes open.
+        LeaderlessChild leaderless;
+        WaitingShell live{{"/bin/sh", "-c", "read line", "two words"}};
+        WaitingShell zombie{{"/bin/sh", "-c", "read line"}};
+        WaitingShell reaped{{"/bin/sh", "-c", "read line"}};
+        const std::vector<Pid> pids = {live.pid(), zombie.pid(), reaped.pid(), leaderless.pid()};
+        std::vector<std::unique_ptr<HeldProcess>> handles;
+        for (const Pid pid : pids) {
+            if (!held) break;
+            handles.push_back(std::make_unique<HeldProcess>(pid));
+            ASSERT_TRUE(handles.back()->opened());
+        }
+        zombie.finish();
+        zombie.wait_until_zombie();
+        reaped.finish();
+        reaped.reap();
+
+        std::map<Pid, std::string> found;
+        for (const Row& row : rows(pids)) {
+            EXPECT_EQ(row.command_line_type, platform::vt_bstr);
+            found[row.pid] = row.command_line;
+        }
+        const std::map<Pid, std::string> expected = {
+            {live.pid(), "/bin/sh -c 'read line' 'two words'"},
+            {leaderless.pid(), own_command_line()}};
+        EXPECT_EQ(found, expected);
+    }
 }
 
 TEST_F(ComService, EnumeratorStaysAtItsEnd) {
