@@ -28,9 +28,9 @@ private:
     int fd_;
 };
 
-}  // namespace
+enum class Until { end_of_file, end_of_line };
 
-FileText read_file_at(int directory, const char* name) {
+FileText read_whole(int directory, const char* name, Until until) {
     const Descriptor file{::openat(directory, name, O_RDONLY | O_CLOEXEC)};
     if (file.get() < 0) {
         return {{}, errno};
@@ -43,19 +43,32 @@ FileText read_file_at(int directory, const char* name) {
         if (length == shared_buffer.size()) {
             shared_buffer.resize(shared_buffer.size() * 2);
         }
-        const auto got =
-            ::read(file.get(), shared_buffer.data() + length, shared_buffer.size() - length);
+        const auto room = shared_buffer.size() - length;
+        const auto got = ::read(file.get(), shared_buffer.data() + length, room);
         if (got < 0) {
             if (errno == EINTR) {
                 continue;
             }
             return {{}, errno};
         }
-        if (got == 0) {
+        length += static_cast<std::size_t>(got);
+        const bool line_ended = until == Until::end_of_line && got > 0 &&
+                                static_cast<std::size_t>(got) < room &&
+                                shared_buffer[length - 1] == '\n';
+        if (got == 0 || line_ended) {
             return {std::string_view{shared_buffer.data(), length}, 0};
         }
-        length += static_cast<std::size_t>(got);
     }
+}
+
+}  // namespace
+
+FileText read_file_at(int directory, const char* name) {
+    return read_whole(directory, name, Until::end_of_file);
+}
+
+FileText read_line_file_at(int directory, const char* name) {
+    return read_whole(directory, name, Until::end_of_line);
 }
 
 bool means_gone(int error) {

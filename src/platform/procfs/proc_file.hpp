@@ -15,6 +15,10 @@ struct FileText {
 
 FileText read_file_at(int directory, const char* name);
 
+// The same for a file of one line, such as stat: a short read that ends the line has the whole
+// file, which saves the read that would only find its end.
+FileText read_line_file_at(int directory, const char* name);
+
 // ENOENT or ESRCH: the task behind the directory is gone (reaped, or the entry never existed).
 bool means_gone(int error);
 

@@ -61,7 +61,7 @@ procfs::ProcessEntry& entry_of(Handle handle) {
 // Reads stat afresh into the entry; the errno on failure, EINVAL when the text is malformed.
 int refresh_stat(procfs::ProcessEntry& entry) {
     entry.stat.reset();
-    const auto file = procfs::read_file_at(entry.directory, "stat");
+    const auto file = procfs::read_line_file_at(entry.directory, "stat");
     if (file.error != 0) {
         return file.error;
     }
@@ -112,7 +112,7 @@ Handle open_process(std::uint32_t /*access*/, bool /*inherit*/, Pid pid) {
     }
     }
 
-    const auto file = procfs::read_file_at(directory, "stat");
+    const auto file = procfs::read_line_file_at(directory, "stat");
     if (file.error != 0) {
         return refuse(open_error_from_errno(file.error));
     }

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <future>
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <sys/resource.h>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "platform/platform.hpp"
+#include "platform/procfs/proc_file.hpp"
 
 namespace {
 
@@ -254,6 +256,41 @@ TEST(ProcfsCalls, ImageNameNeedsRoomForTheNull) {
     std::uint32_t with_null = length + 1;
     EXPECT_TRUE(platform::full_process_image_name(process.get(), 0, name.data(), with_null));
     EXPECT_EQ(with_null, length);
+}
+
+// Stopping at the line feed is only a shortcut: whatever the file holds, both readers give all
+// of it, however long its line or however many lines it has.
+TEST(ProcFile, LineReaderGivesTheWholeFile) {
+    const std::vector<std::string> contents = {
+        "",
+        "one line\n",
+        "no line feed",
+        std::string(10000, 'x') + "\n",
+        // A full first read that happens to end a line is not the end.
+        std::string(4095, 'x') + "\nmore\n",
+        "first\nsecond\n",
+        "first\nsecond without line feed",
+    };
+    for (const auto& content : contents) {
+        SCOPED_TRACE(content.substr(0, 40));
+        char path[] = "/tmp/zul-proc-file-XXXXXX";
+        const int fd = ::mkstemp(path);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, content.data(), content.size()),
+                  static_cast<ssize_t>(content.size()));
+        ::close(fd);
+        const auto line = procfs::read_line_file_at(AT_FDCWD, path);
+        EXPECT_EQ(line.error, 0);
+        EXPECT_EQ(std::string{line.text}, content);
+        const auto whole = procfs::read_file_at(AT_FDCWD, path);
+        EXPECT_EQ(whole.error, 0);
+        EXPECT_EQ(std::string{whole.text}, content);
+        ::unlink(path);
+    }
+    const std::string stat{procfs::read_line_file_at(AT_FDCWD, "/proc/self/stat").text};
+    ASSERT_FALSE(stat.empty());
+    EXPECT_EQ(stat.back(), '\n');
+    EXPECT_EQ(stat.find('\n'), stat.size() - 1);
 }
 
 }  // namespace
