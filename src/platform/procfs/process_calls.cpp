@@ -4,6 +4,7 @@
 #include <charconv>
 #include <fcntl.h>
 #include <memory>
+#include <new>
 #include <unistd.h>
 
 #include "platform/platform.hpp"
@@ -82,13 +83,17 @@ Handle open_process(std::uint32_t /*access*/, bool /*inherit*/, Pid pid) {
     if (directory < 0) {
         return fail_open(open_error_from_errno(errno));
     }
-    auto entry = std::make_unique<procfs::ProcessEntry>();
-    entry->pid = pid;
-    entry->directory = directory;
     const auto refuse = [&](std::uint32_t error) {
         ::close(directory);
         return fail_open(error);
     };
+    // Not thrown across the platform layer: a shortage is the open's own failure.
+    std::unique_ptr<procfs::ProcessEntry> entry{new (std::nothrow) procfs::ProcessEntry{}};
+    if (!entry) {
+        return refuse(error_not_enough_memory);
+    }
+    entry->pid = pid;
+    entry->directory = directory;
 
     // /proc/<tid> answers for every thread; only a thread-group leader is a process.
     switch (procfs::leadership_by_signal_check(pid)) {
