@@ -158,4 +158,94 @@ static inline unsigned long long stat_field(const char *stat, int field)
     return strtoull(p, NULL, 10);
 }
 
+/* --- What the guarded floors share: the calls the tool makes for its guarantees ------------- */
+
+#include <errno.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+
+/* The tool's start-up calls: a closed standard descriptor held with /dev/null, SIGPIPE ignored,
+ * the descriptor limit raised (one directory is held per process). */
+static inline void guarded_start(void)
+{
+    for (int fd = 0; fd <= 2; ++fd)
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF)
+            open("/dev/null", O_RDONLY);
+    signal(SIGPIPE, SIG_IGN);
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+/* A growing buffer for a /proc file of any length. */
+struct text {
+    char *data;
+    size_t size;
+    size_t room;
+};
+
+/* Reads `name` under `directory` into t (NUL-terminated) until a read returns less than it was
+ * asked, which for the files read here (stat, status, cmdline) is their end. The byte count, or
+ * -1 when it can't. */
+static inline ssize_t read_short(int directory, const char *name, struct text *t)
+{
+    int fd = openat(directory, name, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    if (t->room < 4096) {
+        t->data = realloc(t->data, 4096);
+        if (!t->data)
+            _exit(3);
+        t->room = 4096;
+    }
+    t->size = 0;
+    for (;;) {
+        if (t->size + 1 == t->room) {
+            t->data = realloc(t->data, t->room * 2);
+            if (!t->data)
+                _exit(3);
+            t->room *= 2;
+        }
+        size_t asked = t->room - 1 - t->size;
+        ssize_t n = read(fd, t->data + t->size, asked);
+        if (n < 0) {
+            close(fd);
+            return -1;
+        }
+        t->size += (size_t)n;
+        if ((size_t)n < asked)
+            break;
+    }
+    close(fd);
+    t->data[t->size] = '\0';
+    return (ssize_t)t->size;
+}
+
+/* Opens /proc/<pid> and checks that the PID names a process, not a thread of one, with
+ * tgkill(pid, pid, 0) (the status file's Tgid when the call is refused): the directory, or -1. */
+static inline int open_process_directory(unsigned pid, struct text *scratch)
+{
+    char path[32];
+    proc_path(path, pid, "");
+    path[strlen(path) - 1] = '\0'; /* no trailing slash */
+    int directory = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory < 0)
+        return -1;
+    if (syscall(SYS_tgkill, (int)pid, (int)pid, 0) != 0) {
+        int leader = 0;
+        if (errno != ESRCH && read_short(directory, "status", scratch) > 0) {
+            const char *tgid = strstr(scratch->data, "\nTgid:");
+            leader = tgid && strtoull(tgid + 6, NULL, 10) == pid;
+        }
+        if (!leader) {
+            close(directory);
+            return -1;
+        }
+    }
+    return directory;
+}
+
 #endif
