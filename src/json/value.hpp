@@ -88,6 +88,11 @@ private:
 };
 
 struct Member {
+    // Spelled out so that emplace_back can build a member in place on every compiler in use
+    // (clang before 16 cannot build an aggregate from parentheses); each part moves once.
+    Member(std::string&& member_key, Value&& member_value) noexcept
+        : key(std::move(member_key)), value(std::move(member_value)) {}
+
     std::string key;
     Value value;
 
