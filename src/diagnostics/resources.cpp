@@ -24,8 +24,8 @@ json::Value resources(platform::Instant run_start) {
     const platform::Handle self = platform::current_process();
     platform::MemoryCounters memory{};
     const bool memory_read = platform::process_memory_info(self, memory);
-    platform::FileTime creation{}, exit{}, kernel{}, user{};
-    const bool times_read = platform::process_times(self, creation, exit, kernel, user);
+    platform::FileTime kernel{}, user{};
+    const bool times_read = platform::process_cpu_times(self, kernel, user);
 
     // Filled in this order so the "windowMs" of "peak" is read after, never before, the top one.
     json::Value object = json::Value::object();

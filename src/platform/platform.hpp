@@ -57,6 +57,10 @@ bool exit_code_process(Handle handle, std::uint32_t& exit_code);
 bool process_times(Handle handle, FileTime& creation, FileTime& exit, FileTime& kernel,
                    FileTime& user);
 
+// GetProcessTimes for a caller that uses only the two durations (the sample and the tool's own
+// times): a backend whose creation time costs extra work (the boot time on Linux) skips it.
+bool process_cpu_times(Handle handle, FileTime& kernel, FileTime& user);
+
 // GetProcessMemoryInfo with a zeroed 72-byte PROCESS_MEMORY_COUNTERS.
 bool process_memory_info(Handle handle, MemoryCounters& counters);
 

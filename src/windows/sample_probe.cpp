@@ -19,8 +19,9 @@ ProbeOutcome<ProcessSample> read(const ProcessHandle& handle, platform::Instant 
     if (const auto* error = std::get_if<ProbeError>(&activity)) return *error;
     if (std::get<Activity>(activity) == Activity::exited) return NotFound{};
 
-    platform::FileTime creation, exit, kernel, user;
-    if (!platform::process_times(handle.get(), creation, exit, kernel, user)) {
+    // The creation time goes unused here, so the backend need not work it out.
+    platform::FileTime kernel, user;
+    if (!platform::process_cpu_times(handle.get(), kernel, user)) {
         if (terminated(handle)) return NotFound{};
         return ProbeError{codes::process_times};
     }

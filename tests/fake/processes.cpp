@@ -178,6 +178,12 @@ bool process_times(Handle handle, FileTime& creation, FileTime& exit, FileTime& 
     return true;
 }
 
+// The same call as on Windows, scripted and logged as GetProcessTimes.
+bool process_cpu_times(Handle handle, FileTime& kernel, FileTime& user) {
+    FileTime creation, exit;
+    return process_times(handle, creation, exit, kernel, user);
+}
+
 bool process_memory_info(Handle handle, MemoryCounters& counters) {
     auto [scripted, name] = fake::resolve(handle, "GetProcessMemoryInfo");
     fake::log_call("GetProcessMemoryInfo", name);

@@ -30,27 +30,31 @@ bool is_own_process(platform::Handle handle) {
     return handle == &own_process_marker;
 }
 
-bool own_process_times(platform::FileTime& creation, platform::FileTime& exit,
-                       platform::FileTime& kernel, platform::FileTime& user) {
+bool own_process_cpu_times(platform::FileTime& kernel, platform::FileTime& user) {
     // getrusage counts in microseconds, far finer than the clock ticks of /proc/self/stat,
-    // which matters for a run that lasts a few milliseconds.
+    // which matters for a run that lasts a few milliseconds; and it needs no /proc at all.
     rusage usage{};
     if (::getrusage(RUSAGE_SELF, &usage) != 0) {
         return false;
     }
+    kernel = to_file_time(timeval_units(usage.ru_stime));
+    user = to_file_time(timeval_units(usage.ru_utime));
+    return true;
+}
+
+bool own_process_times(platform::FileTime& creation, platform::FileTime& exit,
+                       platform::FileTime& kernel, platform::FileTime& user) {
     const auto file = read_file_at(AT_FDCWD, "/proc/self/stat");
     if (file.error != 0) {
         return false;
     }
     const auto stat = parse_stat(file.text);
     const auto created = stat ? task_creation_units(stat->start_ticks) : std::nullopt;
-    if (!created) {
+    if (!created || !own_process_cpu_times(kernel, user)) {
         return false;
     }
     creation = to_file_time(*created);
     exit = platform::FileTime{};
-    kernel = to_file_time(timeval_units(usage.ru_stime));
-    user = to_file_time(timeval_units(usage.ru_utime));
     return true;
 }
 

@@ -11,6 +11,7 @@ bool is_own_process(platform::Handle handle);
 
 bool own_process_times(platform::FileTime& creation, platform::FileTime& exit,
                        platform::FileTime& kernel, platform::FileTime& user);
+bool own_process_cpu_times(platform::FileTime& kernel, platform::FileTime& user);
 bool own_process_memory(platform::MemoryCounters& counters);
 
 }  // namespace procfs

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <new>
+#include <optional>
 #include <unistd.h>
 
 #include "platform/platform.hpp"
@@ -153,29 +154,48 @@ bool exit_code_process(Handle handle, std::uint32_t& exit_code) {
     return true;
 }
 
+namespace {
+
+// The stat reading that the exit-code query left, or a fresh one; CPU times from it.
+std::optional<procfs::StatFields> take_times(Handle handle, FileTime& kernel, FileTime& user) {
+    auto& entry = entry_of(handle);
+    entry.stat_from_open = false;
+    if (!entry.stat && refresh_stat(entry) != 0) {
+        return std::nullopt;
+    }
+    const auto stat = entry.stat;
+    entry.stat.reset();
+    const auto rate = procfs::clock_ticks_per_second();
+    kernel = procfs::to_file_time(procfs::ticks_to_units(stat->system_ticks, rate));
+    user = procfs::to_file_time(procfs::ticks_to_units(stat->user_ticks, rate));
+    return stat;
+}
+
+}  // namespace
+
 bool process_times(Handle handle, FileTime& creation, FileTime& exit, FileTime& kernel,
                    FileTime& user) {
     if (procfs::is_own_process(handle)) {
         return procfs::own_process_times(creation, exit, kernel, user);
     }
-    auto& entry = entry_of(handle);
-    entry.stat_from_open = false;
-    if (!entry.stat && refresh_stat(entry) != 0) {
+    const auto stat = take_times(handle, kernel, user);
+    if (!stat) {
         return false;
     }
-    const auto stat = *entry.stat;
-    entry.stat.reset();
-
-    const auto created = procfs::task_creation_units(stat.start_ticks);
+    const auto created = procfs::task_creation_units(stat->start_ticks);
     if (!created) {
         return false;
     }
-    const auto rate = procfs::clock_ticks_per_second();
     creation = procfs::to_file_time(*created);
     exit = FileTime{};
-    kernel = procfs::to_file_time(procfs::ticks_to_units(stat.system_ticks, rate));
-    user = procfs::to_file_time(procfs::ticks_to_units(stat.user_ticks, rate));
     return true;
+}
+
+bool process_cpu_times(Handle handle, FileTime& kernel, FileTime& user) {
+    if (procfs::is_own_process(handle)) {
+        return procfs::own_process_cpu_times(kernel, user);
+    }
+    return take_times(handle, kernel, user).has_value();
 }
 
 bool process_memory_info(Handle handle, MemoryCounters& counters) {

@@ -54,6 +54,11 @@ bool process_times(Handle handle, FileTime& creation, FileTime& exit, FileTime& 
     return ok != FALSE;
 }
 
+bool process_cpu_times(Handle handle, FileTime& kernel, FileTime& user) {
+    FileTime creation, exit;
+    return process_times(handle, creation, exit, kernel, user);
+}
+
 bool process_memory_info(Handle handle, MemoryCounters& counters) {
     static_assert(sizeof(PROCESS_MEMORY_COUNTERS) == 72, "the plain 64-bit record");
     PROCESS_MEMORY_COUNTERS record{};

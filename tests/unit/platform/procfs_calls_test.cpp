@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -19,7 +20,9 @@
 #include <vector>
 
 #include "platform/platform.hpp"
+#include "platform/procfs/boot_time_text.hpp"
 #include "platform/procfs/proc_file.hpp"
+#include "platform/procfs/system_clock_facts.hpp"
 
 namespace {
 
@@ -116,6 +119,14 @@ TEST(ProcfsCalls, LiveChildAnswersEveryCall) {
         EXPECT_GE(units(creation), units(own_creation));
         EXPECT_LT(units(creation) - units(own_creation), 60ULL * 10000000ULL);
         EXPECT_EQ(units(exit), 0u);
+        // The durations alone, as sample and the diagnostics read them.
+        platform::FileTime cpu_kernel, cpu_user;
+        ASSERT_TRUE(platform::process_cpu_times(process.get(), cpu_kernel, cpu_user));
+        EXPECT_GE(units(cpu_kernel), units(kernel));
+        EXPECT_GE(units(cpu_user), units(user));
+        ASSERT_TRUE(platform::process_cpu_times(platform::current_process(), cpu_kernel,
+                                                cpu_user));
+        EXPECT_GE(units(cpu_kernel) + units(cpu_user), units(own_kernel) + units(own_user));
 
         platform::MemoryCounters memory;
         ASSERT_TRUE(platform::process_memory_info(process.get(), memory));
@@ -260,6 +271,16 @@ TEST(ProcfsCalls, ImageNameNeedsRoomForTheNull) {
 
 // Stopping at the line feed is only a shortcut: whatever the file holds, both readers give all
 // of it, however long its line or however many lines it has.
+// Without /proc/stat the boot time comes from the clocks; it must be the kernel's own btime,
+// or creation times would move between a run that can read /proc/stat and one that cannot.
+TEST(SystemClockFacts, BootTimeFromTheClocksIsTheKernelsBtime) {
+    const auto file = procfs::read_file_at(AT_FDCWD, "/proc/stat");
+    ASSERT_EQ(file.error, 0);
+    const std::optional<std::uint64_t> btime = procfs::parse_boot_time(file.text);
+    ASSERT_TRUE(btime.has_value());
+    EXPECT_EQ(procfs::boot_time_from_clocks(), btime);
+}
+
 TEST(ProcFile, LineReaderGivesTheWholeFile) {
     const std::vector<std::string> contents = {
         "",
