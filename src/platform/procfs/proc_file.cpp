@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/statfs.h>
 #include <string>
 #include <unistd.h>
 
@@ -73,6 +75,15 @@ FileText read_line_file_at(int directory, const char* name) {
 
 bool means_gone(int error) {
     return error == ENOENT || error == ESRCH;
+}
+
+bool proc_is_procfs() {
+    static const bool answer = [] {
+        struct statfs facts{};
+        // If even that fails, /proc cannot be trusted to say that a process is missing.
+        return ::statfs("/proc", &facts) == 0 && facts.f_type == PROC_SUPER_MAGIC;
+    }();
+    return answer;
 }
 
 }  // namespace procfs

@@ -22,4 +22,8 @@ FileText read_line_file_at(int directory, const char* name);
 // ENOENT or ESRCH: the task behind the directory is gone (reaped, or the entry never existed).
 bool means_gone(int error);
 
+// Whether /proc is a proc filesystem at all (a tmpfs may be mounted over it, so that every
+// process directory seems missing); asked once per run.
+bool proc_is_procfs();
+
 }  // namespace procfs

@@ -76,6 +76,11 @@ int refresh_stat(procfs::ProcessEntry& entry) {
 // Opens /proc/<pid> and reads stat through it. The read proves the process readable now, so
 // that running out of descriptors fails here ("cannot open") rather than as a later read.
 Handle open_process(std::uint32_t /*access*/, bool /*inherit*/, Pid pid) {
+    // No process can be looked at, but a missing directory there says nothing of whether the
+    // process exists.
+    if (!procfs::proc_is_procfs()) {
+        return fail_open(error_gen_failure);
+    }
     char path[32] = "/proc/";
     const auto digits = std::to_chars(path + 6, path + sizeof(path) - 1, pid);
     *digits.ptr = '\0';
