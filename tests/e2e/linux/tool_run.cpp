@@ -72,7 +72,8 @@ std::vector<char*> pointers_to(std::vector<std::string>& words) {
 }  // namespace
 
 RunResult run_tool(const std::vector<std::string>& arguments, const RunOptions& options) {
-    std::vector<std::string> words{ZUL_PROCESS_PATH};
+    std::vector<std::string> words = options.launcher;
+    words.emplace_back(ZUL_PROCESS_PATH);
     words.insert(words.end(), arguments.begin(), arguments.end());
     const auto argv = pointers_to(words);
     auto environment = environment_with(options.diagnostics);

@@ -20,6 +20,9 @@ struct RunOptions {
     // Value of ZUL_DIAGNOSTICS_ENABLED; empty leaves it unset.
     std::string diagnostics;
     int timeout_seconds = 30;
+    // Words run first, which then run the tool with its arguments (such as unshare and its
+    // options); the first is an absolute path.
+    std::vector<std::string> launcher;
 };
 
 struct RunResult {

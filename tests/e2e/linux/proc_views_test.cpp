@@ -1,0 +1,208 @@
+// The tool where /proc is not the one a plain run sees: a new PID namespace that still sees the
+// host's /proc, a /proc that shows only processes (mount option subset=pid), and a tmpfs
+// mounted over /proc in a private mount namespace. Setting these up needs the right to make
+// namespaces and mounts (root in CI); where it is refused, the test says so and skips.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <fstream>
+#include <future>
+#include <optional>
+#include <spawn.h>
+#include <string>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "e2e/linux/child_pool.hpp"
+#include "e2e/linux/json_reader.hpp"
+#include "e2e/linux/tool_run.hpp"
+
+extern char** environ;
+
+namespace {
+
+using e2e::JsonNode;
+using Kind = JsonNode::Kind;
+
+std::string unshare_path() {
+    for (const char* path : {"/usr/bin/unshare", "/bin/unshare"}) {
+        if (::access(path, X_OK) == 0) return path;
+    }
+    return {};
+}
+
+// Runs `launcher` with /bin/true in place of the tool: can it set up what it stands for?
+bool launcher_works(const std::vector<std::string>& launcher) {
+    if (launcher.empty() || launcher[0].empty()) return false;
+    std::vector<std::string> words = launcher;
+    words.emplace_back("/bin/true");
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t child = -1;
+    const int spawned = ::posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return false;
+    int status = 0;
+    return ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
+// The tool in a private mount namespace, after `mount_command` has run there.
+std::vector<std::string> after_private_mount(const std::string& mount_command) {
+    return {unshare_path(), "--mount", "/bin/sh", "-c", mount_command + " && exec \"$@\"", "sh"};
+}
+
+// A child of this test that waits until it is killed.
+class WaitingChild {
+public:
+    WaitingChild() : pid_(e2e::fork_waiting_child()) {}
+    ~WaitingChild() { e2e::end_child(pid_); }
+    WaitingChild(const WaitingChild&) = delete;
+    WaitingChild& operator=(const WaitingChild&) = delete;
+    std::string pid() const { return std::to_string(pid_); }
+    bool started() const { return pid_ > 0; }
+
+private:
+    pid_t pid_;
+};
+
+// A second thread of this test program; its ID names a thread, not a process.
+class ParkedThread {
+public:
+    ParkedThread()
+        : thread_([this] {
+              tid_.set_value(static_cast<pid_t>(::syscall(SYS_gettid)));
+              release_.get_future().wait();
+          }) {}
+    ~ParkedThread() {
+        release_.set_value();
+        thread_.join();
+    }
+    std::string tid() { return std::to_string(tid_future_.get()); }
+
+private:
+    std::promise<pid_t> tid_;
+    std::future<pid_t> tid_future_ = tid_.get_future();
+    std::promise<void> release_;
+    std::thread thread_;
+};
+
+std::string pid_nobody_has() {
+    std::ifstream limit{"/proc/sys/kernel/pid_max"};
+    std::string text;
+    limit >> text;
+    return text;
+}
+
+e2e::RunResult run(const std::string& command, const std::vector<std::string>& pids,
+                   const std::vector<std::string>& launcher = {},
+                   const std::string& diagnostics = {}) {
+    std::vector<std::string> arguments{command};
+    arguments.insert(arguments.end(), pids.begin(), pids.end());
+    e2e::RunOptions options;
+    options.launcher = launcher;
+    options.diagnostics = diagnostics;
+    return e2e::run_tool(arguments, options);
+}
+
+// Each row's status, or its code when it is an error row.
+std::vector<std::string> outcomes(const e2e::RunResult& result) {
+    EXPECT_EQ(result.status, 0) << result.err;
+    const std::optional<JsonNode> document = e2e::parse_json(result.out);
+    const JsonNode* rows = nullptr;
+    if (document && document->kind == Kind::object) {
+        rows = document->find("samples") != nullptr ? document->find("samples")
+                                                    : document->find("processes");
+    }
+    if (rows == nullptr || rows->kind != Kind::array) {
+        ADD_FAILURE() << "not a document of rows: " << result.out;
+        return {};
+    }
+    std::vector<std::string> found;
+    for (const JsonNode& row : rows->items) {
+        const JsonNode* code = row.find("code");
+        found.push_back(code != nullptr ? code->text : row.find("status")->text);
+    }
+    return found;
+}
+
+// tgkill counts PIDs in the caller's namespace, /proc in the namespace it was mounted in:
+// a run whose /proc/self is not its own PID asks /proc itself whether an ID leads its group,
+// and answers exactly as a run outside the namespace.
+TEST(ProcViews, PidNamespaceThatSeesTheHostsProcAnswersInItsNumbering) {
+    const std::vector<std::string> launcher = {unshare_path(), "--pid", "--fork", "--"};
+    if (!launcher_works(launcher)) {
+        GTEST_SKIP() << "not permitted to make a PID namespace here (unshare --pid --fork)";
+    }
+    WaitingChild child;
+    ASSERT_TRUE(child.started());
+    ParkedThread thread;
+    const std::vector<std::string> pids = {child.pid(), thread.tid(), "1", pid_nobody_has()};
+
+    const e2e::RunResult outside = run("inspect", pids);
+    ASSERT_EQ(outcomes(outside)[0], "found") << outside.out;
+    const e2e::RunResult inside = run("inspect", pids, launcher);
+    EXPECT_EQ(inside.status, 0) << inside.err;
+    EXPECT_EQ(inside.out, outside.out);
+
+    EXPECT_EQ(outcomes(run("sample", pids, launcher)), outcomes(run("sample", pids)));
+}
+
+// systemd's ProcSubset=pid: no /proc/stat. sample needs no boot time, inspect takes it from
+// the clocks (the same second the kernel shows as btime), and the tool's own times need none.
+TEST(ProcViews, ProcWithOnlyProcessesNeedsNoSystemFiles) {
+    const auto launcher = after_private_mount("mount -t proc -o subset=pid proc /proc");
+    if (!launcher_works(launcher)) {
+        GTEST_SKIP() << "not permitted to mount /proc with subset=pid here (needs a private "
+                        "mount namespace and Linux 5.8)";
+    }
+    WaitingChild child;
+    ASSERT_TRUE(child.started());
+    const std::vector<std::string> pids = {child.pid(), pid_nobody_has()};
+
+    const e2e::RunResult sampled = run("sample", pids, launcher, "1");
+    EXPECT_EQ(outcomes(sampled), (std::vector<std::string>{"found", "not_found"}));
+    const std::optional<JsonNode> document = e2e::parse_json(sampled.out);
+    ASSERT_TRUE(document.has_value());
+    const JsonNode* resources = document->find("diagnostics")->find("resources");
+    ASSERT_NE(resources, nullptr);
+    EXPECT_EQ(resources->find("cpuUserMs")->kind, Kind::number) << sampled.out;
+    EXPECT_EQ(resources->find("unavailable")->kind, Kind::null) << sampled.out;
+
+    // Same rows, same creation times as with the whole of /proc.
+    const e2e::RunResult outside = run("inspect", pids);
+    ASSERT_EQ(outcomes(outside)[0], "found") << outside.out;
+    const e2e::RunResult inside = run("inspect", pids, launcher);
+    EXPECT_EQ(inside.status, 0) << inside.err;
+    EXPECT_EQ(inside.out, outside.out);
+}
+
+// With a tmpfs over /proc nothing can be looked at; a missing directory there says nothing of
+// whether a process exists, so no row may claim that it does not.
+TEST(ProcViews, ProcThatIsNotAProcFilesystemOpensNothing) {
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "the sanitizer runtime of the tool needs /proc/self/maps to start";
+#endif
+    const auto launcher = after_private_mount("mount -t tmpfs tmpfs /proc");
+    if (!launcher_works(launcher)) {
+        GTEST_SKIP() << "not permitted to mount over /proc in a private mount namespace here";
+    }
+    WaitingChild child;
+    ASSERT_TRUE(child.started());
+    const std::vector<std::string> pids = {"1", child.pid(), pid_nobody_has()};
+    const std::vector<std::string> open_process(pids.size(), "OPEN_PROCESS");
+    for (const char* command : {"sample", "inspect"}) {
+        SCOPED_TRACE(command);
+        EXPECT_EQ(outcomes(run(command, pids, launcher)), open_process);
+    }
+}
+
+}  // namespace
