@@ -1,6 +1,7 @@
 #include "text/utf.hpp"
 
 #include <cstdint>
+#include <cstring>
 
 namespace text {
 namespace {
@@ -9,6 +10,25 @@ constexpr char32_t replacement = 0xFFFD;
 
 bool is_high_surrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool is_low_surrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// The number of units before the first one outside ASCII.
+std::size_t ascii_units(std::u16string_view units) {
+    std::size_t i = 0;
+    while (i < units.size() && units[i] < 0x80) ++i;
+    return i;
+}
+
+// The number of bytes before the first one outside ASCII, eight at a time.
+std::size_t ascii_bytes(std::string_view bytes) {
+    std::size_t i = 0;
+    for (; i + 8 <= bytes.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes.data() + i, sizeof word);
+        if ((word & 0x8080808080808080ull) != 0) break;
+    }
+    while (i < bytes.size() && static_cast<std::uint8_t>(bytes[i]) < 0x80) ++i;
+    return i;
+}
 
 void append_utf8(std::string& out, char32_t code_point) {
     if (code_point < 0x80) {
@@ -31,8 +51,15 @@ void append_utf8(std::string& out, char32_t code_point) {
 // Walks UTF-16 units; `on_unpaired` decides whether an unpaired surrogate may go on.
 template <typename OnUnpaired>
 bool convert_utf16(std::u16string_view units, std::string& out, OnUnpaired on_unpaired) {
-    out.reserve(out.size() + units.size());
-    for (std::size_t i = 0; i < units.size(); ++i) {
+    // The ASCII start of the text, usually all of it, is written in place: one unit per byte.
+    const std::size_t ascii = ascii_units(units);
+    const std::size_t at = out.size();
+    out.resize(at + ascii);
+    char* bytes = out.data() + at;
+    for (std::size_t i = 0; i < ascii; ++i) bytes[i] = static_cast<char>(units[i]);
+    if (ascii == units.size()) return true;
+    out.reserve(out.size() + (units.size() - ascii) + 16);
+    for (std::size_t i = ascii; i < units.size(); ++i) {
         const char16_t unit = units[i];
         if (is_high_surrogate(unit) && i + 1 < units.size() && is_low_surrogate(units[i + 1])) {
             const char32_t code_point =
@@ -106,9 +133,14 @@ std::optional<std::string> utf16_to_utf8_strict(std::u16string_view units) {
 }
 
 std::u16string utf8_to_utf16(std::string_view bytes) {
+    // The ASCII start, usually all of it, widened in place: one unit per byte.
+    const std::size_t ascii = ascii_bytes(bytes);
     std::u16string out;
     out.reserve(bytes.size());
-    for (std::size_t i = 0; i < bytes.size();) {
+    out.resize(ascii);
+    char16_t* units = out.data();
+    for (std::size_t i = 0; i < ascii; ++i) units[i] = static_cast<std::uint8_t>(bytes[i]);
+    for (std::size_t i = ascii; i < bytes.size();) {
         char32_t code_point = 0;
         std::size_t invalid_length = 0;
         const std::size_t length = decode_utf8(bytes, i, code_point, invalid_length);
@@ -130,7 +162,7 @@ std::u16string utf8_to_utf16(std::string_view bytes) {
 }
 
 bool is_valid_utf8(std::string_view bytes) {
-    for (std::size_t i = 0; i < bytes.size();) {
+    for (std::size_t i = ascii_bytes(bytes); i < bytes.size();) {
         char32_t code_point = 0;
         std::size_t invalid_length = 0;
         const std::size_t length = decode_utf8(bytes, i, code_point, invalid_length);
