@@ -162,7 +162,10 @@ static inline unsigned long long stat_field(const char *stat, int field)
 
 #include <errno.h>
 #include <signal.h>
+#include <linux/magic.h>
+#include <stdio.h>
 #include <sys/resource.h>
+#include <sys/statfs.h>
 #include <sys/syscall.h>
 
 /* The tool's start-up calls: a closed standard descriptor held with /dev/null, SIGPIPE ignored,
@@ -224,19 +227,36 @@ static inline ssize_t read_short(int directory, const char *name, struct text *t
     return (ssize_t)t->size;
 }
 
-/* Opens /proc/<pid> and checks that the PID names a process, not a thread of one, with
- * tgkill(pid, pid, 0) (the status file's Tgid when the call is refused): the directory, or -1. */
+/* Opens /proc/<pid> and checks that the PID names a process, not a thread of one: the
+ * directory, or -1. As the tool: once per run, statfs tells that /proc is a proc filesystem
+ * and /proc/self that tgkill counts PIDs as /proc does; then tgkill(pid, pid, 0) answers (the
+ * status file's Tgid when the call is refused or counts otherwise). */
 static inline int open_process_directory(unsigned pid, struct text *scratch)
 {
+    static int proc_checked, signals_checked, signals_count_as_proc;
+    if (!proc_checked) {
+        struct statfs facts;
+        proc_checked = 1;
+        if (statfs("/proc", &facts) != 0 || facts.f_type != PROC_SUPER_MAGIC)
+            _exit(4);
+    }
     char path[32];
     proc_path(path, pid, "");
     path[strlen(path) - 1] = '\0'; /* no trailing slash */
     int directory = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (directory < 0)
         return -1;
-    if (syscall(SYS_tgkill, (int)pid, (int)pid, 0) != 0) {
+    if (!signals_checked) {
+        char link[32], own[24];
+        signals_checked = 1;
+        ssize_t length = readlink("/proc/self", link, sizeof link);
+        int n = snprintf(own, sizeof own, "%d", (int)getpid());
+        signals_count_as_proc = length == n && memcmp(link, own, (size_t)n) == 0;
+    }
+    if (!signals_count_as_proc || syscall(SYS_tgkill, (int)pid, (int)pid, 0) != 0) {
         int leader = 0;
-        if (errno != ESRCH && read_short(directory, "status", scratch) > 0) {
+        if ((!signals_count_as_proc || errno != ESRCH) &&
+            read_short(directory, "status", scratch) > 0) {
             const char *tgid = strstr(scratch->data, "\nTgid:");
             leader = tgid && strtoull(tgid + 6, NULL, 10) == pid;
         }
