@@ -54,10 +54,12 @@ FileText read_whole(int directory, const char* name, Until until) {
             return {{}, errno};
         }
         length += static_cast<std::size_t>(got);
-        const bool line_ended = until == Until::end_of_line && got > 0 &&
-                                static_cast<std::size_t>(got) < room &&
-                                shared_buffer[length - 1] == '\n';
-        if (got == 0 || line_ended) {
+        // The kernel makes these files whole at the first read (a seq_file shown at once;
+        // cmdline copied out of the process's memory in one call): a read that gives less than
+        // it was asked has reached the end, and a further read would only return 0.
+        const bool short_read = got > 0 && static_cast<std::size_t>(got) < room &&
+                                (until == Until::end_of_file || shared_buffer[length - 1] == '\n');
+        if (got == 0 || short_read) {
             return {std::string_view{shared_buffer.data(), length}, 0};
         }
     }

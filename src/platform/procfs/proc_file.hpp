@@ -13,10 +13,11 @@ struct FileText {
     int error = 0;
 };
 
+// A read shorter than asked ends the text: the /proc files read here (status, cmdline, stat,
+// /proc/stat) are made whole at the first read, so it saves the read that would return 0.
 FileText read_file_at(int directory, const char* name);
 
-// The same for a file of one line, such as stat: a short read that ends the line has the whole
-// file, which saves the read that would only find its end.
+// The same for a file of one line, such as stat: only a short read that ends the line ends it.
 FileText read_line_file_at(int directory, const char* name);
 
 // ENOENT or ESRCH: the task behind the directory is gone (reaped, or the entry never existed).
