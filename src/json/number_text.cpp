@@ -47,14 +47,13 @@ ShortestDigits shortest_digits(double magnitude) {
 
 }  // namespace
 
-void append_unsigned(std::string& out, std::uint64_t number) {
+char* unsigned_digits_before(char* end, std::uint64_t number) {
     // Digits from the last, two at a time: IDs and byte counts are most of a document's numbers.
     static constexpr char pairs[] =
         "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
         "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
         "8081828384858687888990919293949596979899";
-    char text[20];  // 20 digits hold every 64-bit value
-    char* first = text + sizeof text;
+    char* first = end;
     while (number >= 100) {
         const auto pair = static_cast<std::size_t>(number % 100) * 2;
         number /= 100;
@@ -68,7 +67,14 @@ void append_unsigned(std::string& out, std::uint64_t number) {
     } else {
         *--first = static_cast<char>('0' + number);
     }
-    out.append(first, static_cast<std::size_t>(text + sizeof text - first));
+    return first;
+}
+
+void append_unsigned(std::string& out, std::uint64_t number) {
+    char text[max_unsigned_digits];
+    char* const end = text + sizeof text;
+    const char* first = unsigned_digits_before(end, number);
+    out.append(first, static_cast<std::size_t>(end - first));
 }
 
 void append_signed(std::string& out, std::int64_t number) {

@@ -1,10 +1,17 @@
 #pragma once
 // Written forms of the three number kinds, appended to a buffer.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 namespace json {
+
+inline constexpr std::size_t max_unsigned_digits = 20;  // 2^64 - 1 has 20 digits
+
+// Writes the digits of `number` so that they end just before `end` (at most
+// max_unsigned_digits bytes) and returns where they start.
+char* unsigned_digits_before(char* end, std::uint64_t number);
 
 void append_unsigned(std::string& out, std::uint64_t number);
 void append_signed(std::string& out, std::int64_t number);

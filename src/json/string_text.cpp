@@ -29,6 +29,16 @@ constexpr std::size_t short_text = 62;
 
 }  // namespace
 
+char* put_plain_quoted(char* at, std::string_view text) {
+    *at++ = '"';
+    for (const char byte : text) {
+        if (escape_table[static_cast<std::uint8_t>(byte)] != 0) return nullptr;
+        *at++ = byte;
+    }
+    *at++ = '"';
+    return at;
+}
+
 void append_quoted(std::string& out, std::string_view text) {
     // Keys and most values are short and need no escape: quote them on the stack and append
     // once, rather than growing the output three times per string.

@@ -9,4 +9,8 @@ namespace json {
 
 void append_quoted(std::string& out, std::string_view text);
 
+// Writes `text` quoted at `at`, which has room for text.size() + 2 bytes, and returns the end;
+// null when one of its bytes needs an escape (what was written is then of no use).
+char* put_plain_quoted(char* at, std::string_view text);
+
 }  // namespace json

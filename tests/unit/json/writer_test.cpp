@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "json/writer.hpp"
 
@@ -169,6 +170,43 @@ TEST(WriterTest, EveryWrittenDoubleReadsBackExactly) {
         ASSERT_EQ(std::memcmp(&read_back, &number, sizeof number), 0) << text;
         ASSERT_TRUE(text.find('.') != std::string::npos || text.find('e') != std::string::npos)
             << text;
+    }
+}
+
+// Objects gather their members on the stack between appends: keys and values of every length
+// around the gathering limits, with and without escapes, in objects long enough to fill the
+// stack buffer many times, must still read as each member written on its own.
+TEST(WriterTest, ObjectsOfManyMembersOfEveryLengthAreWrittenWhole) {
+    const std::vector<Value> values = {
+        Value(),
+        Value::from_unsigned(std::numeric_limits<std::uint64_t>::max()),
+        Value::from_unsigned(0),
+        Value::string(std::string(62, 'v')),
+        Value::string(std::string(64, 'v')),
+        Value::string(std::string(65, 'v')),
+        Value::string(std::string(63, 'v') + "\\"),
+        Value::string("tab\there"),
+        Value::from_double(15.625),
+        Value::from_signed(-3),
+        Value::boolean(false),
+        Value::array({Value::from_unsigned(1)}),
+    };
+    for (const std::size_t key_length : {1u, 40u, 63u, 64u, 65u, 70u}) {
+        Value object = Value::object();
+        std::string expected = "{";
+        for (std::size_t i = 0; i < 60; ++i) {
+            // Distinct keys in ascending byte order, one of them with a byte to escape.
+            std::string key = std::to_string(100 + i) + std::string(key_length, 'k');
+            if (i == 7) key += '\n';
+            const Value& value = values[i % values.size()];
+            object.set(key, value);
+            if (i > 0) expected += ',';
+            expected += json::to_compact(Value::string(key)) + ":" + json::to_compact(value);
+        }
+        expected += '}';
+        EXPECT_EQ(json::to_compact(object), expected) << "keys of " << key_length << " bytes";
+        EXPECT_EQ(json::to_compact(Value::array({object, Value::object()})),
+                  "[" + expected + ",{}]");
     }
 }
 
