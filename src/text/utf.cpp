@@ -118,6 +118,30 @@ std::size_t decode_utf8(std::string_view bytes, std::size_t i, char32_t& code_po
     return length;
 }
 
+// Hands each UTF-16 unit of `bytes` from byte `from` on to `emit`: code points up to U+FFFF as
+// one unit, higher ones as a pair, each invalid sequence as U+FFFD.
+template <typename Emit>
+void each_utf16_unit(std::string_view bytes, std::size_t from, Emit emit) {
+    for (std::size_t i = from; i < bytes.size();) {
+        char32_t code_point = 0;
+        std::size_t invalid_length = 0;
+        const std::size_t length = decode_utf8(bytes, i, code_point, invalid_length);
+        if (length == 0) {
+            emit(char16_t(replacement));
+            i += invalid_length;
+            continue;
+        }
+        if (code_point < 0x10000) {
+            emit(char16_t(code_point));
+        } else {
+            code_point -= 0x10000;
+            emit(char16_t(0xD800 + (code_point >> 10)));
+            emit(char16_t(0xDC00 + (code_point & 0x3FF)));
+        }
+        i += length;
+    }
+}
+
 }  // namespace
 
 std::string utf16_to_utf8(std::u16string_view units) {
@@ -140,25 +164,21 @@ std::u16string utf8_to_utf16(std::string_view bytes) {
     out.resize(ascii);
     char16_t* units = out.data();
     for (std::size_t i = 0; i < ascii; ++i) units[i] = static_cast<std::uint8_t>(bytes[i]);
-    for (std::size_t i = ascii; i < bytes.size();) {
-        char32_t code_point = 0;
-        std::size_t invalid_length = 0;
-        const std::size_t length = decode_utf8(bytes, i, code_point, invalid_length);
-        if (length == 0) {
-            out.push_back(char16_t(replacement));
-            i += invalid_length;
-            continue;
-        }
-        if (code_point < 0x10000) {
-            out.push_back(char16_t(code_point));
-        } else {
-            code_point -= 0x10000;
-            out.push_back(char16_t(0xD800 + (code_point >> 10)));
-            out.push_back(char16_t(0xDC00 + (code_point & 0x3FF)));
-        }
-        i += length;
-    }
+    each_utf16_unit(bytes, ascii, [&](char16_t unit) { out.push_back(unit); });
     return out;
+}
+
+std::size_t utf16_length(std::string_view bytes) {
+    const std::size_t ascii = ascii_bytes(bytes);
+    std::size_t length = ascii;
+    each_utf16_unit(bytes, ascii, [&](char16_t) { ++length; });
+    return length;
+}
+
+void utf8_to_utf16(std::string_view bytes, char16_t* out) {
+    const std::size_t ascii = ascii_bytes(bytes);
+    for (std::size_t i = 0; i < ascii; ++i) *out++ = static_cast<std::uint8_t>(bytes[i]);
+    each_utf16_unit(bytes, ascii, [&](char16_t unit) { *out++ = unit; });
 }
 
 bool is_valid_utf8(std::string_view bytes) {
@@ -170,6 +190,10 @@ bool is_valid_utf8(std::string_view bytes) {
         i += length;
     }
     return true;
+}
+
+void sanitize_utf8_in_place(std::string& text) {
+    if (!is_valid_utf8(text)) text = sanitize_utf8(text);
 }
 
 std::string sanitize_utf8(std::string_view bytes) {

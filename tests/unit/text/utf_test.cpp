@@ -60,10 +60,21 @@ TEST(Utf8Validation, ReplacesEachMaximalInvalidSubpart) {
         {"encoded surrogate", "\xed\xa0\x80", fffd + fffd + fffd},
         {"above U+10FFFF", "\xf4\x90\x80\x80", fffd + fffd + fffd + fffd},
         {"invalid lead byte", "\xff", fffd},
+        {"four-byte after ascii", "path/\xf0\x9f\x98\x80.txt", "path/\xf0\x9f\x98\x80.txt"},
+        {"invalid after a long ascii start", "0123456789abcdef\xc3", "0123456789abcdef" + fffd},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(text::is_valid_utf8(c.bytes), c.bytes == c.sanitized) << c.what;
         EXPECT_EQ(text::sanitize_utf8(c.bytes), c.sanitized) << c.what;
+        std::string in_place = c.bytes;
+        text::sanitize_utf8_in_place(in_place);
+        EXPECT_EQ(in_place, c.sanitized) << c.what;
+        // Converted straight into a block of the counted length, as into a BSTR.
+        const std::u16string units = text::utf8_to_utf16(c.bytes);
+        std::u16string block(text::utf16_length(c.bytes), u'\0');
+        text::utf8_to_utf16(c.bytes, block.data());
+        EXPECT_EQ(block, units) << c.what;
+        EXPECT_EQ(text::utf16_to_utf8(units), c.sanitized) << c.what;
     }
 }
 
