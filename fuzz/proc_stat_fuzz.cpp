@@ -22,6 +22,7 @@ constexpr int last_field = 52;  // exit_code, the last field of current kernels
 void check_any_bytes(std::string_view bytes) {
     const auto fields = procfs::parse_stat(bytes);
     if (fields) procfs::has_exited(*fields);
+    procfs::parse_stat_field(bytes, 51);
 }
 
 void check_kernel_line(FuzzedDataProvider& input) {
@@ -32,6 +33,7 @@ void check_kernel_line(FuzzedDataProvider& input) {
     written.system_ticks = input.ConsumeIntegral<std::uint64_t>();
     written.thread_count = input.ConsumeIntegral<std::uint64_t>();
     written.start_ticks = input.ConsumeIntegral<std::uint64_t>();
+    written.flags = input.ConsumeIntegral<std::uint32_t>();
     const std::uint32_t pid = input.ConsumeIntegral<std::uint32_t>();
     const std::string command_name = input.ConsumeRandomLengthString(64);
 
@@ -39,6 +41,7 @@ void check_kernel_line(FuzzedDataProvider& input) {
     for (int field = 4; field <= last_field; ++field) {
         line += ' ';
         switch (field) {
+        case 9: line += std::to_string(written.flags); break;
         case 14: line += std::to_string(written.user_ticks); break;
         case 15: line += std::to_string(written.system_ticks); break;
         case 20: line += std::to_string(written.thread_count); break;
@@ -56,6 +59,8 @@ void check_kernel_line(FuzzedDataProvider& input) {
     FUZZ_CHECK(parsed->system_ticks == written.system_ticks);
     FUZZ_CHECK(parsed->thread_count == written.thread_count);
     FUZZ_CHECK(parsed->start_ticks == written.start_ticks);
+    FUZZ_CHECK(parsed->flags == written.flags);
+    FUZZ_CHECK(procfs::parse_stat_field(line, 22) == written.start_ticks);
 }
 
 }  // namespace

@@ -154,8 +154,9 @@ bool exit_code_process(Handle handle, std::uint32_t& exit_code) {
         exit_code = exited_code;
         return true;
     }
-    exit_code = procfs::has_exited(*entry.stat) ? exited_code : still_active;
-    entry.leader_exited = exit_code == still_active && entry.stat->state == 'Z';
+    const bool ended = procfs::process_has_ended(entry.directory, "task", *entry.stat);
+    exit_code = ended ? exited_code : still_active;
+    entry.leader_exited = !ended && procfs::task_stopped(*entry.stat);
     return true;
 }
 
@@ -230,10 +231,13 @@ bool process_memory_info(Handle handle, MemoryCounters& counters) {
 
 bool full_process_image_name(Handle handle, std::uint32_t /*flags*/, char16_t* buffer,
                              std::uint32_t& size) {
-    const int directory =
-        procfs::is_own_process(handle) ? AT_FDCWD : entry_of(handle).directory;
-    const char* link = procfs::is_own_process(handle) ? "/proc/self/exe" : "exe";
-    return procfs::read_image_name(directory, link, buffer, size);
+    if (procfs::is_own_process(handle)) {
+        return procfs::read_image_name(AT_FDCWD, "/proc/self/exe", buffer, size);
+    }
+    const int directory = entry_of(handle).directory;
+    // A process whose main thread has ended shows its executable only through a live thread.
+    return procfs::read_image_name(directory, "exe", buffer, size) ||
+           procfs::image_name_of_a_live_thread(directory, buffer, size);
 }
 
 void close_handle(Handle handle) {

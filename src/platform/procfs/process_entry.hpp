@@ -22,7 +22,7 @@ struct ProcessEntry {
     // The open read stat (so that a shortage of descriptors fails the open, not a later read);
     // the first exit-code query answers from that reading instead of reading it again.
     bool stat_from_open = false;
-    // Seen by an exit-code query: the leader is a zombie while other threads run on.
+    // Seen by an exit-code query: the leader has stopped while other threads run on.
     bool leader_exited = false;
 };
 

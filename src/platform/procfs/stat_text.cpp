@@ -8,6 +8,7 @@ namespace procfs {
 namespace {
 
 // Positions counted from field 3 (the state), the first field after the command name.
+constexpr int flags_index = 9 - 3;
 constexpr int user_index = 14 - 3;
 constexpr int system_index = 15 - 3;
 constexpr int threads_index = 20 - 3;
@@ -55,15 +56,35 @@ std::optional<StatFields> parse_stat(std::string_view text) {
     const auto system = parse_decimal(field[system_index]);
     const auto threads = parse_decimal(field[threads_index]);
     const auto start = parse_decimal(field[start_index]);
-    if (field[0].size() != 1 || !user || !system || !threads || !start) {
+    const auto flags = parse_decimal(field[flags_index]);
+    if (field[0].size() != 1 || !user || !system || !threads || !start || !flags) {
         return std::nullopt;
     }
-    return StatFields{field[0].front(), *user, *system, *threads, *start};
+    return StatFields{field[0].front(), *user, *system, *threads, *start, *flags};
+}
+
+bool task_stopped(const StatFields& fields) {
+    return fields.state == 'Z' || fields.state == 'X' || (fields.flags & task_exiting) != 0;
 }
 
 bool has_exited(const StatFields& fields) {
-    const bool dead = fields.state == 'Z' || fields.state == 'X';
-    return dead && fields.thread_count <= 1;
+    return task_stopped(fields) && fields.thread_count <= 1;
+}
+
+std::optional<std::uint64_t> parse_stat_field(std::string_view text, int number) {
+    const auto close = text.rfind(')');
+    if (close == std::string_view::npos || number < 3) {
+        return std::nullopt;
+    }
+    FieldCursor cursor{text.substr(close + 1)};
+    std::optional<std::string_view> field;
+    for (int index = 3; index <= number; ++index) {
+        field = cursor.next();
+        if (!field) {
+            return std::nullopt;
+        }
+    }
+    return parse_decimal(*field);
 }
 
 }  // namespace procfs

@@ -1,10 +1,12 @@
 #include "platform/procfs/thread_memory.hpp"
 
+#include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
 
+#include "platform/procfs/image_name.hpp"
 #include "platform/procfs/proc_file.hpp"
 
 namespace procfs {
@@ -12,13 +14,16 @@ namespace {
 
 class TaskDirectory {
 public:
-    explicit TaskDirectory(int directory) {
-        const int fd = ::openat(directory, "task", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd >= 0) {
-            stream_ = ::fdopendir(fd);
-            if (stream_ == nullptr) {
-                ::close(fd);
-            }
+    TaskDirectory(int directory, const char* name) {
+        const int fd = ::openat(directory, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) {
+            error_ = errno;
+            return;
+        }
+        stream_ = ::fdopendir(fd);
+        if (stream_ == nullptr) {
+            error_ = errno;
+            ::close(fd);
         }
     }
     TaskDirectory(const TaskDirectory&) = delete;
@@ -29,24 +34,35 @@ public:
         }
     }
     DIR* get() const { return stream_; }
+    int error() const { return error_; }
+
+    // The next thread's name followed by `file` ("1234/stat"), or false at the end.
+    bool next(const char* file, std::string& name) {
+        while (const dirent* entry = ::readdir(stream_)) {
+            if (entry->d_name[0] >= '0' && entry->d_name[0] <= '9') {
+                name.assign(entry->d_name).append(file);
+                return true;
+            }
+        }
+        return false;
+    }
+    int fd() const { return ::dirfd(stream_); }
 
 private:
     DIR* stream_ = nullptr;
+    int error_ = 0;
 };
 
 }  // namespace
 
 std::optional<StatusFields> memory_of_a_live_thread(int directory) {
-    const TaskDirectory tasks{directory};
+    TaskDirectory tasks{directory, "task"};
     if (tasks.get() == nullptr) {
         return std::nullopt;
     }
-    while (const dirent* entry = ::readdir(tasks.get())) {
-        if (entry->d_name[0] < '0' || entry->d_name[0] > '9') {
-            continue;
-        }
-        const std::string name = std::string{"task/"} + entry->d_name + "/status";
-        const auto file = read_file_at(directory, name.c_str());
+    std::string name;
+    while (tasks.next("/status", name)) {
+        const auto file = read_file_at(tasks.fd(), name.c_str());
         if (file.error != 0) {
             continue;
         }
@@ -56,6 +72,45 @@ std::optional<StatusFields> memory_of_a_live_thread(int directory) {
         }
     }
     return std::nullopt;
+}
+
+bool image_name_of_a_live_thread(int directory, char16_t* buffer, std::uint32_t& size) {
+    TaskDirectory tasks{directory, "task"};
+    if (tasks.get() == nullptr) {
+        return false;
+    }
+    std::string name;
+    while (tasks.next("/exe", name)) {
+        if (read_image_name(tasks.fd(), name.c_str(), buffer, size)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool process_has_ended(int directory, const char* task_path, const StatFields& leader) {
+    if (has_exited(leader)) {
+        return true;
+    }
+    if (!task_stopped(leader)) {
+        return false;
+    }
+    TaskDirectory tasks{directory, task_path};
+    if (tasks.get() == nullptr) {
+        return means_gone(tasks.error());
+    }
+    std::string name;
+    while (tasks.next("/stat", name)) {
+        const auto file = read_line_file_at(tasks.fd(), name.c_str());
+        if (means_gone(file.error)) {
+            continue;  // that thread is gone
+        }
+        const auto fields = file.error == 0 ? parse_stat(file.text) : std::nullopt;
+        if (!fields || !task_stopped(*fields)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace procfs

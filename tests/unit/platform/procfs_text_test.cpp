@@ -16,7 +16,8 @@ namespace {
 
 using procfs::StatFields;
 
-// Fields 3..22 of a stat line with utime 11, stime 12, num_threads 3, starttime 4242.
+// Fields 3..22 of a stat line with flags 4194560, utime 11, stime 12, num_threads 3,
+// starttime 4242.
 constexpr const char* stat_tail =
     " S 1 1 1 0 -1 4194560 100 0 0 0 11 12 0 0 20 0 3 0 4242 10000 200 18446744073709551615\n";
 
@@ -27,14 +28,14 @@ struct StatCase {
 };
 
 TEST(StatText, ParsesFieldsAfterTheLastParenthesis) {
-    const StatFields usual{'S', 11, 12, 3, 4242};
+    const StatFields usual{'S', 11, 12, 3, 4242, 4194560};
     const std::vector<StatCase> cases = {
         {"plain name", std::string{"42 (bash)"} + stat_tail, usual},
         {"name with spaces and parentheses", std::string{"42 (a) b (c) )"} + stat_tail, usual},
         {"name that looks like fields", std::string{"42 (x) R 9 9 9 9)"} + stat_tail, usual},
         {"empty name", std::string{"42 ()"} + stat_tail, usual},
-        {"no line feed", "42 (z) Z 1 1 1 0 -1 0 0 0 0 0 7 8 0 0 20 0 1 0 99",
-         StatFields{'Z', 7, 8, 1, 99}},
+        {"no line feed", "42 (z) Z 1 1 1 0 -1 4 0 0 0 0 7 8 0 0 20 0 1 0 99",
+         StatFields{'Z', 7, 8, 1, 99, 4}},
         {"largest tick counts",
          "1 (t) R 1 1 1 0 -1 0 0 0 0 0 18446744073709551615 0 0 0 20 0 1 0 "
          "18446744073709551615",
@@ -49,6 +50,8 @@ TEST(StatText, ParsesFieldsAfterTheLastParenthesis) {
         {"utime beyond 64 bits",
          "42 (b) S 1 1 1 0 -1 0 0 0 0 0 18446744073709551616 12 0 0 20 0 3 0 4242",
          std::nullopt},
+        {"negative flags", "42 (b) S 1 1 1 0 -1 -4 0 0 0 0 11 12 0 0 20 0 3 0 4242",
+         std::nullopt},
         {"two-letter state", "42 (b) SS 1 1 1 0 -1 0 0 0 0 0 11 12 0 0 20 0 3 0 4242",
          std::nullopt},
     };
@@ -62,27 +65,51 @@ TEST(StatText, ParsesFieldsAfterTheLastParenthesis) {
             EXPECT_EQ(parsed->system_ticks, each.expected->system_ticks);
             EXPECT_EQ(parsed->thread_count, each.expected->thread_count);
             EXPECT_EQ(parsed->start_ticks, each.expected->start_ticks);
+            EXPECT_EQ(parsed->flags, each.expected->flags);
         }
     }
 }
 
-TEST(StatText, ExitedOnlyWhenDeadAndNoThreadIsLeft) {
+TEST(StatText, ExitedOnlyWhenStoppedAndNoThreadIsLeft) {
+    constexpr std::uint64_t exiting = procfs::task_exiting;
     struct Case {
         char state;
+        std::uint64_t flags;
         std::uint64_t threads;
+        bool stopped;
         bool exited;
     };
     const std::vector<Case> cases = {
-        {'R', 1, false}, {'S', 1, false}, {'D', 1, false}, {'T', 1, false},
-        {'Z', 1, true},  {'X', 1, true},  {'Z', 0, true},
-        // The leader has exited but the process runs on in its other threads.
-        {'Z', 4, false},
+        {'R', 0, 1, false, false}, {'S', 0, 1, false, false}, {'D', 0, 1, false, false},
+        {'T', 0, 1, false, false}, {'Z', 0, 1, true, true},   {'X', 0, 1, true, true},
+        {'Z', 0, 0, true, true},
+        // Killed and on its way out, its memory perhaps already released: it has ended.
+        {'R', exiting, 1, true, true}, {'D', exiting | 0x40, 1, true, true},
+        // The leader has stopped but the process may run on in its other threads.
+        {'Z', exiting, 4, true, false}, {'R', exiting, 2, true, false},
+        {'S', procfs::kernel_thread, 1, false, false},
     };
     for (const auto& each : cases) {
-        SCOPED_TRACE(testing::Message() << each.state << " with " << each.threads);
-        EXPECT_EQ(procfs::has_exited(StatFields{each.state, 0, 0, each.threads, 0}),
-                  each.exited);
+        SCOPED_TRACE(testing::Message() << each.state << " flags " << each.flags << " with "
+                                        << each.threads);
+        const StatFields fields{each.state, 0, 0, each.threads, 0, each.flags};
+        EXPECT_EQ(procfs::task_stopped(fields), each.stopped);
+        EXPECT_EQ(procfs::has_exited(fields), each.exited);
     }
+}
+
+TEST(StatText, ReadsAnyFieldByItsNumber) {
+    // Fields 3..52 as a current kernel writes them; 48 to 51 are arg_start to env_end.
+    std::string line = "7 (a b) S";
+    for (int field = 4; field <= 52; ++field) line += " " + std::to_string(field * 10);
+    line += "\n";
+    EXPECT_EQ(procfs::parse_stat_field(line, 4), 40u);
+    EXPECT_EQ(procfs::parse_stat_field(line, 51), 510u);
+    EXPECT_EQ(procfs::parse_stat_field(line, 52), 520u);
+    EXPECT_EQ(procfs::parse_stat_field(line, 3), std::nullopt);   // the state is a letter
+    EXPECT_EQ(procfs::parse_stat_field(line, 53), std::nullopt);  // beyond the line
+    EXPECT_EQ(procfs::parse_stat_field(line, 2), std::nullopt);   // inside the parentheses
+    EXPECT_EQ(procfs::parse_stat_field("7 (x S 1", 4), std::nullopt);
 }
 
 TEST(StatusText, ReadsTgidAndResidentCounters) {
