@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -38,10 +37,10 @@ struct Services final : platform::ComObject {
     Services() : ComObject(Kind::services) {}
 };
 
-// One Win32_Process row: its ID and its command line, absent when /proc has none to give.
+// One Win32_Process row: its ID and its command line, empty when /proc has none to give.
 struct ProcessRow {
     platform::Pid pid = 0;
-    std::optional<std::u16string> command_line;
+    std::u16string command_line;
 };
 
 // Walks the queried IDs lazily, so each row reflects /proc at the moment Next asks for it.

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <string>
 #include <string_view>
+#include <time.h>
 #include <unistd.h>
 #include <utility>
 
@@ -14,6 +15,7 @@
 #include "platform/procfs/shell_quote.hpp"
 #include "platform/procfs/stat_text.hpp"
 #include "platform/procfs/status_text.hpp"
+#include "platform/procfs/thread_memory.hpp"
 #include "text/utf.hpp"
 
 namespace procfs {
@@ -84,14 +86,62 @@ FileText cmdline_of_another_thread(const ProcessFiles& files, platform::Pid pid)
     return found;
 }
 
-// Windows lists no process that has exited, even while a handle keeps it; a zombie is that
-// state here. Listing it with a null command line would fail the whole query for every other
-// process, so it drops out like any ended process. Read only on the rare empty-cmdline path.
-bool has_ended(const ProcessFiles& files) {
+// What stat says of a process whose cmdline read empty.
+struct EmptyCmdline {
+    bool ended = false;
+    bool kernel_thread = false;
+    // env_end, shown to whoever may read the process's memory: 0 while an execve is laying
+    // out the new arguments and environment (the kernel shows no cmdline until it is set), and
+    // a new value after every execve. 0 too when not shown.
+    std::uint64_t environment_end = 0;
+};
+
+// Windows lists no process that has exited, even while a handle keeps it; a process whose
+// threads are all exiting, or a zombie, is that state here, so it drops out like any ended
+// process and its row becomes not_found. Read only on the rare empty-cmdline path.
+EmptyCmdline look_at(const ProcessFiles& files) {
     const FileText stat = files.read("stat");
-    if (means_gone(stat.error)) return true;
-    const std::optional<StatFields> fields = parse_stat(stat.text);
-    return stat.error == 0 && fields && has_exited(*fields);
+    if (means_gone(stat.error)) return {.ended = true};
+    const std::optional<StatFields> fields =
+        stat.error == 0 ? parse_stat(stat.text) : std::nullopt;
+    if (!fields) return {};
+    EmptyCmdline look;
+    // Taken before the text is overwritten by the next read.
+    look.environment_end = parse_stat_field(stat.text, 51).value_or(0);
+    look.kernel_thread = (fields->flags & kernel_thread) != 0;
+    look.ended = process_has_ended(files.directory, (files.prefix + "task").c_str(), *fields);
+    return look;
+}
+
+// The waits between readings of an empty cmdline, doubled each time: about 40 ms in all.
+constexpr long first_pause_ns = 20'000;
+constexpr long last_pause_ns = 20'480'000;
+
+// A process in the middle of execve, between taking its new memory and laying its arguments
+// out there, shows an empty cmdline; a moment later it shows the new one. It is read again
+// until then. A process that emptied its own argument range, or a kernel thread, stays empty
+// and is not waited for. An empty text when the process has ended.
+FileText cmdline_after_execve(const ProcessFiles& files, bool& ended) {
+    FileText cmdline;
+    for (long pause = first_pause_ns; pause <= last_pause_ns; pause *= 2) {
+        const EmptyCmdline before = look_at(files);
+        ended = before.ended;
+        if (ended || before.kernel_thread) return {};
+        if (before.environment_end == 0) {
+            const timespec wait{0, pause};
+            ::nanosleep(&wait, nullptr);
+        }
+        cmdline = files.read("cmdline");
+        ended = means_gone(cmdline.error);
+        if (ended || cmdline.error != 0 || !cmdline.text.empty()) return cmdline;
+        if (before.environment_end != 0) {
+            // Empty for good, unless an execve came and went between the two looks.
+            const EmptyCmdline after = look_at(files);
+            ended = after.ended;
+            if (ended || after.environment_end == before.environment_end) return {};
+        }
+    }
+    return {};
 }
 
 }  // namespace
@@ -114,10 +164,16 @@ ProcessLookup read_process_row(platform::Pid pid) {
     if (means_gone(cmdline.error)) return {};
     if (cmdline.error == 0 && cmdline.text.empty()) {
         cmdline = cmdline_of_another_thread(files, pid);
-        if (cmdline.error == 0 && cmdline.text.empty() && has_ended(files)) return {};
+    }
+    if (cmdline.error == 0 && cmdline.text.empty()) {
+        bool ended = false;
+        cmdline = cmdline_after_execve(files, ended);
+        if (ended) return {};
     }
     if (out_of_resources(cmdline.error)) return {std::nullopt, true};
 
+    // Never absent: one process's empty or unreadable command line is its own row's error
+    // ("WMI_COMMAND_LINE"), where a null one would fail the query for every process.
     ProcessRow row;
     row.pid = pid;
     if (cmdline.error == 0) {
