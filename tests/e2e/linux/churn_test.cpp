@@ -1,7 +1,7 @@
 // Processes killed and replaced while they are sampled and inspected: every row must still be
-// found, not_found or an error with a known code, every document valid, and no descriptor may
-// be left behind. The commands run both in this process, straight over the /proc backend (so
-// its descriptors can be counted), and as the built tool.
+// found or not_found, every document valid, and no descriptor may be left behind. The commands
+// run both in this process, straight over the /proc backend (so its descriptors can be
+// counted), and as the built tool.
 
 #include <gtest/gtest.h>
 
@@ -33,15 +33,6 @@ constexpr int in_process_rounds = 6;
 // Each run of the tool costs a start-up, most of all under the sanitizers.
 constexpr int tool_rounds = 3;
 
-const std::set<std::string> sample_codes = {"OPEN_PROCESS", "PROCESS_STATE", "PROCESS_TIMES",
-                                            "PROCESS_MEMORY"};
-const std::set<std::string> inspect_codes = {
-    "OPEN_PROCESS",    "PROCESS_STATE", "PROCESS_TIMES",      "PROCESS_PATH",
-    "PROCESS_CHANGED", "WMI_MISSING",   "WMI_COMMAND_LINE",   "COM_INIT",
-    "WMI_LOCATOR",     "WMI_CONNECT",   "WMI_PROXY",          "WMI_QUERY",
-    "WMI_ENUMERATION", "WMI_PID_TYPE",  "WMI_PID",            "WMI_PROPERTY_TYPE",
-    "WMI_PROPERTY",    "WMI_DUPLICATE"};
-
 std::set<std::string> open_descriptors() {
     std::set<std::string> names;
     if (DIR* listing = ::opendir("/proc/self/fd")) {
@@ -56,10 +47,9 @@ std::set<std::string> open_descriptors() {
 struct Command {
     const char* word;
     const char* array_key;
-    const std::set<std::string>* codes;
 };
-const Command sample_command{"sample", "samples", &sample_codes};
-const Command inspect_command{"inspect", "processes", &inspect_codes};
+const Command sample_command{"sample", "samples"};
+const Command inspect_command{"inspect", "processes"};
 
 // The IDs of one round: the pool as it stands, with the churned PIDs of the previous round
 // (reaped, zombie or reused by now) mixed in.
@@ -72,41 +62,27 @@ std::vector<pid_t> round_pids(const std::vector<pid_t>& alive, const std::set<pi
     return pids;
 }
 
-// Every row in place with a known status and code. A child that was alive when the run started
-// and that nobody touched during it is found, unless the command-line query failed as a
-// whole: then every such child carries the query's one code (a child that ends between its
-// identity and the query, and is not yet reaped, has no command line and fails the query).
+// Every row in place, found or not_found: a process killed at any moment has either not ended
+// yet or has ended, and the rows beside it do not care. A child that was alive when the run
+// started and that nobody touched during it is found.
 void expect_sound_rows(const Command& command, const JsonNode& document,
                        const std::vector<pid_t>& pids, const std::set<pid_t>& alive_at_start,
                        const std::set<pid_t>& churned) {
     const JsonNode* rows = document.find(command.array_key);
     ASSERT_TRUE(rows != nullptr && rows->kind == Kind::array);
     ASSERT_EQ(rows->items.size(), pids.size());
-    std::set<std::string> untouched_outcomes;
     for (std::size_t i = 0; i < pids.size(); ++i) {
         const JsonNode& row = rows->items[i];
         ASSERT_EQ(row.kind, Kind::object);
         ASSERT_EQ(row.find("pid")->text, std::to_string(pids[i]));
         const std::string status = row.find("status")->text;
-        std::string outcome = status;
-        if (status == "error") {
-            const JsonNode* code = row.find("code");
-            ASSERT_TRUE(code != nullptr && code->kind == Kind::string);
-            EXPECT_TRUE(command.codes->count(code->text)) << code->text;
-            outcome = code->text;
-        } else {
-            EXPECT_TRUE(status == "found" || status == "not_found") << status;
-        }
+        const JsonNode* code = row.find("code");
+        EXPECT_TRUE(status == "found" || status == "not_found")
+            << pids[i] << ": " << status << " " << (code != nullptr ? code->text : "");
         if (alive_at_start.count(pids[i]) && !churned.count(pids[i])) {
-            untouched_outcomes.insert(outcome);
+            EXPECT_EQ(status, "found") << pids[i] << " was alive throughout";
         }
     }
-    const bool all_found = untouched_outcomes == std::set<std::string>{"found"};
-    const bool one_query_code = command.codes == &inspect_codes &&
-                                untouched_outcomes.size() == 1 &&
-                                !untouched_outcomes.count("not_found");
-    EXPECT_TRUE(untouched_outcomes.empty() || all_found || one_query_code)
-        << "children alive throughout: " << testing::PrintToString(untouched_outcomes);
 }
 
 std::vector<std::uint32_t> as_ids(const std::vector<pid_t>& pids) {
