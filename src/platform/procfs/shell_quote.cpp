@@ -25,6 +25,27 @@ bool needs_quotes(std::string_view argument) {
     return false;
 }
 
+// The length append_shell_quoted gives `argument`.
+std::size_t quoted_length(std::string_view argument) {
+    if (!needs_quotes(argument)) return argument.size();
+    std::size_t length = argument.size() + 2;
+    for (char c : argument) {
+        if (c == '\'') length += 3;
+    }
+    return length;
+}
+
+// Calls visit(argument, first) for each zero-separated argument of `arguments`.
+template <typename Visit>
+void each_argument(std::string_view arguments, Visit visit) {
+    for (bool first = true;; first = false) {
+        const std::size_t end = arguments.find('\0');
+        visit(arguments.substr(0, end), first);
+        if (end == std::string_view::npos) return;
+        arguments.remove_prefix(end + 1);
+    }
+}
+
 }  // namespace
 
 void append_shell_quoted(std::string& out, std::string_view argument) {
@@ -47,18 +68,21 @@ std::optional<std::string> command_line_from_cmdline(std::string_view raw) {
     if (raw.empty()) return std::nullopt;
     if (raw.back() != '\0') return text::sanitize_utf8(raw);
 
+    // Measured first, so a long command line is written once into a block of its own length.
+    const std::string_view arguments = raw.substr(0, raw.size() - 1);
+    std::size_t length = 0;
+    each_argument(arguments, [&](std::string_view argument, bool first) {
+        length += (first ? 0 : 1) + quoted_length(argument);
+    });
     std::string joined;
-    joined.reserve(raw.size() + 16);
-    std::string_view rest = raw.substr(0, raw.size() - 1);
-    for (bool first = true;; first = false) {
-        const std::size_t end = rest.find('\0');
+    joined.reserve(length);
+    each_argument(arguments, [&](std::string_view argument, bool first) {
         if (!first) joined.push_back(' ');
-        append_shell_quoted(joined, rest.substr(0, end));
-        if (end == std::string_view::npos) break;
-        rest.remove_prefix(end + 1);
-    }
+        append_shell_quoted(joined, argument);
+    });
     // Quoting adds only ASCII, so an invalid sequence is replaced exactly as in its argument.
-    return text::sanitize_utf8(joined);
+    text::sanitize_utf8_in_place(joined);
+    return joined;
 }
 
 }  // namespace procfs
