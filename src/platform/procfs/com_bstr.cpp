@@ -8,6 +8,7 @@
 
 #include "platform/platform.hpp"
 #include "platform/procfs/com_bstr.hpp"
+#include "text/utf.hpp"
 
 namespace {
 
@@ -18,22 +19,37 @@ LengthPrefix* prefix_of(platform::Bstr text) {
                                            sizeof(LengthPrefix));
 }
 
-}  // namespace
-
-namespace procfs {
-
-platform::Bstr allocate_bstr(std::u16string_view text) {
+// A BSTR of `count` units, their terminating zero unit already written; null when the count
+// is beyond what the length prefix holds or memory runs out.
+platform::Bstr allocate_bstr_units(std::size_t count) {
     constexpr std::size_t max_units =
         (std::numeric_limits<LengthPrefix>::max() - sizeof(LengthPrefix)) / sizeof(char16_t) - 1;
-    if (text.size() > max_units) return nullptr;
-    const std::size_t bytes = text.size() * sizeof(char16_t);
+    if (count > max_units) return nullptr;
+    const std::size_t bytes = count * sizeof(char16_t);
     void* block = std::malloc(sizeof(LengthPrefix) + bytes + sizeof(char16_t));
     if (block == nullptr) return nullptr;
     auto* prefix = static_cast<LengthPrefix*>(block);
     *prefix = static_cast<LengthPrefix>(bytes);
     auto* units = reinterpret_cast<char16_t*>(prefix + 1);
-    if (bytes != 0) std::memcpy(units, text.data(), bytes);
-    units[text.size()] = u'\0';
+    units[count] = u'\0';
+    return units;
+}
+
+}  // namespace
+
+namespace procfs {
+
+platform::Bstr allocate_bstr(std::u16string_view text) {
+    platform::Bstr units = allocate_bstr_units(text.size());
+    if (units != nullptr && !text.empty()) {
+        std::memcpy(units, text.data(), text.size() * sizeof(char16_t));
+    }
+    return units;
+}
+
+platform::Bstr allocate_bstr_from_utf8(std::string_view text) {
+    platform::Bstr units = allocate_bstr_units(text::utf16_length(text));
+    if (units != nullptr) text::utf8_to_utf16(text, units);
     return units;
 }
 

@@ -11,6 +11,10 @@ namespace procfs {
 // null when memory runs out, as SysAllocStringLen reports it.
 platform::Bstr allocate_bstr(std::u16string_view text);
 
+// A BSTR of the UTF-16 form of `text` (utf8_to_utf16), converted straight into the block: a
+// long command line is not first made UTF-16 elsewhere. Null when memory runs out.
+platform::Bstr allocate_bstr_from_utf8(std::string_view text);
+
 // The text of a BSTR: exactly SysStringLen units; empty for null.
 std::u16string_view bstr_text(platform::Bstr text);
 

@@ -37,10 +37,11 @@ struct Services final : platform::ComObject {
     Services() : ComObject(Kind::services) {}
 };
 
-// One Win32_Process row: its ID and its command line, empty when /proc has none to give.
+// One Win32_Process row: its ID and its command line, empty when /proc has none to give. The
+// text is kept as UTF-8, half the size of UTF-16, and made UTF-16 only in the BSTR handed out.
 struct ProcessRow {
     platform::Pid pid = 0;
-    std::u16string command_line;
+    std::string command_line;
 };
 
 // Walks the queried IDs lazily, so each row reflects /proc at the moment Next asks for it.

@@ -178,9 +178,10 @@ ProcessLookup read_process_row(platform::Pid pid) {
     row.pid = pid;
     if (cmdline.error == 0) {
         if (std::optional<std::string> text = command_line_from_cmdline(cmdline.text)) {
-            row.command_line = text::utf8_to_utf16(*text);
+            row.command_line = std::move(*text);
         }
     }
+    release_long_file();
     return {std::move(row), false};
 }
 

@@ -78,7 +78,7 @@ HResult class_object_get(ComObject* object, const char16_t* name, std::int32_t,
     }
     if (procfs::equals_ignoring_case(property, u"CommandLine")) {
         *value = Variant{};
-        Bstr text = procfs::allocate_bstr(process->row.command_line);
+        Bstr text = procfs::allocate_bstr_from_utf8(process->row.command_line);
         if (text == nullptr) return procfs::wbem_e_out_of_memory;
         value->vt = vt_bstr;
         value->value.bstr = text;

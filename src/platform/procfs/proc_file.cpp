@@ -75,6 +75,10 @@ FileText read_line_file_at(int directory, const char* name) {
     return read_whole(directory, name, Until::end_of_line);
 }
 
+void release_long_file() {
+    if (shared_buffer.size() > first_size) std::string{}.swap(shared_buffer);
+}
+
 bool means_gone(int error) {
     return error == ENOENT || error == ESRCH;
 }

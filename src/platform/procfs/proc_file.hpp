@@ -20,6 +20,10 @@ FileText read_file_at(int directory, const char* name);
 // The same for a file of one line, such as stat: only a short read that ends the line ends it.
 FileText read_line_file_at(int directory, const char* name);
 
+// Lets go of the shared buffer when a long file (a command line of megabytes) grew it, so it
+// is not kept for the rest of the run beside the texts made of it. Ends the last text's life.
+void release_long_file();
+
 // ENOENT or ESRCH: the task behind the directory is gone (reaped, or the entry never existed).
 bool means_gone(int error);
 
