@@ -1,7 +1,7 @@
 #include "platform/procfs/image_name.hpp"
 
-#include <algorithm>
 #include <array>
+#include <string_view>
 #include <unistd.h>
 
 #include "text/utf.hpp"
@@ -15,14 +15,15 @@ bool read_image_name(int directory, const char* link, char16_t* buffer, std::uin
     if (length < 0 || static_cast<std::size_t>(length) == target.size()) {
         return false;
     }
-    const auto units =
-        text::utf8_to_utf16(std::string_view{target.data(), static_cast<std::size_t>(length)});
-    if (units.size() >= size) {
+    // Measured, then converted straight into the caller's buffer.
+    const std::string_view path{target.data(), static_cast<std::size_t>(length)};
+    const std::size_t units = text::utf16_length(path);
+    if (units >= size) {
         return false;
     }
-    std::copy(units.begin(), units.end(), buffer);
-    buffer[units.size()] = u'\0';
-    size = static_cast<std::uint32_t>(units.size());
+    text::utf8_to_utf16(path, buffer);
+    buffer[units] = u'\0';
+    size = static_cast<std::uint32_t>(units);
     return true;
 }
 
