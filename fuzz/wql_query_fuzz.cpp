@@ -17,7 +17,7 @@
 
 #include "fuzz_check.hpp"
 #include "platform/procfs/wql_parser.hpp"
-#include "windows/command_line_query.hpp"
+#include "windows/command_lines.hpp"
 
 namespace {
 

@@ -12,6 +12,7 @@
 #include "json/value.hpp"
 #include "main/output.hpp"
 #include "platform/platform.hpp"
+#include "sample/inspect_rows.hpp"
 #include "sample/positive_pids.hpp"
 #include "sample/sample_rows.hpp"
 #include "windows/inspect.hpp"
@@ -40,7 +41,8 @@ json::Value run_command(Command command, const std::vector<std::uint32_t>& pids)
         }
         document.set("samples", json::Value::array(std::move(rows)));
     } else {
-        document.set("processes", json::Value::array(windows::inspect(pids)));
+        document.set("processes",
+                     json::Value::array(windows::inspect(pids, sample::inspect_rows)));
     }
     return document;
 }

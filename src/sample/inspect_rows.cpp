@@ -1,11 +1,30 @@
+// The inspect rows in the order they are made: each entry's result decided (the recheck, the
+// query's failure, the lookup), then its row.
 #include "sample/inspect_rows.hpp"
 
 #include <utility>
 #include <variant>
 
-#include "windows/alive_and_same.hpp"
+#include "diagnostics/timing_scope.hpp"
 
 namespace sample {
+namespace {
+
+InspectResult result_of(windows::IdentityEntry& entry,
+                        const windows::CommandLineResult& command_lines);
+
+}  // namespace
+
+std::vector<json::Value> inspect_rows(windows::IdentityList identities,
+                                      const windows::CommandLineResult& command_lines) {
+    std::vector<json::Value> rows;
+    rows.reserve(identities.size());
+    for (windows::IdentityEntry& entry : identities) {
+        rows.push_back(row(entry.pid, result_of(entry, command_lines)));
+    }
+    return rows;
+}
+
 namespace {
 
 using windows::ProbeError;
@@ -40,14 +59,31 @@ InspectResult result_of(windows::IdentityEntry& entry,
 
 }  // namespace
 
-std::vector<json::Value> inspect_rows(windows::IdentityList identities,
-                                      const windows::CommandLineResult& command_lines) {
-    std::vector<json::Value> rows;
-    rows.reserve(identities.size());
-    for (windows::IdentityEntry& entry : identities) {
-        rows.push_back(row(entry.pid, result_of(entry, command_lines)));
+// Keys are set in byte order, so each set appends to the block reserved for the row's keys.
+json::Value row(std::uint32_t pid, InspectResult result) {
+    diagnostics::TimingScope scope{"row"};
+    using json::Value;
+    if (result.found()) {
+        InspectedProcess& process = result.value();
+        Value row = Value::object(5);
+        row.set("commandLine", Value::string(std::move(process.command_line)));
+        row.set("createdAt", Value::string(std::move(process.created_at)));
+        row.set("executablePath", Value::string(std::move(process.executable_path)));
+        row.set("pid", Value::from_unsigned(pid));
+        row.set("status", Value::string("found"));
+        return row;
     }
-    return rows;
+    if (result.not_found()) {
+        Value row = Value::object(2);
+        row.set("pid", Value::from_unsigned(pid));
+        row.set("status", Value::string("not_found"));
+        return row;
+    }
+    Value row = Value::object(3);
+    row.set("code", Value::string(std::string(result.error().code)));
+    row.set("pid", Value::from_unsigned(pid));
+    row.set("status", Value::string("error"));
+    return row;
 }
 
 }  // namespace sample

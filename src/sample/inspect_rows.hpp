@@ -2,18 +2,30 @@
 // The rows of the inspect command.
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "json/value.hpp"
-#include "sample/inspect_result.hpp"
 #include "windows/command_lines.hpp"
 #include "windows/process_identity.hpp"
 
 namespace sample {
 
+// A process that is still running, is still the one first seen and has a command line.
+struct InspectedProcess {
+    std::string created_at;
+    std::string executable_path;
+    std::string command_line;
+};
+
+// What one inspect row is built from: found (with the three texts), not_found, or error with
+// its code.
+using InspectResult = windows::ProbeOutcome<InspectedProcess>;
+
 // One row per entry, in entry order. Each found process is rechecked through its held handle
 // and looked up in the query result; its handle is closed right after, before its row is
-// built, so later entries keep theirs open until their turn. Opens no scope.
+// built, so later entries keep theirs open until their turn. Opens no scope. This is the row
+// builder the inspect command (windows::inspect) is handed.
 std::vector<json::Value> inspect_rows(windows::IdentityList identities,
                                       const windows::CommandLineResult& command_lines);
 

@@ -1,3 +1,4 @@
+// The ID list: each argument read in turn, repeats dropped through one flat table.
 #include "sample/positive_pids.hpp"
 
 #include <bit>

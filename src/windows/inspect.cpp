@@ -1,15 +1,11 @@
-// Built into zul_sample, not zul_windows: the command joins the probes of this folder with the
-// rows of src/sample, and zul_sample already depends on zul_windows.
+// The inspect command, in its three steps: identities, the query, the rows.
 #include "windows/inspect.hpp"
 
 #include "diagnostics/timing_scope.hpp"
-#include "sample/inspect_rows.hpp"
-#include "windows/command_lines.hpp"
-#include "windows/process_identity.hpp"
 
 namespace windows {
 
-std::vector<json::Value> inspect(const std::vector<std::uint32_t>& pids) {
+std::vector<json::Value> inspect(const std::vector<std::uint32_t>& pids, InspectRows rows) {
     diagnostics::TimingScope scope{"inspect"};
     IdentityList identities = collect_identities(pids);
 
@@ -21,7 +17,7 @@ std::vector<json::Value> inspect(const std::vector<std::uint32_t>& pids) {
     const CommandLineResult query_result =
         found.empty() ? CommandLineResult{CommandLineMap{}} : command_lines(found);
 
-    return sample::inspect_rows(std::move(identities), query_result);
+    return rows(std::move(identities), query_result);
 }
 
 }  // namespace windows

@@ -6,10 +6,18 @@
 #include <vector>
 
 #include "json/value.hpp"
+#include "windows/command_lines.hpp"
+#include "windows/process_identity.hpp"
 
 namespace windows {
 
+// Builds the rows from the identities and the query result: sample::inspect_rows. Handed in
+// by the caller, so the probes here do not depend on the rows built on top of them.
+using InspectRows = std::vector<json::Value> (*)(IdentityList identities,
+                                                 const CommandLineResult& command_lines);
+
 // One row per ID, in the order given. Never fails as a whole: every problem becomes a row.
-std::vector<json::Value> inspect(const std::vector<std::uint32_t>& pids);
+// Scope "inspect".
+std::vector<json::Value> inspect(const std::vector<std::uint32_t>& pids, InspectRows rows);
 
 }  // namespace windows

@@ -4,10 +4,11 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <variant>
 #include <vector>
 
 #include "platform/platform.hpp"
-#include "windows/probe_outcome.hpp"
 #include "windows/process_handle.hpp"
 
 namespace windows {
@@ -36,13 +37,24 @@ struct IdentityEntry {
 // One entry per process ID, in the order asked; found entries hold their handles open.
 using IdentityList = std::vector<IdentityEntry>;
 
+// Every ID probed, in order, before it returns, so all handles are open for the query.
+IdentityList collect_identities(const std::vector<std::uint32_t>& pids);
+
 // Opens the process and reads its creation time and executable path, keeping the handle.
 // Found, not_found, or error "OPEN_PROCESS", "PROCESS_STATE", "PROCESS_TIMES", "PROCESS_PATH";
 // on every path but found the handle is closed before it returns.
 // Scope "windows::handle_identity".
 ProbeOutcome<ProcessIdentity> handle_identity(platform::Pid pid);
 
-// Every ID probed, in order, before it returns, so all handles are open for the query.
-IdentityList collect_identities(const std::vector<std::uint32_t>& pids);
+// Creation times as the decimal text the inspect rows print: digits only, no leading zeros,
+// "0" for zero.
+std::string tick_text(std::uint64_t ticks);
+
+// The recheck before an inspect row, through the held handle. True: still running with the
+// creation time `created_at`. False: it has ended. Error "PROCESS_STATE", "PROCESS_TIMES", or
+// "PROCESS_CHANGED" when the creation time differs (the ID now names another process). Neither
+// opens nor closes the handle. Scope "windows::alive_and_same".
+std::variant<bool, ProbeError> alive_and_same(const ProcessHandle& handle,
+                                              std::string_view created_at);
 
 }  // namespace windows

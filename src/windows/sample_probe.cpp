@@ -1,14 +1,28 @@
+// The sample reading: open the process, then read its times and memory through the handle.
 #include "windows/sample_probe.hpp"
 
 #include <variant>
 
 #include "diagnostics/elapsed.hpp"
 #include "diagnostics/timing_scope.hpp"
-#include "windows/filetime.hpp"
-#include "windows/liveness.hpp"
-#include "windows/open_process.hpp"
 
 namespace windows {
+namespace {
+
+ProbeOutcome<ProcessSample> read(const ProcessHandle& handle, platform::Instant window_start);
+
+}  // namespace
+
+ProbeOutcome<ProcessSample> sample(platform::Pid pid) {
+    diagnostics::TimingScope scope{"windows::sample"};
+    const platform::Instant window_start = platform::monotonic_now();
+    auto opened = open_process(pid);
+    if (opened.not_found()) return NotFound{};
+    if (opened.is_error()) return opened.error();
+    // The handle closes when `opened` goes out of scope, on every path below.
+    return read(opened.value(), window_start);
+}
+
 namespace {
 
 double ticks_to_ms(std::uint64_t ticks) { return static_cast<double>(ticks) / 10000.0; }
@@ -46,15 +60,5 @@ ProbeOutcome<ProcessSample> read(const ProcessHandle& handle, platform::Instant 
 }
 
 }  // namespace
-
-ProbeOutcome<ProcessSample> sample(platform::Pid pid) {
-    diagnostics::TimingScope scope{"windows::sample"};
-    const platform::Instant window_start = platform::monotonic_now();
-    auto opened = open_process(pid);
-    if (opened.not_found()) return NotFound{};
-    if (opened.is_error()) return opened.error();
-    // The handle closes when `opened` goes out of scope, on every path below.
-    return read(opened.value(), window_start);
-}
 
 }  // namespace windows

@@ -1,11 +1,23 @@
 #pragma once
 // The resource probe behind the sample command.
 
+#include <cstdint>
+#include <string>
+
 #include "platform/platform.hpp"
-#include "windows/probe_outcome.hpp"
-#include "windows/process_sample.hpp"
+#include "windows/process_handle.hpp"
 
 namespace windows {
+
+// One resource reading of a process.
+struct ProcessSample {
+    std::uint64_t peak_bytes = 0;  // PeakWorkingSetSize
+    std::string peak_source;       // always "system": the operating system's own peak counter
+    double cpu_user_ms = 0.0;      // lifetime user-mode time
+    double cpu_system_ms = 0.0;    // lifetime kernel-mode time
+    std::uint64_t rss_bytes = 0;   // WorkingSetSize
+    std::uint64_t window_ms = 0;   // whole milliseconds the reading took, opening included
+};
 
 // One reading of a process's processor times and working set. Found, not_found (no such
 // process, or it has ended), or error "OPEN_PROCESS", "PROCESS_STATE", "PROCESS_TIMES",

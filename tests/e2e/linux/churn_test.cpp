@@ -20,6 +20,7 @@
 #include "e2e/linux/tool_run.hpp"
 #include "json/value.hpp"
 #include "json/writer.hpp"
+#include "sample/inspect_rows.hpp"
 #include "sample/sample_rows.hpp"
 #include "windows/inspect.hpp"
 
@@ -91,7 +92,8 @@ std::vector<std::uint32_t> as_ids(const std::vector<pid_t>& pids) {
 
 std::vector<json::Value> run_in_process(const Command& command,
                                         const std::vector<std::uint32_t>& ids) {
-    return &command == &sample_command ? sample::collect(ids) : windows::inspect(ids);
+    return &command == &sample_command ? sample::collect(ids)
+                                       : windows::inspect(ids, sample::inspect_rows);
 }
 
 class ChurnE2e : public ::testing::Test {

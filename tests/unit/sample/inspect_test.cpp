@@ -10,6 +10,7 @@
 #include "fake/processes.hpp"
 #include "fake/runtime.hpp"
 #include "json/writer.hpp"
+#include "sample/inspect_rows.hpp"
 #include "unit/windows/com_expectations.hpp"
 
 namespace {
@@ -40,7 +41,7 @@ TEST_F(Inspect, NothingFoundMeansNoComAtAll) {
     fake::process(9).exit_codes = {0};
     const testing_support::ScopeCounts counts{{"inspect", "windows::command_lines"}};
 
-    const auto rows = windows::inspect({7, 8, 9});
+    const auto rows = windows::inspect({7, 8, 9}, sample::inspect_rows);
 
     EXPECT_EQ(statuses(rows), (std::vector<std::string>{"not_found", "OPEN_PROCESS", "not_found"}));
     EXPECT_TRUE(fake::com_record().calls.empty());
@@ -59,7 +60,7 @@ TEST_F(Inspect, OneQueryForTheFoundProcessesWithTheirHandlesOpen) {
     fake::com_script().during_query = [&] { open_during_query = fake::open_handles(); };
     const testing_support::ScopeCounts counts{{"inspect", "windows::command_lines"}};
 
-    const auto rows = windows::inspect({30, 20, 40, 10});
+    const auto rows = windows::inspect({30, 20, 40, 10}, sample::inspect_rows);
 
     EXPECT_EQ(fake::com_record().query_texts,
               std::vector<std::u16string>{u"SELECT ProcessId, CommandLine FROM Win32_Process WHERE "
@@ -105,7 +106,7 @@ TEST_F(Inspect, AFailedQueryReachesOnlyTheRowsThatNeedACommandLine) {
         fake::process(4).image_name_fails = fake::always;
         c.script(fake::com_script());
 
-        const auto rows = windows::inspect({1, 2, 3, 4, 5});
+        const auto rows = windows::inspect({1, 2, 3, 4, 5}, sample::inspect_rows);
 
         EXPECT_EQ(statuses(rows), (std::vector<std::string>{c.code, c.code, "not_found",
                                                             "PROCESS_PATH", "not_found"}));
@@ -120,7 +121,7 @@ TEST_F(Inspect, AProcessThatEndsBeforeItsRowIsNotFoundWhateverTheQuerySaid) {
     fake::com_script().next_steps = {fake::process_object(5, u"five"),
                                      fake::process_object(6, u"six")};
 
-    const auto rows = windows::inspect({5, 6});
+    const auto rows = windows::inspect({5, 6}, sample::inspect_rows);
 
     EXPECT_EQ(json::to_compact(rows[0]), R"({"pid":5,"status":"not_found"})");
     EXPECT_EQ(statuses(rows)[1], "found");

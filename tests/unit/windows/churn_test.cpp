@@ -12,6 +12,7 @@
 #include "fake/com.hpp"
 #include "fake/processes.hpp"
 #include "json/writer.hpp"
+#include "sample/inspect_rows.hpp"
 #include "sample/sample_rows.hpp"
 #include "unit/platform_test.hpp"
 #include "windows/inspect.hpp"
@@ -134,7 +135,7 @@ TEST_F(Churn, SampleRowsFollowTheStepAtWhichEachProcessEnded) {
 }
 
 TEST_F(Churn, InspectRowsFollowTheStepAtWhichEachProcessEnded) {
-    const std::vector<json::Value> rows = windows::inspect(all_pids());
+    const std::vector<json::Value> rows = windows::inspect(all_pids(), sample::inspect_rows);
     expect_outcomes(rows, true);
     EXPECT_EQ(fake::com_record().query_texts.size(), 1u);
 }

@@ -8,7 +8,6 @@
 #include "fake/com.hpp"
 #include "fake/runtime.hpp"
 #include "unit/windows/com_expectations.hpp"
-#include "windows/command_line_query.hpp"
 
 namespace {
 

@@ -9,10 +9,6 @@
 #include <vector>
 
 #include "unit/platform_test.hpp"
-#include "windows/drop_handle.hpp"
-#include "windows/filetime.hpp"
-#include "windows/liveness.hpp"
-#include "windows/open_process.hpp"
 #include "windows/process_handle.hpp"
 
 namespace {

@@ -8,7 +8,6 @@
 #include "fake/processes.hpp"
 #include "fake/runtime.hpp"
 #include "unit/windows/com_expectations.hpp"
-#include "windows/alive_and_same.hpp"
 #include "windows/process_identity.hpp"
 
 namespace {

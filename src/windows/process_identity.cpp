@@ -1,16 +1,24 @@
+// Identities in the order inspect takes them: every process opened and read before the query,
+// its creation time kept as text, and the recheck through the same handle after the query.
+#include "windows/process_identity.hpp"
+
 #include <algorithm>
+#include <charconv>
 #include <memory>
-#include <variant>
 
 #include "diagnostics/timing_scope.hpp"
 #include "text/utf.hpp"
-#include "windows/filetime.hpp"
-#include "windows/liveness.hpp"
-#include "windows/open_process.hpp"
-#include "windows/process_identity.hpp"
-#include "windows/tick_text.hpp"
 
 namespace windows {
+
+IdentityList collect_identities(const std::vector<std::uint32_t>& pids) {
+    IdentityList identities;
+    identities.reserve(pids.size());
+    for (const std::uint32_t pid : pids) {
+        identities.push_back(IdentityEntry{pid, handle_identity(pid)});
+    }
+    return identities;
+}
 
 ProbeOutcome<ProcessIdentity> handle_identity(platform::Pid pid) {
     diagnostics::TimingScope scope{"windows::handle_identity"};
@@ -43,6 +51,27 @@ ProbeOutcome<ProcessIdentity> handle_identity(platform::Pid pid) {
 
     return ProcessIdentity{tick_text(filetime(creation)), std::move(handle),
                            std::move(executable_path)};
+}
+
+std::string tick_text(std::uint64_t ticks) {
+    char digits[20];  // 2^64 - 1 has 20 digits
+    const auto written = std::to_chars(digits, digits + sizeof digits, ticks);
+    return std::string(digits, written.ptr);
+}
+
+std::variant<bool, ProbeError> alive_and_same(const ProcessHandle& handle,
+                                              std::string_view created_at) {
+    diagnostics::TimingScope scope{"windows::alive_and_same"};
+    const auto activity = still_active(handle);
+    if (const ProbeError* error = std::get_if<ProbeError>(&activity)) return *error;
+    if (std::get<Activity>(activity) == Activity::exited) return false;
+
+    platform::FileTime creation, exit, kernel, user;
+    if (!platform::process_times(handle.get(), creation, exit, kernel, user)) {
+        return ProbeError{codes::process_times};
+    }
+    if (tick_text(filetime(creation)) != created_at) return ProbeError{codes::process_changed};
+    return true;
 }
 
 }  // namespace windows

@@ -1,11 +1,27 @@
+// The sample rows in the order they are made: the list, each reading, each row.
+#include "sample/sample_rows.hpp"
+
 #include <string>
 #include <string_view>
 
 #include "diagnostics/timing_scope.hpp"
-#include "sample/sample_rows.hpp"
-#include "windows/probe_error.hpp"
 
 namespace sample {
+
+std::vector<json::Value> collect(const std::vector<std::uint32_t>& pids) {
+    std::vector<json::Value> rows;
+    rows.reserve(pids.size());
+    for (const std::uint32_t pid : pids) {
+        rows.push_back(row(pid, read_sample(pid)));
+    }
+    return rows;
+}
+
+windows::ProbeOutcome<windows::ProcessSample> read_sample(std::uint32_t pid) {
+    diagnostics::TimingScope scope{"sample::read_sample"};
+    return windows::sample(pid);
+}
+
 namespace {
 
 using json::Value;
