@@ -20,6 +20,11 @@ void copy_filetime(const FILETIME& from, FileTime& to) {
 Handle open_process(std::uint32_t access, bool inherit, Pid pid) {
     HANDLE handle = OpenProcess(access, inherit ? TRUE : FALSE, pid);
     if (handle == nullptr) {
+        // An ID with either low bit set is never a process of its own: the failed open was an
+        // attempt on its neighbour (denied to us, say), and the asked process does not exist.
+        if ((pid & 3u) != 0) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+        }
         return nullptr;
     }
     // Windows ignores the low two bits of a process ID, so OpenProcess(4001) may open process

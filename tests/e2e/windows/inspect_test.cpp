@@ -151,13 +151,19 @@ TEST(WindowsInspect, MissingDeniedExitedAndUnqueryableProcessesGetTheirRows) {
     auto live = start_probe_target({L"wait"});
     ASSERT_TRUE(live);
 
-    const ToolRun run = run_tool({L"inspect", decimal(unused_pid), decimal(denied->pid()),
+    // The denied process's aliases are refused as it is, yet none of them is a process.
+    const DWORD base = denied->pid();
+    const ToolRun run = run_tool({L"inspect", decimal(unused_pid), decimal(base),
+                                  decimal(base + 1), decimal(base + 2), decimal(base + 3),
                                   decimal(exited->pid()), decimal(live->pid())});
 
     ASSERT_EQ(run.exit_code, 0u) << run.err;
     EXPECT_EQ(run.err, "");
     const std::string rows = not_found_inspect_row(unused_pid) + "," +
-                             error_inspect_row(denied->pid(), "OPEN_PROCESS") + "," +
+                             error_inspect_row(base, "OPEN_PROCESS") + "," +
+                             not_found_inspect_row(base + 1) + "," +
+                             not_found_inspect_row(base + 2) + "," +
+                             not_found_inspect_row(base + 3) + "," +
                              not_found_inspect_row(exited->pid()) + ",";
     ASSERT_TRUE(run.out.starts_with(R"({"processes":[)" + rows)) << run.out;
     if (under_wine()) {

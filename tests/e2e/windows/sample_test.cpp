@@ -44,13 +44,20 @@ TEST(WindowsSample, MissingDeniedAndExitedProcessesGetTheirRows) {
     ASSERT_TRUE(exited);
     ASSERT_TRUE(exited->wait_for_end());
 
-    const ToolRun run = run_tool(
-        {L"sample", decimal(unused_pid), decimal(denied->pid()), decimal(exited->pid())});
+    // The denied process's three aliases: opening them is an attempt on it, refused as well,
+    // yet none of them is a process.
+    const DWORD base = denied->pid();
+    const ToolRun run =
+        run_tool({L"sample", decimal(unused_pid), decimal(base), decimal(base + 1),
+                  decimal(base + 2), decimal(base + 3), decimal(exited->pid())});
 
     ASSERT_EQ(run.exit_code, 0u) << run.err;
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.out, R"({"samples":[)" + not_found_sample_row(unused_pid) + "," +
-                           error_sample_row(denied->pid(), "OPEN_PROCESS") + "," +
+                           error_sample_row(base, "OPEN_PROCESS") + "," +
+                           not_found_sample_row(base + 1) + "," +
+                           not_found_sample_row(base + 2) + "," +
+                           not_found_sample_row(base + 3) + "," +
                            not_found_sample_row(exited->pid()) + "]}\n");
 }
 
