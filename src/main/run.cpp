@@ -21,7 +21,6 @@ namespace app {
 namespace {
 
 constexpr std::string_view usage = "usage: zul-process <inspect|sample> <pid> [pid...]";
-constexpr std::string_view arguments_not_unicode = "command-line arguments must be valid Unicode";
 
 enum class Command { sample, inspect };
 
@@ -52,20 +51,19 @@ json::Value run_command(Command command, const std::vector<std::uint32_t>& pids)
 int run() {
     const platform::Instant run_start = platform::monotonic_now();
 
-    const auto arguments = platform::arguments();
-    if (!arguments) return refuse(arguments_not_unicode);
+    const std::vector<std::string> arguments = platform::arguments();
 
     Command command;
-    if (!arguments->empty() && (*arguments)[0] == "sample") {
+    if (!arguments.empty() && arguments[0] == "sample") {
         command = Command::sample;
-    } else if (!arguments->empty() && (*arguments)[0] == "inspect") {
+    } else if (!arguments.empty() && arguments[0] == "inspect") {
         command = Command::inspect;
     } else {
         return refuse(usage);
     }
 
     // Every ID is validated before any process is looked at.
-    auto parsed = sample::positive_pids(std::span<const std::string>(*arguments).subspan(1));
+    auto parsed = sample::positive_pids(std::span<const std::string>(arguments).subspan(1));
     if (const auto* message = std::get_if<sample::PidMessage>(&parsed)) {
         return refuse(message->text);
     }

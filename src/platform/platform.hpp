@@ -93,9 +93,10 @@ Instant monotonic_now();
 // The value of an environment variable as UTF-8; nullopt when unset or not valid Unicode.
 std::optional<std::string> environment_variable(const char* name);
 
-// The arguments after the program name, as UTF-8; nullopt when one of them is not valid
-// Unicode (a lone surrogate on Windows, bytes that are not UTF-8 on Linux).
-std::optional<std::vector<std::string>> arguments();
+// The arguments after the program name, as UTF-8. What is not valid Unicode (a lone surrogate
+// on Windows, bytes that are not UTF-8 on Linux) becomes U+FFFD: such an argument is never a
+// command word nor a process ID, so the command line's own rules refuse it, in order.
+std::vector<std::string> arguments();
 
 enum class Stream { out, err };
 

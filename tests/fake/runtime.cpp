@@ -23,7 +23,7 @@ struct RuntimeScript {
     std::uint64_t clock_readings = 0;
     std::map<std::string, std::string, std::less<>> environment;
     std::uint64_t environment_reads = 0;
-    std::optional<std::vector<std::string>> arguments = std::vector<std::string>{};
+    std::vector<std::string> arguments;
     StreamScript out;
     StreamScript err;
 };
@@ -65,7 +65,7 @@ void unset_environment_variable(const std::string& name) { script().environment.
 
 std::uint64_t environment_reads() { return script().environment_reads; }
 
-void set_arguments(std::optional<std::vector<std::string>> arguments) {
+void set_arguments(std::vector<std::string> arguments) {
     script().arguments = std::move(arguments);
 }
 
@@ -95,7 +95,7 @@ std::optional<std::string> environment_variable(const char* name) {
     return found->second;
 }
 
-std::optional<std::vector<std::string>> arguments() { return fake::script().arguments; }
+std::vector<std::string> arguments() { return fake::script().arguments; }
 
 std::optional<std::string> write(Stream stream, std::string_view bytes) {
     auto& target = fake::stream_script(stream);

@@ -28,8 +28,8 @@ void set_environment_variable(const std::string& name, std::string value);
 void unset_environment_variable(const std::string& name);
 std::uint64_t environment_reads();
 
-// Arguments after the program name; nullopt stands for "one of them is not valid Unicode".
-void set_arguments(std::optional<std::vector<std::string>> arguments);
+// Arguments after the program name, as the backend hands them over (already UTF-8).
+void set_arguments(std::vector<std::string> arguments);
 
 // Streams. Everything written is captured; a failing stream captures nothing and answers
 // `error_text` from every write.

@@ -20,14 +20,10 @@ void remember_arguments(int argc, char** argv) {
 
 namespace platform {
 
-std::optional<std::vector<std::string>> arguments() {
+std::vector<std::string> arguments() {
     std::vector<std::string> list;
     for (int index = 1; index < procfs::argument_count; ++index) {
-        std::string_view argument{procfs::argument_values[index]};
-        if (!text::is_valid_utf8(argument)) {
-            return std::nullopt;
-        }
-        list.emplace_back(argument);
+        list.push_back(text::sanitize_utf8(procfs::argument_values[index]));
     }
     return list;
 }

@@ -1,5 +1,5 @@
-// The arguments after the program name, from wmain's vector, converted strictly: an argument
-// that is not valid UTF-16 (a lone surrogate) makes the whole list unavailable.
+// The arguments after the program name, from wmain's vector. A lone surrogate becomes U+FFFD,
+// so the argument is refused by the command line's own rules, in order.
 
 #include "platform/platform.hpp"
 #include "platform/win32/startup.hpp"
@@ -22,16 +22,12 @@ void keep_arguments(int argc, wchar_t** argv) {
 
 namespace platform {
 
-std::optional<std::vector<std::string>> arguments() {
+std::vector<std::string> arguments() {
     static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide text is UTF-16");
     std::vector<std::string> result;
     for (int index = 1; index < win32::kept_count; ++index) {
         const auto* units = reinterpret_cast<const char16_t*>(win32::kept_vector[index]);
-        auto converted = text::utf16_to_utf8_strict(units);
-        if (!converted) {
-            return std::nullopt;
-        }
-        result.push_back(std::move(*converted));
+        result.push_back(text::utf16_to_utf8(units));
     }
     return result;
 }

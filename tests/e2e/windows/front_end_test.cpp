@@ -44,14 +44,6 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCommandLine{"Zero", {L"inspect", L"12", L"0"}, "process ID must be positive\n"}),
     [](const auto& info) { return std::string(info.param.label); });
 
-TEST(WindowsArguments, LoneSurrogateStopsTheRunInOrder) {
-    const std::wstring lone_surrogate(1, static_cast<wchar_t>(0xD800));
-    const ToolRun run = run_tool({L"sample", L"12" + lone_surrogate});
-    EXPECT_EQ(run.exit_code, 1u);
-    EXPECT_NE(run.err, "");
-    EXPECT_TRUE(run.err.ends_with("\n")) << run.err;
-    EXPECT_EQ(run.out, "");
-}
 
 // Write ends that refuse every byte.
 OwnedHandle read_only_file() {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "launch.hpp"
@@ -76,23 +77,31 @@ TEST(WindowsEnvironment, DiagnosticsSwitchThatIsNotValidUtf16IsOff) {
     }
 }
 
-TEST(WindowsArguments, UnpairedSurrogatesAnywhereStopTheRunInOrder) {
+// A lone surrogate is neither a command word nor a process ID: the first bad argument decides
+// the message, as it does for any other text.
+TEST(WindowsArguments, UnpairedSurrogatesAreRefusedInOrder) {
     const std::wstring high(1, high_surrogate);
     const std::wstring low(1, low_surrogate);
-    const std::vector<std::vector<std::wstring>> cases = {
-        {L"sample" + high, L"12"},
-        {L"inspect", low},
-        {L"inspect", L"12", low + high},  // a pair in the wrong order
-        {L"sample", L"0", high},          // refused before the bad ID is looked at
-        {high},
+    const std::string usage = "usage: zul-process <inspect|sample> <pid> [pid...]\n";
+    const std::string not_decimal = "process IDs must be positive decimal integers\n";
+    const std::string zero = "process ID must be positive\n";
+    const std::vector<std::pair<std::vector<std::wstring>, std::string>> cases = {
+        {{L"sample" + high, L"12"}, usage},
+        {{high}, usage},
+        {{L"bogus", high}, usage},
+        {{L"inspect", low}, not_decimal},
+        {{L"sample", L"12" + high}, not_decimal},
+        {{L"inspect", L"12", low + high}, not_decimal},  // a pair in the wrong order
+        {{L"sample", L"abc", high}, not_decimal},
+        {{L"sample", L"0", high}, zero},
+        {{L"inspect", L"4294967296", low}, "process ID out of range\n"},
     };
-    for (const auto& arguments : cases) {
+    for (const auto& [arguments, message] : cases) {
         SCOPED_TRACE(narrow(command_line(L"zul-process", arguments)));
         const ToolRun run = run_tool(arguments);
         EXPECT_EQ(run.exit_code, 1u);
         EXPECT_EQ(run.out, "");
-        ASSERT_FALSE(run.err.empty());
-        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line: " << run.err;
+        EXPECT_EQ(run.err, message);
     }
 }
 
