@@ -1,5 +1,6 @@
 #include <cerrno>
 #include <cstring>
+#include <poll.h>
 #include <unistd.h>
 
 #include "platform/platform.hpp"
@@ -12,6 +13,16 @@ std::optional<std::string> write(Stream stream, std::string_view bytes) {
         const auto written = ::write(fd, bytes.data(), bytes.size());
         if (written < 0) {
             if (errno == EINTR) {
+                continue;
+            }
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                // A parent handed over a non-blocking descriptor: wait until the reader has
+                // made room, as a blocking write would have. POLLERR and POLLHUP also wake
+                // us; the next write then reports what went wrong.
+                pollfd writable{.fd = fd, .events = POLLOUT, .revents = 0};
+                if (::poll(&writable, 1, -1) < 0 && errno != EINTR) {
+                    return std::string{std::strerror(errno)};
+                }
                 continue;
             }
             return std::string{std::strerror(errno)};

@@ -57,6 +57,39 @@ TEST(HostileEnvironment, ClosedOrRefusingStreamsEndWithTheirStatus) {
     }
 }
 
+// A parent may hand over a non-blocking pipe: the tool waits for room instead of giving up at
+// the pipe's capacity (64 KiB), and the whole document arrives.
+TEST(HostileEnvironment, NonBlockingPipeWithASlowReaderGetsTheWholeDocument) {
+    constexpr std::uint32_t first_missing = 4000000000u;
+    // About 270 KiB of sample rows, 200 KiB of inspect rows.
+    const std::vector<std::pair<std::string, std::size_t>> cases = {{"sample", 1500},
+                                                                     {"inspect", 6000}};
+    for (const auto& [command, missing_count] : cases) {
+        SCOPED_TRACE(command);
+        std::vector<std::string> arguments{command, own_pid()};
+        for (std::size_t index = 0; index < missing_count; ++index) {
+            arguments.push_back(std::to_string(first_missing + index));
+        }
+        e2e::RunOptions options;
+        options.output = e2e::Output::slow_nonblocking_pipe;
+        options.diagnostics = "1";
+        const e2e::RunResult run = e2e::run_tool(arguments, options);
+        EXPECT_EQ(run.signal, 0);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+        EXPECT_GT(run.out.size(), 128u * 1024u);
+        ASSERT_FALSE(run.out.empty());
+        EXPECT_EQ(run.out.back(), '\n');
+        const auto document = e2e::parse_json(run.out);
+        ASSERT_TRUE(document.has_value()) << run.out.substr(0, 200) << "...";
+        const JsonNode* rows = document->find(command == "sample" ? "samples" : "processes");
+        ASSERT_NE(rows, nullptr);
+        ASSERT_EQ(rows->items.size(), missing_count + 1);
+        EXPECT_EQ(rows->items.back().find("pid")->as_unsigned(),
+                  first_missing + missing_count - 1);
+    }
+}
+
 TEST(HostileEnvironment, DiagnosticsSwitchThatIsNotUtf8IsOff) {
     for (const char* value : {"\xff", "1\xff", "tru\xc3", "\xc0\xb1", "\xed\xa0\x80"}) {
         SCOPED_TRACE(testing::PrintToString(std::string{value}));

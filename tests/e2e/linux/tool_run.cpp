@@ -96,6 +96,15 @@ RunResult run_tool(const std::vector<std::string>& arguments, const RunOptions& 
     } else if (options.output == Output::closed) {
         out_fd = -1;
     }
+    int slow_reader = -1;
+    if (options.output == Output::slow_nonblocking_pipe) {
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) == 0) {
+            slow_reader = ends[0];
+            extra_fd = ends[1];
+            out_fd = extra_fd;
+        }
+    }
 
     const pid_t child = ::fork();
     if (child == 0) {
@@ -107,10 +116,21 @@ RunResult run_tool(const std::vector<std::string>& arguments, const RunOptions& 
     }
 
     RunResult result;
+    // One small read per turn of the loop: the tool meets a full pipe again and again.
+    std::string slowly_read;
+    auto read_a_little = [&] {
+        char chunk[4096];
+        const auto got = ::read(slow_reader, chunk, sizeof(chunk));
+        if (got > 0) slowly_read.append(chunk, static_cast<std::size_t>(got));
+        return got;
+    };
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);
     int wait_status = 0;
     for (;;) {
+        if (slow_reader >= 0) {
+            read_a_little();
+        }
         const pid_t done = ::waitpid(child, &wait_status, WNOHANG);
         if (done == child) {
             break;
@@ -129,6 +149,12 @@ RunResult run_tool(const std::vector<std::string>& arguments, const RunOptions& 
         result.signal = WTERMSIG(wait_status);
     }
     result.out = read_all(out_file);
+    if (slow_reader >= 0) {
+        while (read_a_little() > 0) {
+        }
+        ::close(slow_reader);
+        result.out = std::move(slowly_read);
+    }
     result.err = read_all(err_file);
     std::fclose(out_file);
     std::fclose(err_file);

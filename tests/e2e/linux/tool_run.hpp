@@ -11,6 +11,8 @@ enum class Output {
     full_device,  // standard output is /dev/full
     closed_pipe,  // standard output is a pipe whose reading end is already closed
     closed,       // standard output is not open at all
+    // standard output is a non-blocking pipe that the test reads slowly, a little at a time
+    slow_nonblocking_pipe,
 };
 
 struct RunOptions {
