@@ -53,10 +53,24 @@ ProbeOutcome<ProcessIdentity> handle_identity(platform::Pid pid) {
                            std::move(executable_path)};
 }
 
-std::string tick_text(std::uint64_t ticks) {
+namespace {
+
+// The decimal digits of a tick count, on the stack: the recheck compares them without making a
+// string, which at 18 digits would not fit the small-string room and be allocated.
+struct TickDigits {
+    explicit TickDigits(std::uint64_t ticks)
+        : length(static_cast<std::size_t>(
+              std::to_chars(digits, digits + sizeof digits, ticks).ptr - digits)) {}
+    std::string_view text() const { return {digits, length}; }
+
     char digits[20];  // 2^64 - 1 has 20 digits
-    const auto written = std::to_chars(digits, digits + sizeof digits, ticks);
-    return std::string(digits, written.ptr);
+    std::size_t length;
+};
+
+}  // namespace
+
+std::string tick_text(std::uint64_t ticks) {
+    return std::string(TickDigits{ticks}.text());
 }
 
 std::variant<bool, ProbeError> alive_and_same(const ProcessHandle& handle,
@@ -70,7 +84,9 @@ std::variant<bool, ProbeError> alive_and_same(const ProcessHandle& handle,
     if (!platform::process_times(handle.get(), creation, exit, kernel, user)) {
         return ProbeError{codes::process_times};
     }
-    if (tick_text(filetime(creation)) != created_at) return ProbeError{codes::process_changed};
+    if (TickDigits{filetime(creation)}.text() != created_at) {
+        return ProbeError{codes::process_changed};
+    }
     return true;
 }
 
