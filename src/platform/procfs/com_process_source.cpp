@@ -92,7 +92,8 @@ struct EmptyCmdline {
     bool kernel_thread = false;
     // env_end, shown to whoever may read the process's memory: 0 while an execve is laying
     // out the new arguments and environment (the kernel shows no cmdline until it is set), and
-    // a new value after every execve. 0 too when not shown.
+    // most likely a new value after every execve, as the stack is placed at random. 0 too when
+    // not shown.
     std::uint64_t environment_end = 0;
 };
 

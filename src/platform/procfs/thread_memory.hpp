@@ -20,8 +20,8 @@ std::optional<StatusFields> memory_of_a_live_thread(int directory);
 bool image_name_of_a_live_thread(int directory, char16_t* buffer, std::uint32_t& size);
 
 // Whether the process whose leader's stat reads `leader` has ended: a process whose every
-// thread is exiting (or gone) has, even before its leader becomes a zombie. `tasks` names the
-// task directory relative to `directory` ("task", or "/proc/<pid>/task" with AT_FDCWD).
-bool process_has_ended(int directory, const char* tasks, const StatFields& leader);
+// thread is exiting (or gone) has, even before its leader becomes a zombie. `task_path` names
+// the task directory relative to `directory` ("task", or "/proc/<pid>/task" with AT_FDCWD).
+bool process_has_ended(int directory, const char* task_path, const StatFields& leader);
 
 }  // namespace procfs
