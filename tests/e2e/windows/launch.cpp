@@ -112,9 +112,35 @@ std::wstring windows_path(const std::string& path) {
     return L"Z:" + wide;
 }
 
-std::wstring tool_path() { return windows_path(ZUL_TOOL_PATH); }
+namespace {
 
-std::wstring probe_target_path() { return windows_path(ZUL_PROBE_TARGET_PATH); }
+// A program built with the tests: where CMake built it or, when the test programs were copied
+// to another machine (a Windows runner), the file of that name beside the test program.
+std::wstring built_program(const char* built_path) {
+    const std::wstring path = windows_path(built_path);
+    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        return path;
+    }
+    std::wstring self(32768, L'\0');
+    self.resize(GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size())));
+    return self.substr(0, self.find_last_of(L"\\/") + 1) +
+           path.substr(path.find_last_of(L"\\/") + 1);
+}
+
+}  // namespace
+
+std::wstring tool_path() {
+    // ZUL_TEST_TOOL names another copy of the tool to test, such as the one in a package.
+    std::wstring chosen(32768, L'\0');
+    chosen.resize(GetEnvironmentVariableW(L"ZUL_TEST_TOOL", chosen.data(),
+                                          static_cast<DWORD>(chosen.size())));
+    if (!chosen.empty() && chosen.size() < 32768) {
+        return windows_path(narrow(chosen));
+    }
+    return built_program(ZUL_TOOL_PATH);
+}
+
+std::wstring probe_target_path() { return built_program(ZUL_PROBE_TARGET_PATH); }
 
 std::wstring quoted(const std::wstring& argument) {
     if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) {

@@ -30,7 +30,8 @@ private:
     HANDLE handle_ = nullptr;
 };
 
-// The built programs, as Windows paths.
+// The built programs, as Windows paths: where CMake built them, else beside the test program.
+// ZUL_TEST_TOOL in the environment names another copy of the tool to test.
 std::wstring tool_path();
 std::wstring probe_target_path();
 
