@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# What scripts/package wrote into dist/, checked as a user would meet it: the .deb passes
+# lintian, unpacks to a tool that runs, a man page that renders and a completion that completes,
+# and holds what `cmake --install` installs; the tarball and the zip hold their files; the zip's
+# .exe runs under Wine and carries the project's version.
+# Usage: tests/package/packages_test.sh   (from the source folder, after scripts/package; the
+# Windows checks use the Wine session of build/windows when one is running)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+cd "$root"
+
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/release/CMakeCache.txt)
+deb=dist/zul-process_${version}_amd64.deb
+linux=zul-process-$version-linux-x86_64
+windows=zul-process-$version-windows-x86_64
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+failures=0
+check() {  # name, then the command that must succeed
+  local name=$1
+  shift
+  if "$@" >"$work/out" 2>&1; then
+    echo "ok    $name"
+  else
+    echo "FAIL  $name"
+    sed 's/^/      /' "$work/out" | head -40
+    failures=$((failures + 1))
+  fi
+}
+same_lines() {  # expected (one per line), actual
+  diff <(echo "$1") <(echo "$2")
+}
+
+# --- The four files -------------------------------------------------------------------------
+check "dist holds the three packages and SHA256SUMS" same_lines \
+  "$(printf '%s\n' SHA256SUMS "$(basename "$deb")" "$linux.tar.gz" "$windows.zip" | sort)" \
+  "$(ls dist | sort)"
+check "SHA256SUMS matches the packages" sh -c 'cd dist && sha256sum --strict -c SHA256SUMS'
+
+# --- The Debian package ----------------------------------------------------------------------
+lintian_clean() {
+  # --fail-on makes warnings fail too; the grep keeps a tag from slipping through either way.
+  lintian --fail-on error,warning "$deb" >"$work/lintian" 2>&1 || { cat "$work/lintian"; return 1; }
+  ! grep -E '^[EW]: ' "$work/lintian"
+}
+check "lintian reports no error and no warning" lintian_clean
+
+control_fields() {
+  local field want got
+  for field in "Package=zul-process" "Version=$version" "Architecture=amd64" "Section=utils" \
+               "Priority=optional"; do
+    want=${field#*=}
+    got=$(dpkg-deb -f "$deb" "${field%%=*}")
+    [ "$got" = "$want" ] || { echo "${field%%=*}: '$got', want '$want'"; return 1; }
+  done
+  dpkg-deb -f "$deb" Maintainer | grep -qE '^[^<]+ <[^@>]+@[^>]+>$' || { echo "Maintainer"; return 1; }
+  [ "$(dpkg-deb -f "$deb" Description | wc -l)" -ge 3 ] || { echo "Description too short"; return 1; }
+}
+check "control data: name, version, architecture, section, priority, maintainer, description" \
+  control_fields
+
+dpkg-deb -x "$deb" "$work/deb"
+runs_sample_of_this_shell() {  # the tool
+  local out
+  out=$("$1" sample $$)
+  echo "$out"
+  [[ $out == '{"samples":[{'*'"pid":'$$',"rssBytes":'*'"status":"found"'*'}]}' ]]
+}
+check "the unpacked .deb's tool samples this shell" runs_sample_of_this_shell "$work/deb/usr/bin/zul-process"
+
+man_page_renders() {
+  local page=$work/deb/usr/share/man/man1/zul-process.1.gz
+  MANWIDTH=80 LC_ALL=C.UTF-8 man --warnings -l "$page" >"$work/man" 2>"$work/man-warnings"
+  if [ -s "$work/man-warnings" ]; then cat "$work/man-warnings"; return 1; fi
+  grep -q '^NAME' "$work/man" && grep -q '^EXIT STATUS' "$work/man" &&
+    grep -q "zul-process $version" "$work/man" && grep -q 'OPEN_PROCESS' "$work/man"
+}
+check "the unpacked .deb's man page renders, without warnings, with its version" man_page_renders
+
+check "the unpacked .deb's completion offers the command words" \
+  tests/package/completion_test.sh "$work/deb/usr/share/bash-completion/completions/zul-process"
+
+files_under() { (cd "$1" && find . -type f | sort); }
+same_as_cmake_install() {
+  DESTDIR=$work/installed cmake --install build/release --prefix /usr >/dev/null
+  same_lines "$(files_under "$work/deb")" "$(files_under "$work/installed")"
+}
+check "cmake --install installs the files of the .deb" same_as_cmake_install
+
+# --- The Linux tarball -----------------------------------------------------------------------
+check "the tarball holds the tool, man page, completion, README and LICENSE" same_lines \
+  "$(printf "$linux/%s\n" "" LICENSE README.md zul-process zul-process.1 zul-process.bash | sort)" \
+  "$(tar -tzf "dist/$linux.tar.gz" | sort)"
+tar -C "$work" -xzf "dist/$linux.tar.gz"
+check "the tarball's tool samples this shell" runs_sample_of_this_shell "$work/$linux/zul-process"
+
+# --- The Windows zip -------------------------------------------------------------------------
+check "the zip holds zul-process.exe, README and LICENSE" same_lines \
+  "$(printf "$windows/%s\n" "" LICENSE README.md zul-process.exe | sort)" \
+  "$(unzip -Z1 "dist/$windows.zip" | sort)"
+unzip -q "dist/$windows.zip" -d "$work"
+exe=$work/$windows/zul-process.exe
+export WINEPREFIX=${WINEPREFIX:-$root/build/windows/wine-prefix}
+exe_runs_under_wine() {
+  local out
+  out=$(scripts/wine-run "$exe" sample 2147483632)
+  echo "$out"
+  [ "$out" = '{"samples":[{"cpuPercent":null,"cpuSystemMs":null,"cpuUserMs":null,"peak":null,"pid":2147483632,"rssBytes":null,"status":"not_found","systemPeakBytes":null,"unavailable":"PROCESS_NOT_FOUND"}]}' ]
+}
+check "the zip's .exe runs under Wine" exe_runs_under_wine
+version_reader=$(find build/windows -name zul_e2e_windows_version.exe | head -1)
+if [ -n "$version_reader" ]; then
+  check "the zip's .exe carries version $version and its manifest" \
+    env ZUL_TEST_TOOL="$exe" scripts/wine-run "$version_reader"
+else
+  echo "FAIL  the zip's .exe carries its version: build the windows preset's tests first"
+  failures=$((failures + 1))
+fi
+
+[ $failures = 0 ] && echo "packages: all checks pass" || echo "packages: $failures failed"
+exit $((failures > 0))
