@@ -14,7 +14,7 @@ string(REGEX REPLACE "^.*Copyright[^\n]*\n\n" "" zul_terms "${zul_license}")
 string(STRIP "${zul_terms}" zul_terms)
 string(REPLACE "\n\n" "\n.\n" zul_terms "${zul_terms}")
 string(REPLACE "\n" "\n " zul_terms " ${zul_terms}")
-file(WRITE ${PROJECT_BINARY_DIR}/debian/copyright
+file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/debian/copyright CONTENT
 "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
 Upstream-Name: ${PROJECT_NAME}
 Upstream-Contact: ${ZUL_MAINTAINER}
@@ -25,18 +25,19 @@ License: Expat
 
 License: Expat
 ${zul_terms}
-")
+" @ONLY)
 
 # A Debian changelog: a package whose version has no Debian revision is a native one, and
-# those carry changelog.gz. Its date is the build's (or SOURCE_DATE_EPOCH's).
-string(TIMESTAMP zul_changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
-file(WRITE ${PROJECT_BINARY_DIR}/debian/changelog
+# those carry changelog.gz. Its date is the day of the build (or of SOURCE_DATE_EPOCH), so that
+# configuring again the same day leaves it, and what is built from it, as it is.
+string(TIMESTAMP zul_changelog_date "%a, %d %b %Y 00:00:00 +0000" UTC)
+file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/debian/changelog CONTENT
 "${PROJECT_NAME} (${PROJECT_VERSION}) unstable; urgency=medium
 
   * Release ${PROJECT_VERSION}.
 
  -- ${ZUL_MAINTAINER}  ${zul_changelog_date}
-")
+" @ONLY)
 add_custom_command(
   OUTPUT debian/changelog.gz
   COMMAND gzip -9 -n -c debian/changelog > debian/changelog.gz
