@@ -12,6 +12,10 @@ inline constexpr int exit_success = 0;
 inline constexpr int exit_bad_command_line = 1;
 inline constexpr int exit_output_failed = 101;
 
+// From here on, an allocation that fails ends the program at once: "out of memory" on standard
+// error, nothing on standard output, exit_output_failed. The entry points call it first.
+void end_cleanly_when_memory_runs_out();
+
 // The message and a line feed on standard error, then exit_bad_command_line; exit_output_failed
 // when standard error cannot be written.
 int refuse(std::string_view message);

@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include "main/output.hpp"
 #include "main/run.hpp"
 #include "platform/procfs/startup_arguments.hpp"
 
@@ -34,6 +35,7 @@ void raise_descriptor_limit() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    app::end_cleanly_when_memory_runs_out();
     hold_closed_standard_descriptors();
     // A closed pipe must come back as EPIPE from write, not end the run by a signal.
     std::signal(SIGPIPE, SIG_IGN);

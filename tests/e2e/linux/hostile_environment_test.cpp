@@ -90,6 +90,75 @@ TEST(HostileEnvironment, NonBlockingPipeWithASlowReaderGetsTheWholeDocument) {
     }
 }
 
+// Memory can run out anywhere in a run: at every limit the run ends with the whole document or
+// with exactly the out-of-memory message and status 101, never a crash or part of a document.
+TEST(HostileEnvironment, RunningOutOfMemoryEndsCleanlyAtAnyLimit) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer maps terabytes of shadow memory at start, so a program "
+                    "built with it cannot run under an address-space limit at all";
+#endif
+    // Enough rows that the document's values and text need a few MiB.
+    constexpr std::uint32_t first_missing = 4000000000u;
+    std::vector<std::string> pids{own_pid()};
+    for (std::uint32_t index = 0; index < 4000; ++index) {
+        pids.push_back(std::to_string(first_missing + index));
+    }
+    const auto run_with = [&](const std::string& command, unsigned long limit) {
+        std::vector<std::string> arguments{command};
+        arguments.insert(arguments.end(), pids.begin(), pids.end());
+        e2e::RunOptions options;
+        options.address_space_bytes = limit;
+        return e2e::run_tool(arguments, options);
+    };
+
+    // Below some limit the loader or the C library cannot start the program at all, before any
+    // of the tool's code runs. Find that floor with the same command line refused ("Sample" is
+    // no command), which reads every argument and allocates little else.
+    const auto starts = [&](unsigned long limit) {
+        const e2e::RunResult run = run_with("Sample", limit);
+        return run.status == 1 && run.err.starts_with("usage: ");
+    };
+    constexpr unsigned long step = 64 * 1024;
+    unsigned long too_small = 4 * step;
+    unsigned long enough = 1024ul * 1024 * 1024;
+    ASSERT_TRUE(starts(enough));
+    ASSERT_FALSE(starts(too_small));
+    while (enough - too_small > step) {
+        const unsigned long middle = (too_small + enough) / 2 / step * step;
+        (starts(middle) ? enough : too_small) = middle;
+    }
+
+    int out_of_memory = 0;
+    int complete = 0;
+    for (const unsigned long extra :
+         {0ul, step, 4 * step, 8 * step, 16 * step, 32 * step, 64 * step, 256 * step,
+          4096 * step}) {
+        for (const char* command : {"sample", "inspect"}) {
+            SCOPED_TRACE(std::string{command} + " at " + std::to_string((enough + extra) / 1024) +
+                         " KiB");
+            const e2e::RunResult run = run_with(command, enough + extra);
+            ASSERT_EQ(run.signal, 0);
+            if (run.status == 0) {
+                const auto document = e2e::parse_json(run.out);
+                ASSERT_TRUE(document.has_value()) << run.out.substr(0, 200);
+                const JsonNode* rows =
+                    document->find(command == std::string{"sample"} ? "samples" : "processes");
+                ASSERT_NE(rows, nullptr);
+                EXPECT_EQ(rows->items.size(), pids.size());
+                EXPECT_EQ(run.err, "");
+                ++complete;
+            } else {
+                EXPECT_EQ(run.status, 101) << run.err;
+                EXPECT_EQ(run.err, "out of memory\n");
+                EXPECT_EQ(run.out, "");
+                ++out_of_memory;
+            }
+        }
+    }
+    EXPECT_GT(out_of_memory, 0);
+    EXPECT_GT(complete, 0);
+}
+
 TEST(HostileEnvironment, DiagnosticsSwitchThatIsNotUtf8IsOff) {
     for (const char* value : {"\xff", "1\xff", "tru\xc3", "\xc0\xb1", "\xed\xa0\x80"}) {
         SCOPED_TRACE(testing::PrintToString(std::string{value}));

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <string_view>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -52,7 +53,8 @@ std::vector<char*> pointers_to(std::vector<std::string>& words) {
 }
 
 // Runs in the child between fork and exec: only async-signal-safe calls, then exec or _exit.
-[[noreturn]] void become_tool(char* const* argv, char* const* envp, int out_fd, int err_fd) {
+[[noreturn]] void become_tool(char* const* argv, char* const* envp, int out_fd, int err_fd,
+                              unsigned long address_space_bytes) {
     ::close(STDIN_FILENO);
     if (out_fd >= 0) {
         ::dup2(out_fd, STDOUT_FILENO);
@@ -65,6 +67,10 @@ std::vector<char*> pointers_to(std::vector<std::string>& words) {
         ::close(STDERR_FILENO);
     }
     ::signal(SIGPIPE, SIG_DFL);
+    if (address_space_bytes != 0) {
+        const rlimit limit{address_space_bytes, address_space_bytes};
+        if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(126);
+    }
     ::execve(argv[0], argv, envp);
     ::_exit(127);
 }
@@ -109,7 +115,7 @@ RunResult run_tool(const std::vector<std::string>& arguments, const RunOptions& 
     const pid_t child = ::fork();
     if (child == 0) {
         become_tool(argv.data(), envp.data(), out_fd,
-                    options.stderr_closed ? -1 : ::fileno(err_file));
+                    options.stderr_closed ? -1 : ::fileno(err_file), options.address_space_bytes);
     }
     if (extra_fd >= 0) {
         ::close(extra_fd);

@@ -22,6 +22,8 @@ struct RunOptions {
     // Value of ZUL_DIAGNOSTICS_ENABLED; empty leaves it unset.
     std::string diagnostics;
     int timeout_seconds = 30;
+    // The tool's address-space limit (RLIMIT_AS) in bytes; 0 leaves the test's own.
+    unsigned long address_space_bytes = 0;
     // Words run first, which then run the tool with its arguments (such as unshare and its
     // options); the first is an absolute path.
     std::vector<std::string> launcher;
