@@ -145,6 +145,9 @@ TEST(WindowsInspect, ToolInspectingItselfIsFoundWithItsIdentity) {
 TEST(WindowsInspect, MissingDeniedExitedAndUnqueryableProcessesGetTheirRows) {
     auto denied = start_probe_target({L"protect"});
     ASSERT_TRUE(denied);
+    if (!denied_to_us(*denied)) {
+        GTEST_SKIP() << "this account opens even a process that denies everyone";
+    }
     auto exited = start_probe_target({L"exit", L"0"});
     ASSERT_TRUE(exited);
     ASSERT_TRUE(exited->wait_for_end());

@@ -284,6 +284,11 @@ bool under_wine() {
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
+bool denied_to_us(const Child& child) {
+    OwnedHandle opened{OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, child.pid())};
+    return !opened && GetLastError() == ERROR_ACCESS_DENIED;
+}
+
 std::string narrow(const std::wstring& text) {
     const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
                                           nullptr, 0, nullptr, nullptr);

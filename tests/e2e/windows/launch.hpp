@@ -95,6 +95,10 @@ std::optional<Child> start_probe_target(const std::vector<std::wstring>& argumen
 // True when the tests run under Wine rather than on Windows itself.
 bool under_wine();
 
+// True when a process that denies everyone (probe_target protect) is really closed to this
+// test and so to the tool it starts: an account holding SeDebugPrivilege opens it anyway.
+bool denied_to_us(const Child& child);
+
 // UTF-8 for the assertion messages.
 std::string narrow(const std::wstring& text);
 
