@@ -3,6 +3,7 @@
 
 #include "fake/runtime.hpp"
 
+#include <cstdio>
 #include <map>
 #include <utility>
 
@@ -15,6 +16,7 @@ constexpr std::uint64_t nanos_per_second = 1'000'000'000;
 struct StreamScript {
     std::string captured;
     std::optional<std::string> failure;
+    bool echoed = false;
 };
 
 struct RuntimeScript {
@@ -75,6 +77,8 @@ void fail_stream(platform::Stream stream, std::string error_text) {
     stream_script(stream).failure = std::move(error_text);
 }
 
+void echo_stream(platform::Stream stream) { stream_script(stream).echoed = true; }
+
 }  // namespace fake
 
 namespace platform {
@@ -101,6 +105,7 @@ std::optional<std::string> write(Stream stream, std::string_view bytes) {
     auto& target = fake::stream_script(stream);
     if (target.failure) return target.failure;
     target.captured.append(bytes);
+    if (target.echoed) std::fwrite(bytes.data(), 1, bytes.size(), stderr);
     return std::nullopt;
 }
 

@@ -35,5 +35,8 @@ void set_arguments(std::vector<std::string> arguments);
 // `error_text` from every write.
 const std::string& captured(platform::Stream stream);
 void fail_stream(platform::Stream stream, std::string error_text);
+// Also copies what is written on `stream` to the test's own standard error, where a death test,
+// which sees only what its child printed, can read it.
+void echo_stream(platform::Stream stream);
 
 }  // namespace fake
