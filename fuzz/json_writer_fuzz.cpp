@@ -6,8 +6,8 @@
 // - each double is written in the shortest form that reads back, laid out by its exponent;
 // - the value model keeps its promises: non-finite doubles become null, non-negative signed
 //   integers become unsigned, objects hold the last value set per key, in byte order of keys;
-// - the written text parses with a strict parser (compact, keys sorted and unique) back to
-//   the same tree, every double to the same bits;
+// - the written text reads back with the tests' strict reader (compact, keys sorted and
+//   unique, exact number forms) to the same tree, every double to the same bits;
 // - the text is valid UTF-8 whenever every string in the tree was;
 // - write_compact appends exactly what to_compact returns.
 
@@ -19,18 +19,60 @@
 #include <map>
 #include <string>
 
-#include "double_form.hpp"
 #include "fuzz_check.hpp"
 #include "json/value.hpp"
 #include "json/writer.hpp"
-#include "strict_json_parser.hpp"
+#include "support/strict_json.hpp"
 #include "text/utf.hpp"
 
 namespace {
 
+using testing_support::JsonNode;
+using testing_support::Strings;
+
 constexpr int max_depth = 24;
 
 bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// Whether the text read back holds the tree: kinds exactly, doubles to the bit (so 0.0 and
+// -0.0 differ), members in the same order.
+bool same_tree(const JsonNode& read, const json::Value& tree) {
+    using Kind = JsonNode::Kind;
+    switch (tree.kind()) {
+    case json::Value::Kind::null: return read.kind == Kind::null;
+    case json::Value::Kind::boolean:
+        return read.kind == Kind::boolean && read.boolean == tree.as_boolean();
+    case json::Value::Kind::unsigned_integer:
+        return read.is_integer() && read.text[0] != '-' && read.as_unsigned() == tree.as_unsigned();
+    case json::Value::Kind::signed_integer:
+        return read.is_integer() && read.text[0] == '-' && read.as_signed() == tree.as_signed();
+    case json::Value::Kind::floating:
+        return read.kind == Kind::number && !read.is_integer() &&
+               same_bits(read.as_double(), tree.as_double());
+    case json::Value::Kind::string:
+        return read.kind == Kind::string && read.text == tree.as_string();
+    case json::Value::Kind::array: {
+        const auto& items = tree.items();
+        if (read.kind != Kind::array || read.items.size() != items.size()) return false;
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            if (!same_tree(read.items[i], items[i])) return false;
+        }
+        return true;
+    }
+    case json::Value::Kind::object: {
+        const auto& members = tree.members();
+        if (read.kind != Kind::object || read.members.size() != members.size()) return false;
+        for (std::size_t i = 0; i < members.size(); ++i) {
+            if (read.members[i].first != members[i].key ||
+                !same_tree(read.members[i].second, members[i].value)) {
+                return false;
+            }
+        }
+        return true;
+    }
+    }
+    return false;
+}
 
 // Equality that tells 0.0 from -0.0 and compares kinds exactly.
 bool same_tree(const json::Value& a, const json::Value& b) {
@@ -109,7 +151,7 @@ private:
         json::Value made = json::Value::from_double(number);
         if (std::isfinite(number)) {
             FUZZ_CHECK(made.is_double() && same_bits(made.as_double(), number));
-            FUZZ_CHECK(fuzz::has_double_form(json::to_compact(made), number));
+            FUZZ_CHECK(testing_support::has_double_form(json::to_compact(made), number));
         } else {
             FUZZ_CHECK(made.is_null());
         }
@@ -161,7 +203,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     json::write_compact(appended, tree);
     FUZZ_CHECK(appended.size() == text.size() + 1 && appended.compare(1, text.size(), text) == 0);
 
-    const auto parsed = fuzz::parse_strict_json(text);
+    // Strings of other bytes are copied as they are, so UTF-8 is asked for only when every
+    // string in the tree was.
+    const auto parsed = testing_support::read_json(
+        text, builder.all_strings_valid() ? Strings::utf8 : Strings::any_bytes);
     FUZZ_CHECK(parsed.has_value());
     FUZZ_CHECK(same_tree(*parsed, tree));
     if (builder.all_strings_valid()) FUZZ_CHECK(text::is_valid_utf8(text));

@@ -32,10 +32,11 @@
 #include "fuzz_check.hpp"
 #include "main/run.hpp"
 #include "sample/positive_pids.hpp"
-#include "strict_json_parser.hpp"
-#include "text/utf.hpp"
+#include "support/strict_json.hpp"
 
 namespace {
+
+using testing_support::JsonNode;
 
 // The IDs the fuzzer scripts; others are unknown to the fake (not found).
 constexpr std::uint32_t scripted_pids = 6;
@@ -208,50 +209,48 @@ const std::set<std::string_view> inspect_codes{
     "WMI_ENUMERATION", "WMI_PID",          "WMI_PID_TYPE",      "WMI_PROPERTY",
     "WMI_PROPERTY_TYPE", "WMI_DUPLICATE"};
 
-void check_row(const json::Value& row, std::uint32_t pid, bool is_sample) {
-    FUZZ_CHECK(row.is_object());
-    const json::Value* row_pid = row.find("pid");
-    FUZZ_CHECK(row_pid && row_pid->is_unsigned() && row_pid->as_unsigned() == pid);
-    const json::Value* status = row.find("status");
-    FUZZ_CHECK(status && status->is_string());
-    const std::string& state = status->as_string();
+void check_row(const JsonNode& row, std::uint32_t pid, bool is_sample) {
+    FUZZ_CHECK(row.kind == JsonNode::Kind::object);
+    const JsonNode* row_pid = row.find("pid");
+    FUZZ_CHECK(row_pid && row_pid->text == std::to_string(pid));
+    const JsonNode* status = row.find("status");
+    FUZZ_CHECK(status && status->kind == JsonNode::Kind::string);
+    const std::string& state = status->text;
     FUZZ_CHECK(state == "found" || state == "not_found" || state == "error");
-    const json::Value* code = row.find("code");
+    const JsonNode* code = row.find("code");
     FUZZ_CHECK((code != nullptr) == (state == "error"));
     if (code) {
-        FUZZ_CHECK(code->is_string());
-        FUZZ_CHECK((is_sample ? sample_codes : inspect_codes).count(code->as_string()) == 1);
+        FUZZ_CHECK(code->kind == JsonNode::Kind::string);
+        FUZZ_CHECK((is_sample ? sample_codes : inspect_codes).count(code->text) == 1);
     }
     if (is_sample) {
-        const json::Value* unavailable = row.find("unavailable");
+        const JsonNode* unavailable = row.find("unavailable");
         FUZZ_CHECK(unavailable != nullptr);
-        if (state == "found") FUZZ_CHECK(unavailable->is_null());
-        if (state == "not_found") FUZZ_CHECK(unavailable->as_string() == "PROCESS_NOT_FOUND");
-        if (state == "error") FUZZ_CHECK(unavailable->as_string() == code->as_string());
+        if (state == "found") FUZZ_CHECK(unavailable->kind == JsonNode::Kind::null);
+        if (state == "not_found") FUZZ_CHECK(unavailable->text == "PROCESS_NOT_FOUND");
+        if (state == "error") FUZZ_CHECK(unavailable->text == code->text);
     } else if (state == "found") {
         for (const char* key : {"commandLine", "createdAt", "executablePath"}) {
-            const json::Value* field = row.find(key);
-            FUZZ_CHECK(field && field->is_string());
+            const JsonNode* field = row.find(key);
+            FUZZ_CHECK(field && field->kind == JsonNode::Kind::string);
         }
     }
 }
 
 void check_document(const std::string& out, const std::vector<std::string>& arguments,
                     bool diagnostics_on) {
-    FUZZ_CHECK(is_one_line(out));
-    const std::string_view document(out.data(), out.size() - 1);
-    FUZZ_CHECK(text::is_valid_utf8(document));
-    const auto parsed = fuzz::parse_strict_json(document);
-    FUZZ_CHECK(parsed.has_value() && parsed->is_object());
+    // One line of valid UTF-8 in the writer's exact forms.
+    const auto parsed = testing_support::read_json_line(out);
+    FUZZ_CHECK(parsed.has_value() && parsed->kind == JsonNode::Kind::object);
 
     const bool is_sample = arguments[0] == "sample";
     const auto pids = std::get<std::vector<std::uint32_t>>(
         sample::positive_pids(std::span<const std::string>(arguments).subspan(1)));
-    FUZZ_CHECK(parsed->members().size() == (diagnostics_on ? 2u : 1u));
+    FUZZ_CHECK(parsed->members.size() == (diagnostics_on ? 2u : 1u));
     FUZZ_CHECK((parsed->find("diagnostics") != nullptr) == diagnostics_on);
-    const json::Value* rows = parsed->find(is_sample ? "samples" : "processes");
-    FUZZ_CHECK(rows && rows->is_array() && rows->items().size() == pids.size());
-    for (std::size_t i = 0; i < pids.size(); ++i) check_row(rows->items()[i], pids[i], is_sample);
+    const JsonNode* rows = parsed->find(is_sample ? "samples" : "processes");
+    FUZZ_CHECK(rows && rows->kind == JsonNode::Kind::array && rows->items.size() == pids.size());
+    for (std::size_t i = 0; i < pids.size(); ++i) check_row(rows->items[i], pids[i], is_sample);
 }
 
 void check_balanced() {

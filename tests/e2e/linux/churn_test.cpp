@@ -16,17 +16,17 @@
 #include <vector>
 
 #include "e2e/linux/child_pool.hpp"
-#include "e2e/linux/json_reader.hpp"
 #include "e2e/linux/tool_run.hpp"
 #include "json/value.hpp"
 #include "json/writer.hpp"
 #include "sample/inspect_rows.hpp"
 #include "sample/sample_rows.hpp"
+#include "support/strict_json.hpp"
 #include "windows/inspect.hpp"
 
 namespace {
 
-using e2e::JsonNode;
+using testing_support::JsonNode;
 using Kind = JsonNode::Kind;
 
 constexpr std::size_t pool_size = 300;
@@ -123,7 +123,7 @@ TEST_F(ChurnE2e, InProcessRunsGiveSoundRowsAndLeaveNoDescriptor) {
 
             json::Value document = json::Value::object();
             document.set(command->array_key, json::Value::array(std::move(rows)));
-            const std::optional<JsonNode> parsed = e2e::parse_json(json::to_compact(document));
+            const std::optional<JsonNode> parsed = testing_support::read_json(json::to_compact(document));
             ASSERT_TRUE(parsed.has_value());
             expect_sound_rows(*command, *parsed, pids, {alive.begin(), alive.end()}, churned);
             earlier = churned;
@@ -151,7 +151,7 @@ TEST_F(ChurnE2e, ToolRunsPrintAValidDocumentEveryTime) {
             ASSERT_EQ(run.status, 0) << "signal " << run.signal << ": " << run.err;
             EXPECT_EQ(run.err, "");
             ASSERT_TRUE(!run.out.empty() && run.out.back() == '\n');
-            const std::optional<JsonNode> parsed = e2e::parse_json(run.out);
+            const std::optional<JsonNode> parsed = testing_support::read_json_line(run.out);
             ASSERT_TRUE(parsed.has_value()) << run.out;
             expect_sound_rows(*command, *parsed, pids, {alive.begin(), alive.end()}, churned);
             earlier = churned;

@@ -9,12 +9,12 @@
 #include <utility>
 #include <vector>
 
-#include "e2e/linux/json_reader.hpp"
 #include "e2e/linux/tool_run.hpp"
+#include "support/strict_json.hpp"
 
 namespace {
 
-using e2e::JsonNode;
+using testing_support::JsonNode;
 
 std::string own_pid() { return std::to_string(::getpid()); }
 
@@ -50,7 +50,7 @@ TEST(HostileEnvironment, ClosedOrRefusingStreamsEndWithTheirStatus) {
         EXPECT_EQ(run.status, each.status) << run.err;
         if (each.output != e2e::Output::captured) continue;
         if (each.status == 0) {
-            EXPECT_TRUE(e2e::parse_json(run.out).has_value()) << run.out;
+            EXPECT_TRUE(testing_support::read_json_line(run.out).has_value()) << run.out;
         } else {
             EXPECT_EQ(run.out, "");
         }
@@ -80,7 +80,7 @@ TEST(HostileEnvironment, NonBlockingPipeWithASlowReaderGetsTheWholeDocument) {
         EXPECT_GT(run.out.size(), 128u * 1024u);
         ASSERT_FALSE(run.out.empty());
         EXPECT_EQ(run.out.back(), '\n');
-        const auto document = e2e::parse_json(run.out);
+        const auto document = testing_support::read_json_line(run.out);
         ASSERT_TRUE(document.has_value()) << run.out.substr(0, 200) << "...";
         const JsonNode* rows = document->find(command == "sample" ? "samples" : "processes");
         ASSERT_NE(rows, nullptr);
@@ -139,7 +139,7 @@ TEST(HostileEnvironment, RunningOutOfMemoryEndsCleanlyAtAnyLimit) {
             const e2e::RunResult run = run_with(command, enough + extra);
             ASSERT_EQ(run.signal, 0);
             if (run.status == 0) {
-                const auto document = e2e::parse_json(run.out);
+                const auto document = testing_support::read_json_line(run.out);
                 ASSERT_TRUE(document.has_value()) << run.out.substr(0, 200);
                 const JsonNode* rows =
                     document->find(command == std::string{"sample"} ? "samples" : "processes");
@@ -167,7 +167,7 @@ TEST(HostileEnvironment, DiagnosticsSwitchThatIsNotUtf8IsOff) {
         for (const char* command : {"sample", "inspect"}) {
             const e2e::RunResult run = e2e::run_tool({command, own_pid()}, options);
             ASSERT_EQ(run.status, 0) << run.err;
-            const auto document = e2e::parse_json(run.out);
+            const auto document = testing_support::read_json_line(run.out);
             ASSERT_TRUE(document.has_value()) << run.out;
             ASSERT_EQ(document->members.size(), 1u) << run.out;
             EXPECT_NE(document->members[0].first, "diagnostics");

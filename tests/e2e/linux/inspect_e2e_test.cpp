@@ -23,14 +23,14 @@
 #include <unistd.h>
 #include <vector>
 
-#include "e2e/linux/json_reader.hpp"
 #include "e2e/linux/tool_run.hpp"
+#include "support/strict_json.hpp"
 
 extern char** environ;
 
 namespace {
 
-using e2e::JsonNode;
+using testing_support::JsonNode;
 using Kind = JsonNode::Kind;
 
 // A program that waits on its standard input and ends when the test closes it, started with
@@ -240,7 +240,7 @@ std::vector<JsonNode> inspect_rows(const std::vector<std::string>& pids) {
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
     EXPECT_TRUE(!run.out.empty() && run.out.back() == '\n');
-    const std::optional<JsonNode> document = e2e::parse_json(run.out);
+    const std::optional<JsonNode> document = testing_support::read_json_line(run.out);
     if (!document || document->kind != Kind::object || document->members.size() != 1 ||
         document->members[0].first != "processes" ||
         document->members[0].second.kind != Kind::array) {

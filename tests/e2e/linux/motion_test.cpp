@@ -22,14 +22,14 @@
 #include <vector>
 
 #include "e2e/linux/child_pool.hpp"
-#include "e2e/linux/json_reader.hpp"
 #include "e2e/linux/tool_run.hpp"
+#include "support/strict_json.hpp"
 
 extern char** environ;
 
 namespace {
 
-using e2e::JsonNode;
+using testing_support::JsonNode;
 using Kind = JsonNode::Kind;
 using Clock = std::chrono::steady_clock;
 
@@ -103,7 +103,7 @@ struct Row {
 
 std::vector<Row> rows_of(const e2e::RunResult& run, const char* array_key) {
     EXPECT_EQ(run.status, 0) << "signal " << run.signal << ": " << run.err;
-    const std::optional<JsonNode> document = e2e::parse_json(run.out);
+    const std::optional<JsonNode> document = testing_support::read_json_line(run.out);
     const JsonNode* rows = document ? document->find(array_key) : nullptr;
     if (rows == nullptr || rows->kind != Kind::array) {
         ADD_FAILURE() << "no rows: " << run.out;

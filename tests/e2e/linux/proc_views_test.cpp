@@ -18,14 +18,14 @@
 #include <vector>
 
 #include "e2e/linux/child_pool.hpp"
-#include "e2e/linux/json_reader.hpp"
 #include "e2e/linux/tool_run.hpp"
+#include "support/strict_json.hpp"
 
 extern char** environ;
 
 namespace {
 
-using e2e::JsonNode;
+using testing_support::JsonNode;
 using Kind = JsonNode::Kind;
 
 std::string unshare_path() {
@@ -116,7 +116,7 @@ e2e::RunResult run(const std::string& command, const std::vector<std::string>& p
 // Each row's status, or its code when it is an error row.
 std::vector<std::string> outcomes(const e2e::RunResult& result) {
     EXPECT_EQ(result.status, 0) << result.err;
-    const std::optional<JsonNode> document = e2e::parse_json(result.out);
+    const std::optional<JsonNode> document = testing_support::read_json_line(result.out);
     const JsonNode* rows = nullptr;
     if (document && document->kind == Kind::object) {
         rows = document->find("samples") != nullptr ? document->find("samples")
@@ -170,7 +170,7 @@ TEST(ProcViews, ProcWithOnlyProcessesNeedsNoSystemFiles) {
 
     const e2e::RunResult sampled = run("sample", pids, launcher, "1");
     EXPECT_EQ(outcomes(sampled), (std::vector<std::string>{"found", "not_found"}));
-    const std::optional<JsonNode> document = e2e::parse_json(sampled.out);
+    const std::optional<JsonNode> document = testing_support::read_json_line(sampled.out);
     ASSERT_TRUE(document.has_value());
     const JsonNode* resources = document->find("diagnostics")->find("resources");
     ASSERT_NE(resources, nullptr);

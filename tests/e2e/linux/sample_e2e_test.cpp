@@ -17,12 +17,12 @@
 #include <unistd.h>
 #include <vector>
 
-#include "e2e/linux/json_reader.hpp"
 #include "e2e/linux/tool_run.hpp"
+#include "support/strict_json.hpp"
 
 namespace {
 
-using e2e::JsonNode;
+using testing_support::JsonNode;
 using Kind = JsonNode::Kind;
 
 char state_of(pid_t pid) {
@@ -114,7 +114,7 @@ std::vector<JsonNode> sample_rows(const std::vector<std::string>& pids) {
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
     EXPECT_TRUE(!run.out.empty() && run.out.back() == '\n');
-    const auto document = e2e::parse_json(run.out);
+    const auto document = testing_support::read_json_line(run.out);
     if (!document || document->kind != Kind::object || document->members.size() != 1 ||
         document->members[0].first != "samples" ||
         document->members[0].second.kind != Kind::array) {
@@ -309,7 +309,7 @@ TEST(SampleE2e, DiagnosticsComeFirstWithTheToolsOwnResources) {
         options.diagnostics = value;
         const auto run = e2e::run_tool({"sample", std::to_string(::getpid())}, options);
         ASSERT_EQ(run.status, 0) << run.err;
-        const auto document = e2e::parse_json(run.out);
+        const auto document = testing_support::read_json_line(run.out);
         ASSERT_TRUE(document.has_value()) << run.out;
         ASSERT_EQ(document->members.size(), 2u);
         EXPECT_EQ(document->members[0].first, "diagnostics");

@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "e2e/linux/child_pool.hpp"
-#include "e2e/linux/json_reader.hpp"
 #include "e2e/linux/tool_run.hpp"
+#include "support/strict_json.hpp"
 
 namespace {
 
-using e2e::JsonNode;
+using testing_support::JsonNode;
 using Kind = JsonNode::Kind;
 
 constexpr std::size_t id_count = 10000;
@@ -63,7 +63,7 @@ TEST_P(ScaleE2e, TenThousandIdsGiveOneRowEachInOrder) {
     // Generous for the sanitizer build on a busy machine; a normal run takes a fraction.
     EXPECT_LT(seconds, 20.0);
     ASSERT_TRUE(!run.out.empty() && run.out.back() == '\n');
-    const auto document = e2e::parse_json(run.out);
+    const auto document = testing_support::read_json_line(run.out);
     ASSERT_TRUE(document.has_value()) << "not JSON";
     const JsonNode* rows = document->find(GetParam().array_key);
     ASSERT_TRUE(rows != nullptr && rows->kind == Kind::array);

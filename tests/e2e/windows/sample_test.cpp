@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "launch.hpp"
+#include "support/strict_json.hpp"
 #include "tool_output.hpp"
 
 namespace e2e {
@@ -69,6 +70,7 @@ TEST(WindowsSample, DiagnosticsComeFirstAndMeasureTheToolItself) {
                                  ToolOptions{.environment = {L"ZUL_DIAGNOSTICS_ENABLED=1"}});
 
     ASSERT_EQ(run.exit_code, 0u) << run.err;
+    EXPECT_TRUE(testing_support::read_json_line(run.out)) << run.out;
     EXPECT_TRUE(run.out.starts_with(R"({"diagnostics":{"functions":[)")) << run.out;
     EXPECT_TRUE(run.out.ends_with(R"(,"samples":[)" + not_found_sample_row(unused_pid) + "]}\n"))
         << run.out;

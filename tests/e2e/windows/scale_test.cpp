@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "launch.hpp"
+#include "support/strict_json.hpp"
 #include "tool_output.hpp"
 
 namespace e2e {
@@ -47,13 +49,21 @@ IdList fill_command_line(const wchar_t* command, const std::vector<DWORD>& live_
     return run;
 }
 
-// The "pid" values of the document's rows, in order.
-std::vector<DWORD> row_pids(const std::string& document) {
+// The rows under the document's one key, when the output is one strict line holding only it.
+const testing_support::JsonNode* rows_of(const std::optional<testing_support::JsonNode>& document,
+                                         const char* key) {
+    if (!document || document->members.size() != 1) return nullptr;
+    const testing_support::JsonNode* rows = document->find(key);
+    return rows != nullptr && rows->kind == testing_support::JsonNode::Kind::array ? rows
+                                                                                   : nullptr;
+}
+
+// The "pid" values of the rows, in order.
+std::vector<DWORD> row_pids(const testing_support::JsonNode& rows) {
     std::vector<DWORD> pids;
-    const std::string key = "\"pid\":";
-    for (auto at = document.find(key); at != std::string::npos; at = document.find(key, at)) {
-        at += key.size();
-        pids.push_back(static_cast<DWORD>(std::stoul(document.substr(at, 10))));
+    for (const testing_support::JsonNode& row : rows.items) {
+        const testing_support::JsonNode* pid = row.find("pid");
+        pids.push_back(pid != nullptr ? static_cast<DWORD>(pid->as_unsigned()) : 0);
     }
     return pids;
 }
@@ -88,9 +98,10 @@ TEST_F(WindowsScale, SampleGivesOneRowPerIdInOrder) {
 
     ASSERT_EQ(run.exit_code, 0u) << run.err;
     EXPECT_EQ(run.err, "");
-    ASSERT_TRUE(run.out.starts_with(R"({"samples":[{)") && run.out.ends_with("}]}\n"))
-        << run.out.substr(0, 200);
-    EXPECT_EQ(row_pids(run.out), ids.pids);
+    const auto document = testing_support::read_json_line(run.out);
+    const testing_support::JsonNode* rows = rows_of(document, "samples");
+    ASSERT_TRUE(rows != nullptr) << run.out.substr(0, 200);
+    EXPECT_EQ(row_pids(*rows), ids.pids);
     EXPECT_EQ(occurrences(run.out, R"("status":"not_found")"), ids.pids.size() - live_targets);
     for (const DWORD pid : live_pids_) {
         EXPECT_TRUE(found_sample_row(run.out, pid)) << pid;
@@ -106,9 +117,10 @@ TEST_F(WindowsScale, InspectGivesOneRowPerIdInOrder) {
 
     ASSERT_EQ(run.exit_code, 0u) << run.err;
     EXPECT_EQ(run.err, "");
-    ASSERT_TRUE(run.out.starts_with(R"({"processes":[{)") && run.out.ends_with("}]}\n"))
-        << run.out.substr(0, 200);
-    EXPECT_EQ(row_pids(run.out), ids.pids);
+    const auto document = testing_support::read_json_line(run.out);
+    const testing_support::JsonNode* rows = rows_of(document, "processes");
+    ASSERT_TRUE(rows != nullptr) << run.out.substr(0, 200);
+    EXPECT_EQ(row_pids(*rows), ids.pids);
     EXPECT_EQ(occurrences(run.out, R"("status":"not_found"})"), ids.pids.size() - live_targets);
     // Wine's service gives no command line for another process, which fails the whole query;
     // Windows gives them all.

@@ -1,6 +1,9 @@
 #include "tool_output.hpp"
 
-#include <regex>
+#include <string_view>
+#include <vector>
+
+#include "support/strict_json.hpp"
 
 namespace e2e {
 
@@ -18,19 +21,66 @@ std::string error_sample_row(std::uint32_t pid, const std::string& code) {
            R"("})";
 }
 
-std::optional<FoundSample> found_sample_row(const std::string& document, std::uint32_t pid) {
-    // Processor times are doubles: always with a point or an exponent.
-    const std::string milliseconds = R"(-?[0-9]+(?:\.[0-9]+)?(?:e[+-]?[0-9]+)?)";
-    const std::regex row(
-        R"(\{"cpuPercent":null,"cpuSystemMs":)" + milliseconds + R"(,"cpuUserMs":)" +
-        milliseconds + R"(,"peak":\{"rssBytes":([0-9]+),"source":"system","windowMs":[0-9]+\},"pid":)" +
-        std::to_string(pid) +
-        R"(,"rssBytes":([0-9]+),"status":"found","systemPeakBytes":([0-9]+),"unavailable":null\})");
-    std::smatch match;
-    if (!std::regex_search(document, match, row)) {
+namespace {
+
+using testing_support::JsonNode;
+
+bool is_null(const JsonNode* node) {
+    return node != nullptr && node->kind == JsonNode::Kind::null;
+}
+
+// Processor times are doubles, never written as integers.
+bool is_double(const JsonNode* node) {
+    return node != nullptr && node->kind == JsonNode::Kind::number && !node->is_integer();
+}
+
+bool is_count(const JsonNode* node) {
+    return node != nullptr && node->is_integer() && node->text[0] != '-';
+}
+
+bool is_text(const JsonNode* node, std::string_view text) {
+    return node != nullptr && node->kind == JsonNode::Kind::string && node->text == text;
+}
+
+std::vector<std::string> keys_of(const JsonNode& object) {
+    std::vector<std::string> keys;
+    for (const auto& member : object.members) keys.push_back(member.first);
+    return keys;
+}
+
+std::optional<FoundSample> found_figures(const JsonNode& row) {
+    const std::vector<std::string> row_keys = {"cpuPercent", "cpuSystemMs",     "cpuUserMs",
+                                               "peak",       "pid",             "rssBytes",
+                                               "status",     "systemPeakBytes", "unavailable"};
+    const std::vector<std::string> peak_keys = {"rssBytes", "source", "windowMs"};
+    const JsonNode* peak = row.find("peak");
+    if (row.kind != JsonNode::Kind::object || keys_of(row) != row_keys || peak == nullptr ||
+        keys_of(*peak) != peak_keys) {
         return std::nullopt;
     }
-    return FoundSample{std::stoull(match[2]), std::stoull(match[3]), std::stoull(match[1])};
+    if (!is_null(row.find("cpuPercent")) || !is_double(row.find("cpuSystemMs")) ||
+        !is_double(row.find("cpuUserMs")) || !is_count(peak->find("rssBytes")) ||
+        !is_text(peak->find("source"), "system") || !is_count(peak->find("windowMs")) ||
+        !is_count(row.find("rssBytes")) || !is_text(row.find("status"), "found") ||
+        !is_count(row.find("systemPeakBytes")) || !is_null(row.find("unavailable"))) {
+        return std::nullopt;
+    }
+    return FoundSample{row.find("rssBytes")->as_unsigned(),
+                       row.find("systemPeakBytes")->as_unsigned(),
+                       peak->find("rssBytes")->as_unsigned()};
+}
+
+}  // namespace
+
+std::optional<FoundSample> found_sample_row(const std::string& document, std::uint32_t pid) {
+    const auto read = testing_support::read_json_line(document);
+    const JsonNode* rows = read ? read->find("samples") : nullptr;
+    if (rows == nullptr || rows->kind != JsonNode::Kind::array) return std::nullopt;
+    for (const JsonNode& row : rows->items) {
+        const JsonNode* row_pid = row.find("pid");
+        if (row_pid != nullptr && row_pid->text == std::to_string(pid)) return found_figures(row);
+    }
+    return std::nullopt;
 }
 
 std::string json_escaped(const std::string& text) {

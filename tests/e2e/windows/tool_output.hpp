@@ -1,6 +1,6 @@
 #pragma once
-// Reading the tool's one-line document in the tests: exact rows where they are fully known,
-// patterns where they hold measured numbers.
+// The tool's one-line document in the tests: exact rows where they are fully known, and rows
+// read with the strict reader where they hold measured numbers.
 
 #include <cstdint>
 #include <optional>
@@ -11,7 +11,8 @@ namespace e2e {
 std::string not_found_sample_row(std::uint32_t pid);
 std::string error_sample_row(std::uint32_t pid, const std::string& code);
 
-// The figures of a found sample row for the pid inside the document, if there is one.
+// The figures of the found sample row for `pid`, when the document reads strictly and holds
+// such a row in its exact shape.
 struct FoundSample {
     std::uint64_t rss_bytes = 0;
     std::uint64_t system_peak_bytes = 0;
