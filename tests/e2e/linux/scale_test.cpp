@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -32,6 +33,9 @@ struct ScaleCase {
     const char* command;
     const char* array_key;
 };
+
+// Keeps ctest's test names short: the command, not the bytes of the case.
+void PrintTo(const ScaleCase& c, std::ostream* out) { *out << c.command; }
 
 class ScaleE2e : public ::testing::TestWithParam<ScaleCase> {};
 
