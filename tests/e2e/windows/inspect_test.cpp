@@ -181,8 +181,9 @@ TEST(WindowsInspect, MissingDeniedExitedAndUnqueryableProcessesGetTheirRows) {
 }
 
 // Wine takes DLL overrides from the environment the whole Wine run started with, not from the
-// environment a Windows parent hands its child, so ctest runs this test on its own with
-// WINEDLLOVERRIDES holding wbemprox=d (zul_e2e_windows_without_wmi); elsewhere it skips.
+// environment a Windows parent hands its child, so ctest runs this test only as an entry of its
+// own, with WINEDLLOVERRIDES holding wbemprox=d; the ordinary run leaves it out. On Windows
+// itself it skips.
 TEST(WindowsInspect, WithoutTheWmiProviderEveryLiveRowIsALocatorError) {
     wchar_t overrides[4096] = {};
     GetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides, 4096);
