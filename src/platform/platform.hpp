@@ -126,6 +126,8 @@ inline constexpr std::uint32_t rpc_c_authz_none = 0;
 inline constexpr std::uint32_t rpc_c_authn_level_call = 3;
 inline constexpr std::uint32_t rpc_c_imp_level_impersonate = 3;
 inline constexpr std::uint32_t eoac_none = 0;
+// Bounds ConnectServer to two minutes when the service does not answer.
+inline constexpr std::int32_t wbem_flag_connect_use_max_wait = 0x80;
 inline constexpr std::int32_t wbem_flag_forward_only = 0x20;
 inline constexpr std::int32_t wbem_flag_return_immediately = 0x10;
 inline constexpr std::int32_t enumerator_timeout_ms = 3000;
@@ -163,8 +165,9 @@ HResult co_initialize_ex(void* reserved, std::uint32_t coinit);
 void co_uninitialize();
 // CoCreateInstance(CLSID_WbemLocator, no outer object, class_context, IID_IWbemLocator, out).
 HResult create_wbem_locator(std::uint32_t class_context, ComObject** locator);
-// IWbemLocator::ConnectServer(ns, user, password, locale null; flags 0; authority, context null).
-HResult connect_server(ComObject* locator, Bstr name_space, ComObject** services);
+// IWbemLocator::ConnectServer(ns, user, password, locale null; flags; authority, context null).
+HResult connect_server(ComObject* locator, Bstr name_space, std::int32_t flags,
+                       ComObject** services);
 // CoSetProxyBlanket(services, authn, authz, no principal, level, impersonation, no identity,
 // capabilities).
 HResult set_proxy_blanket(ComObject* services, std::uint32_t authentication,

@@ -38,8 +38,10 @@ CommandLineResult query_connected(platform::ComObject* locator,
     diagnostics::TimingScope scope{"windows::query_connected"};
     ComOwner services;
     OwnedBstr name_space = bstr("ROOT\\CIMV2");
-    const platform::HResult connected =
-        platform::connect_server(locator, name_space.get(), services.out());
+    // At most two minutes for a service that does not answer; a time-out is a failed
+    // connection like any other.
+    const platform::HResult connected = platform::connect_server(
+        locator, name_space.get(), platform::wbem_flag_connect_use_max_wait, services.out());
     name_space.free();
     if (connected < 0) return ProbeError{codes::wmi_connect};
 

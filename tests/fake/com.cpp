@@ -222,10 +222,12 @@ HResult create_wbem_locator(std::uint32_t class_context, ComObject** locator) {
     return result;
 }
 
-HResult connect_server(ComObject* locator, Bstr name_space, ComObject** services) {
+HResult connect_server(ComObject* locator, Bstr name_space, std::int32_t flags,
+                       ComObject** services) {
     called("ConnectServer");
     fake::usable(locator, "locator", "ConnectServer");
     world().record.namespaces.push_back(fake::bstr_text(name_space, "ConnectServer"));
+    world().record.connect_flags.push_back(flags);
     fake::expect_null_out(services, "ConnectServer");
     const HResult result = world().script.connect;
     if (result >= 0 && services != nullptr) *services = fake::create_object("services");

@@ -81,6 +81,7 @@ struct ComRecord {
     std::vector<std::uint32_t> coinit_flags;
     std::vector<std::uint32_t> class_contexts;
     std::vector<std::u16string> namespaces;
+    std::vector<std::int32_t> connect_flags;
     std::vector<ProxyBlanketCall> proxy_blankets;
     std::vector<std::u16string> query_languages;
     std::vector<std::u16string> query_texts;

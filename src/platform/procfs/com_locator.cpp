@@ -20,7 +20,8 @@ HResult create_wbem_locator(std::uint32_t class_context, ComObject** locator) {
     return s_ok;
 }
 
-HResult connect_server(ComObject* locator, Bstr name_space, ComObject** services) {
+// The flags only bound the wait for a service that does not answer; this one answers at once.
+HResult connect_server(ComObject* locator, Bstr name_space, std::int32_t, ComObject** services) {
     if (services == nullptr) return procfs::wbem_e_invalid_parameter;
     *services = nullptr;
     if (procfs::as<procfs::Locator>(locator, ComObject::Kind::locator) == nullptr ||

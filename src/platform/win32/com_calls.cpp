@@ -63,10 +63,11 @@ HResult create_wbem_locator(std::uint32_t class_context, ComObject** locator) {
     return result;
 }
 
-HResult connect_server(ComObject* locator, Bstr name_space, ComObject** services) {
+HResult connect_server(ComObject* locator, Bstr name_space, std::int32_t flags,
+                       ComObject** services) {
     IWbemServices* connected = nullptr;
     const HRESULT result = as<IWbemLocator>(locator)->ConnectServer(
-        native(name_space), nullptr, nullptr, nullptr, 0, nullptr, nullptr, &connected);
+        native(name_space), nullptr, nullptr, nullptr, flags, nullptr, nullptr, &connected);
     *services = neutral(connected);
     return result;
 }

@@ -39,6 +39,8 @@ using platform::Pid;
 using platform::Variant;
 
 const std::string query_prefix = "SELECT ProcessId, CommandLine FROM Win32_Process WHERE ";
+// The flags the tool connects with.
+constexpr std::int32_t max_wait = platform::wbem_flag_connect_use_max_wait;
 
 // A BSTR made from UTF-8, freed on scope exit.
 class OwnedBstr {
@@ -222,7 +224,9 @@ protected:
         ASSERT_GE(platform::create_wbem_locator(platform::clsctx_inproc_server, locator_.out()),
                   0);
         OwnedBstr name_space{"ROOT\\CIMV2"};
-        ASSERT_GE(platform::connect_server(locator_.get(), name_space.get(), services_.out()), 0);
+        ASSERT_GE(platform::connect_server(locator_.get(), name_space.get(), max_wait,
+                                           services_.out()),
+                  0);
     }
     void TearDown() override { platform::co_uninitialize(); }
 
@@ -322,13 +326,13 @@ TEST_F(ComService, ConnectsOnlyToTheCimv2Namespace) {
         SCOPED_TRACE(c.name_space);
         OwnedBstr name_space{c.name_space};
         Owned services;
-        const HResult result =
-            platform::connect_server(locator_.get(), name_space.get(), services.out());
+        const HResult result = platform::connect_server(locator_.get(), name_space.get(),
+                                                        max_wait, services.out());
         EXPECT_EQ(result >= 0, c.connects);
         EXPECT_EQ(services.get() != nullptr, c.connects);
     }
     Owned services;
-    EXPECT_LT(platform::connect_server(locator_.get(), nullptr, services.out()), 0);
+    EXPECT_LT(platform::connect_server(locator_.get(), nullptr, max_wait, services.out()), 0);
 }
 
 TEST_F(ComService, RunsOnlyTheProcessQueryInWql) {

@@ -39,6 +39,8 @@ TEST_F(CommandLines, PassesEveryArgumentAndMakesTheCallsInOrder) {
     EXPECT_EQ(record.coinit_flags, std::vector<std::uint32_t>{0});
     EXPECT_EQ(record.class_contexts, std::vector<std::uint32_t>{1});
     EXPECT_EQ(record.namespaces, std::vector<std::u16string>{u"ROOT\\CIMV2"});
+    // WBEM_FLAG_CONNECT_USE_MAX_WAIT: a service that does not answer cannot hang the tool.
+    EXPECT_EQ(record.connect_flags, std::vector<std::int32_t>{0x80});
     ASSERT_EQ(record.proxy_blankets.size(), 1u);
     const fake::ProxyBlanketCall& blanket = record.proxy_blankets[0];
     EXPECT_EQ(blanket.authentication, 10u);
