@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "fuzz_check.hpp"
-#include "platform/procfs/shell_quote.hpp"
+#include "platform/procfs/proc_text.hpp"
 #include "text/utf.hpp"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <string_view>
 
 #include "fuzz_check.hpp"
-#include "platform/procfs/stat_text.hpp"
+#include "platform/procfs/proc_text.hpp"
 
 namespace {
 

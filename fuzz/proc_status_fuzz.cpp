@@ -14,7 +14,7 @@
 #include <string_view>
 
 #include "fuzz_check.hpp"
-#include "platform/procfs/status_text.hpp"
+#include "platform/procfs/proc_text.hpp"
 
 namespace {
 

@@ -12,9 +12,7 @@
 #include "platform/procfs/group_leadership.hpp"
 #include "platform/procfs/held_directories.hpp"
 #include "platform/procfs/proc_file.hpp"
-#include "platform/procfs/shell_quote.hpp"
-#include "platform/procfs/stat_text.hpp"
-#include "platform/procfs/status_text.hpp"
+#include "platform/procfs/proc_text.hpp"
 #include "platform/procfs/thread_memory.hpp"
 #include "text/utf.hpp"
 

@@ -4,10 +4,8 @@
 #include <sys/resource.h>
 
 #include "platform/procfs/proc_file.hpp"
-#include "platform/procfs/stat_text.hpp"
-#include "platform/procfs/status_text.hpp"
+#include "platform/procfs/proc_text.hpp"
 #include "platform/procfs/system_clock_facts.hpp"
-#include "platform/procfs/time_units.hpp"
 
 namespace procfs {
 namespace {

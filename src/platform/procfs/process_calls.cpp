@@ -14,10 +14,10 @@
 #include "platform/procfs/image_name.hpp"
 #include "platform/procfs/own_process.hpp"
 #include "platform/procfs/proc_file.hpp"
+#include "platform/procfs/proc_text.hpp"
 #include "platform/procfs/process_entry.hpp"
 #include "platform/procfs/system_clock_facts.hpp"
 #include "platform/procfs/thread_memory.hpp"
-#include "platform/procfs/time_units.hpp"
 
 namespace platform {
 namespace {

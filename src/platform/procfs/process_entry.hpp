@@ -4,8 +4,7 @@
 #include <optional>
 
 #include "platform/platform.hpp"
-#include "platform/procfs/stat_text.hpp"
-#include "platform/procfs/status_text.hpp"
+#include "platform/procfs/proc_text.hpp"
 
 namespace procfs {
 

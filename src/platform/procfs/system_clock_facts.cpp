@@ -4,9 +4,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "platform/procfs/boot_time_text.hpp"
+#include "platform/procfs/proc_text.hpp"
 #include "platform/procfs/proc_file.hpp"
-#include "platform/procfs/time_units.hpp"
 
 namespace procfs {
 namespace {

@@ -7,8 +7,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "platform/procfs/stat_text.hpp"
-#include "platform/procfs/status_text.hpp"
+#include "platform/procfs/proc_text.hpp"
 
 namespace procfs {
 

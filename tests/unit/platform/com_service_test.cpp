@@ -25,7 +25,7 @@
 
 #include "platform/platform.hpp"
 #include "platform/procfs/com_bstr.hpp"
-#include "platform/procfs/shell_quote.hpp"
+#include "platform/procfs/proc_text.hpp"
 #include "text/utf.hpp"
 
 extern char** environ;

@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "platform/platform.hpp"
-#include "platform/procfs/boot_time_text.hpp"
 #include "platform/procfs/proc_file.hpp"
+#include "platform/procfs/proc_text.hpp"
 #include "platform/procfs/system_clock_facts.hpp"
 
 namespace {

@@ -7,10 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/procfs/boot_time_text.hpp"
-#include "platform/procfs/stat_text.hpp"
-#include "platform/procfs/status_text.hpp"
-#include "platform/procfs/time_units.hpp"
+#include "platform/procfs/proc_text.hpp"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/procfs/shell_quote.hpp"
+#include "platform/procfs/proc_text.hpp"
 
 #include <gtest/gtest.h>
 

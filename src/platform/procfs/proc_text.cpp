@@ -1,0 +1,320 @@
+// The texts /proc writes, read as pure functions: first the decimal numbers all of them hold,
+// then a process's stat line and status file as a probe reads them, the boot time in
+// /proc/stat that dates a task's start, the clock ticks as 100-ns units, and last the cmdline
+// that the command-line query turns into one text.
+
+#include "platform/procfs/proc_text.hpp"
+
+#include <array>
+#include <cstring>
+#include <limits>
+
+#include "text/utf.hpp"
+
+namespace procfs {
+namespace {
+
+// ---- Decimal numbers
+
+// Unsigned, as /proc writes them: the whole text must be digits that fit in 64 bits. A plain
+// loop: from_chars costs several times as much for the handful of short numbers read per
+// process.
+std::optional<std::uint64_t> parse_decimal(std::string_view text) {
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (const char c : text) {
+        const auto digit = static_cast<unsigned>(static_cast<unsigned char>(c) - '0');
+        if (digit > 9 || __builtin_mul_overflow(value, 10u, &value) ||
+            __builtin_add_overflow(value, digit, &value)) {
+            return std::nullopt;
+        }
+    }
+    return value;
+}
+
+// ---- /proc/<pid>/stat
+
+// Positions counted from field 3 (the state), the first field after the command name.
+constexpr int flags_index = 9 - 3;
+constexpr int user_index = 14 - 3;
+constexpr int system_index = 15 - 3;
+constexpr int threads_index = 20 - 3;
+constexpr int start_index = 22 - 3;
+
+// Splits on single spaces as the kernel writes them; the trailing line feed ends the last field.
+// A plain loop: string_view::find_first_of calls memchr once per byte for a set of two.
+class FieldCursor {
+public:
+    explicit FieldCursor(std::string_view rest)
+        : at_(rest.data()), end_(rest.data() + rest.size()) {}
+
+    std::optional<std::string_view> next() {
+        const char* at = at_;
+        while (at != end_ && (*at == ' ' || *at == '\n')) ++at;
+        if (at == end_) {
+            at_ = at;
+            return std::nullopt;
+        }
+        const char* const start = at;
+        while (at != end_ && *at != ' ' && *at != '\n') ++at;
+        at_ = at;
+        return std::string_view{start, static_cast<std::size_t>(at - start)};
+    }
+
+private:
+    const char* at_;
+    const char* end_;
+};
+
+// The text after the command name, which ends at the last ')' (the name may hold one), or
+// nullopt. memrchr looks at many bytes at a time; rfind goes back one byte at a time over the
+// 250 or so bytes of fields.
+std::optional<std::string_view> after_name(std::string_view text) {
+    const void* close = text.empty() ? nullptr : ::memrchr(text.data(), ')', text.size());
+    if (close == nullptr) return std::nullopt;
+    const auto at = static_cast<std::size_t>(static_cast<const char*>(close) - text.data());
+    return text.substr(at + 1);
+}
+
+}  // namespace
+
+std::optional<StatFields> parse_stat(std::string_view text) {
+    const std::optional<std::string_view> fields = after_name(text);
+    if (!fields) {
+        return std::nullopt;
+    }
+    FieldCursor cursor{*fields};
+    std::array<std::string_view, start_index + 1> field;
+    for (auto& each : field) {
+        const auto next = cursor.next();
+        if (!next) {
+            return std::nullopt;
+        }
+        each = *next;
+    }
+    const auto user = parse_decimal(field[user_index]);
+    const auto system = parse_decimal(field[system_index]);
+    const auto threads = parse_decimal(field[threads_index]);
+    const auto start = parse_decimal(field[start_index]);
+    const auto flags = parse_decimal(field[flags_index]);
+    if (field[0].size() != 1 || !user || !system || !threads || !start || !flags) {
+        return std::nullopt;
+    }
+    return StatFields{field[0].front(), *user, *system, *threads, *start, *flags};
+}
+
+bool task_stopped(const StatFields& fields) {
+    return fields.state == 'Z' || fields.state == 'X' || (fields.flags & task_exiting) != 0;
+}
+
+bool has_exited(const StatFields& fields) {
+    return task_stopped(fields) && fields.thread_count <= 1;
+}
+
+std::optional<std::uint64_t> parse_stat_field(std::string_view text, int number) {
+    const std::optional<std::string_view> fields = after_name(text);
+    if (!fields || number < 3) {
+        return std::nullopt;
+    }
+    FieldCursor cursor{*fields};
+    std::optional<std::string_view> field;
+    for (int index = 3; index <= number; ++index) {
+        field = cursor.next();
+        if (!field) {
+            return std::nullopt;
+        }
+    }
+    return parse_decimal(*field);
+}
+
+// ---- /proc/<pid>/status
+
+namespace {
+
+std::string_view trim_blanks(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+// "  1234 kB" in bytes; nullopt when malformed or too large for 64 bits.
+std::optional<std::uint64_t> kilobytes_as_bytes(std::string_view value) {
+    constexpr std::string_view unit = " kB";
+    if (value.size() < unit.size() || value.substr(value.size() - unit.size()) != unit) {
+        return std::nullopt;
+    }
+    const auto kilobytes = parse_decimal(trim_blanks(value.substr(0, value.size() - unit.size())));
+    if (!kilobytes || *kilobytes > std::numeric_limits<std::uint64_t>::max() / 1024) {
+        return std::nullopt;
+    }
+    return *kilobytes * 1024;
+}
+
+}  // namespace
+
+StatusFields parse_status(std::string_view text) {
+    // The three lines sit in the first third of the file, Tgid before VmHWM before VmRSS: the
+    // scan stops once it has all three, and looks closer only at lines starting with T or V.
+    StatusFields fields;
+    bool thread_group_seen = false;
+    bool resident_seen = false;
+    bool peak_seen = false;
+    while (!text.empty() && !(thread_group_seen && resident_seen && peak_seen)) {
+        const void* feed = std::memchr(text.data(), '\n', text.size());
+        const std::size_t end = feed == nullptr ? text.size()
+                                                : static_cast<std::size_t>(
+                                                      static_cast<const char*>(feed) - text.data());
+        const std::string_view line = text.substr(0, end);
+        text.remove_prefix(feed == nullptr ? text.size() : end + 1);
+        if (line.empty() || (line.front() != 'T' && line.front() != 'V')) {
+            continue;
+        }
+
+        const auto colon = line.find(':');
+        if (colon == std::string_view::npos) {
+            continue;
+        }
+        const auto key = line.substr(0, colon);
+        if (key == "Tgid") {
+            fields.thread_group = parse_decimal(trim_blanks(line.substr(colon + 1)));
+            thread_group_seen = true;
+        } else if (key == "VmRSS") {
+            fields.resident_bytes =
+                kilobytes_as_bytes(trim_blanks(line.substr(colon + 1))).value_or(0);
+            resident_seen = true;
+        } else if (key == "VmHWM") {
+            fields.peak_resident_bytes =
+                kilobytes_as_bytes(trim_blanks(line.substr(colon + 1))).value_or(0);
+            peak_seen = true;
+        }
+    }
+    return fields;
+}
+
+// ---- /proc/stat
+
+std::optional<std::uint64_t> parse_boot_time(std::string_view text) {
+    constexpr std::string_view key = "btime ";
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        auto line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (line.substr(0, key.size()) == key) {
+            line.remove_prefix(key.size());
+            return parse_decimal(line);
+        }
+    }
+    return std::nullopt;
+}
+
+// ---- Clock ticks as 100-ns units
+
+std::uint64_t ticks_to_units(std::uint64_t ticks, std::uint64_t ticks_per_second) {
+    if (ticks_per_second == 0) {
+        return 0;
+    }
+    const auto whole = ticks / ticks_per_second;
+    const auto rest = ticks % ticks_per_second;
+    return whole * units_per_second + rest * units_per_second / ticks_per_second;
+}
+
+std::uint64_t creation_units(std::uint64_t boot_seconds, std::uint64_t start_ticks,
+                             std::uint64_t ticks_per_second) {
+    return unix_epoch_units + boot_seconds * units_per_second +
+           ticks_to_units(start_ticks, ticks_per_second);
+}
+
+platform::FileTime to_file_time(std::uint64_t units) {
+    return {static_cast<std::uint32_t>(units), static_cast<std::uint32_t>(units >> 32)};
+}
+
+// ---- /proc/<pid>/cmdline as one text
+
+namespace {
+
+bool stands_unquoted(char c) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
+    switch (c) {
+        case '_': case '@': case '%': case '+': case '=': case ':': case ',': case '.':
+        case '/': case '-':
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool needs_quotes(std::string_view argument) {
+    if (argument.empty()) return true;
+    for (char c : argument) {
+        if (!stands_unquoted(c)) return true;
+    }
+    return false;
+}
+
+// The length append_shell_quoted gives `argument`.
+std::size_t quoted_length(std::string_view argument) {
+    if (!needs_quotes(argument)) return argument.size();
+    std::size_t length = argument.size() + 2;
+    for (char c : argument) {
+        if (c == '\'') length += 3;
+    }
+    return length;
+}
+
+// Calls visit(argument, first) for each zero-separated argument of `arguments`.
+template <typename Visit>
+void each_argument(std::string_view arguments, Visit visit) {
+    for (bool first = true;; first = false) {
+        const std::size_t end = arguments.find('\0');
+        visit(arguments.substr(0, end), first);
+        if (end == std::string_view::npos) return;
+        arguments.remove_prefix(end + 1);
+    }
+}
+
+}  // namespace
+
+void append_shell_quoted(std::string& out, std::string_view argument) {
+    if (!needs_quotes(argument)) {
+        out.append(argument);
+        return;
+    }
+    out.push_back('\'');
+    for (char c : argument) {
+        if (c == '\'') {
+            out.append("'\\''");
+        } else {
+            out.push_back(c);
+        }
+    }
+    out.push_back('\'');
+}
+
+std::optional<std::string> command_line_from_cmdline(std::string_view raw) {
+    if (raw.empty()) return std::nullopt;
+    if (raw.back() != '\0') return text::sanitize_utf8(raw);
+
+    // Measured first, so a long command line is written once into a block of its own length.
+    const std::string_view arguments = raw.substr(0, raw.size() - 1);
+    std::size_t length = 0;
+    each_argument(arguments, [&](std::string_view argument, bool first) {
+        length += (first ? 0 : 1) + quoted_length(argument);
+    });
+    std::string joined;
+    joined.reserve(length);
+    each_argument(arguments, [&](std::string_view argument, bool first) {
+        if (!first) joined.push_back(' ');
+        append_shell_quoted(joined, argument);
+    });
+    // Quoting adds only ASCII, so an invalid sequence is replaced exactly as in its argument.
+    text::sanitize_utf8_in_place(joined);
+    return joined;
+}
+
+}  // namespace procfs
