@@ -8,7 +8,7 @@
 
 #include "main/output.hpp"
 #include "main/run.hpp"
-#include "platform/procfs/startup_arguments.hpp"
+#include "platform/procfs/startup_services.hpp"
 
 namespace {
 

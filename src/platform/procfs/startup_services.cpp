@@ -1,11 +1,57 @@
+// The run's services in the order a run meets them: the arguments main handed over, an
+// environment variable (the diagnostics switch), the monotonic clock of the timing scopes,
+// and last the output streams the document and the messages are written to.
+
+#include "platform/procfs/startup_services.hpp"
+
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <poll.h>
 #include <unistd.h>
 
 #include "platform/platform.hpp"
+#include "text/utf.hpp"
+
+namespace procfs {
+namespace {
+
+int argument_count = 0;
+char** argument_values = nullptr;
+
+}  // namespace
+
+void remember_arguments(int argc, char** argv) {
+    argument_count = argc;
+    argument_values = argv;
+}
+
+}  // namespace procfs
 
 namespace platform {
+
+std::vector<std::string> arguments() {
+    std::vector<std::string> list;
+    for (int index = 1; index < procfs::argument_count; ++index) {
+        list.push_back(text::sanitize_utf8(procfs::argument_values[index]));
+    }
+    return list;
+}
+
+std::optional<std::string> environment_variable(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || !text::is_valid_utf8(value)) {
+        return std::nullopt;
+    }
+    return std::string{value};
+}
+
+Instant monotonic_now() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return {static_cast<std::uint64_t>(now.tv_sec), static_cast<std::uint32_t>(now.tv_nsec)};
+}
 
 std::optional<std::string> write(Stream stream, std::string_view bytes) {
     const int fd = stream == Stream::out ? STDOUT_FILENO : STDERR_FILENO;
