@@ -9,9 +9,8 @@
 #include <unistd.h>
 #include <utility>
 
-#include "platform/procfs/group_leadership.hpp"
 #include "platform/procfs/held_directories.hpp"
-#include "platform/procfs/proc_file.hpp"
+#include "platform/procfs/proc_files.hpp"
 #include "platform/procfs/proc_text.hpp"
 #include "platform/procfs/thread_memory.hpp"
 #include "text/utf.hpp"

@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 
-#include "platform/procfs/proc_file.hpp"
+#include "platform/procfs/proc_files.hpp"
 #include "platform/procfs/proc_text.hpp"
 #include "platform/procfs/system_clock_facts.hpp"
 

@@ -9,11 +9,9 @@
 #include <unistd.h>
 
 #include "platform/platform.hpp"
-#include "platform/procfs/group_leadership.hpp"
 #include "platform/procfs/held_directories.hpp"
-#include "platform/procfs/image_name.hpp"
+#include "platform/procfs/proc_files.hpp"
 #include "platform/procfs/own_process.hpp"
-#include "platform/procfs/proc_file.hpp"
 #include "platform/procfs/proc_text.hpp"
 #include "platform/procfs/process_entry.hpp"
 #include "platform/procfs/system_clock_facts.hpp"

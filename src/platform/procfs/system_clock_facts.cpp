@@ -4,8 +4,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "platform/procfs/proc_files.hpp"
 #include "platform/procfs/proc_text.hpp"
-#include "platform/procfs/proc_file.hpp"
 
 namespace procfs {
 namespace {

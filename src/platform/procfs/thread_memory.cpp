@@ -6,8 +6,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "platform/procfs/image_name.hpp"
-#include "platform/procfs/proc_file.hpp"
+#include "platform/procfs/proc_files.hpp"
 
 namespace procfs {
 namespace {

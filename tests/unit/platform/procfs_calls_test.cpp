@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "platform/platform.hpp"
-#include "platform/procfs/proc_file.hpp"
+#include "platform/procfs/proc_files.hpp"
 #include "platform/procfs/proc_text.hpp"
 #include "platform/procfs/system_clock_facts.hpp"
 

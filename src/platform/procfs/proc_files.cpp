@@ -1,0 +1,157 @@
+// Reading /proc, in the order opening a process meets it: whether /proc can be trusted at all,
+// the signal check that tells a process from a thread before anything is read, whole files
+// through one shared buffer, what a failed read means, the executable's link, and last the
+// buffer let go of after a long command line.
+
+#include "platform/procfs/proc_files.hpp"
+
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <cstddef>
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <string>
+#include <string_view>
+#include <sys/statfs.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "text/utf.hpp"
+
+namespace procfs {
+
+bool proc_is_procfs() {
+    static const bool answer = [] {
+        struct statfs facts{};
+        // If even that fails, /proc cannot be trusted to say that a process is missing.
+        return ::statfs("/proc", &facts) == 0 && facts.f_type == PROC_SUPER_MAGIC;
+    }();
+    return answer;
+}
+
+namespace {
+
+// tgkill counts PIDs in the tool's own PID namespace, /proc in the namespace it was mounted
+// from (a new namespace may still see the host's /proc). They agree when /proc/self names the
+// tool's own PID; looked at once per run.
+bool signals_count_as_proc_does() {
+    static const bool same = [] {
+        char link[32];
+        const auto length = ::readlink("/proc/self", link, sizeof link);
+        if (length <= 0 || static_cast<std::size_t>(length) == sizeof link) return false;
+        return std::string_view{link, static_cast<std::size_t>(length)} ==
+               std::to_string(::getpid());
+    }();
+    return same;
+}
+
+}  // namespace
+
+Leadership leadership_by_signal_check(platform::Pid pid) {
+    if (!signals_count_as_proc_does()) return Leadership::unknown;
+    // Beyond int the call would name another ID, or every process (-1).
+    if (pid == 0 || pid > static_cast<platform::Pid>(INT_MAX)) return Leadership::not_leader;
+#ifdef SYS_tgkill
+    const auto id = static_cast<int>(pid);
+    if (::syscall(SYS_tgkill, id, id, 0) == 0) return Leadership::leader;
+    if (errno == ESRCH) return Leadership::not_leader;
+#endif
+    return Leadership::unknown;
+}
+
+namespace {
+
+// Grown on demand and reused, so a run allocates it once. Most files fit in the first size.
+std::string shared_buffer;
+constexpr std::size_t first_size = 4096;
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+enum class Until { end_of_file, end_of_line };
+
+FileText read_whole(int directory, const char* name, Until until) {
+    const Descriptor file{::openat(directory, name, O_RDONLY | O_CLOEXEC)};
+    if (file.get() < 0) {
+        return {{}, errno};
+    }
+    if (shared_buffer.size() < first_size) {
+        shared_buffer.resize(first_size);
+    }
+    std::size_t length = 0;
+    for (;;) {
+        if (length == shared_buffer.size()) {
+            shared_buffer.resize(shared_buffer.size() * 2);
+        }
+        const auto room = shared_buffer.size() - length;
+        const auto got = ::read(file.get(), shared_buffer.data() + length, room);
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return {{}, errno};
+        }
+        length += static_cast<std::size_t>(got);
+        // The kernel makes these files whole at the first read (a seq_file shown at once;
+        // cmdline copied out of the process's memory in one call): a read that gives less than
+        // it was asked has reached the end, and a further read would only return 0.
+        const bool short_read = got > 0 && static_cast<std::size_t>(got) < room &&
+                                (until == Until::end_of_file || shared_buffer[length - 1] == '\n');
+        if (got == 0 || short_read) {
+            return {std::string_view{shared_buffer.data(), length}, 0};
+        }
+    }
+}
+
+}  // namespace
+
+FileText read_file_at(int directory, const char* name) {
+    return read_whole(directory, name, Until::end_of_file);
+}
+
+FileText read_line_file_at(int directory, const char* name) {
+    return read_whole(directory, name, Until::end_of_line);
+}
+
+bool means_gone(int error) {
+    return error == ENOENT || error == ESRCH;
+}
+
+bool read_image_name(int directory, const char* link, char16_t* buffer, std::uint32_t& size) {
+    // The kernel writes the path into one page; anything that fills this buffer was cut short.
+    std::array<char, 8192> target;
+    const auto length = ::readlinkat(directory, link, target.data(), target.size());
+    if (length < 0 || static_cast<std::size_t>(length) == target.size()) {
+        return false;
+    }
+    // Measured, then converted straight into the caller's buffer.
+    const std::string_view path{target.data(), static_cast<std::size_t>(length)};
+    const std::size_t units = text::utf16_length(path);
+    if (units >= size) {
+        return false;
+    }
+    text::utf8_to_utf16(path, buffer);
+    buffer[units] = u'\0';
+    size = static_cast<std::uint32_t>(units);
+    return true;
+}
+
+void release_long_file() {
+    if (shared_buffer.size() > first_size) std::string{}.swap(shared_buffer);
+}
+
+}  // namespace procfs

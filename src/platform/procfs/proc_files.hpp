@@ -1,0 +1,61 @@
+#pragma once
+// Reading /proc: whether it can be trusted, whether a PID names a process (a thread-group
+// leader), a thread of one or nobody, a whole file relative to an open directory, what a
+// failed read means, and an executable's link.
+
+#include <cstdint>
+#include <string_view>
+
+#include "platform/platform.hpp"
+
+namespace procfs {
+
+// Whether /proc is a proc filesystem at all (a tmpfs may be mounted over it, so that every
+// process directory seems missing); asked once per run.
+bool proc_is_procfs();
+
+// ---- Does a PID name a process?
+
+enum class Leadership { leader, not_leader, unknown };
+
+// tgkill(pid, pid, 0) finds the task and checks that it leads its thread group, so it tells a
+// process from a thread or from nobody in one cheap call, with no text for the kernel to
+// format and no descriptor. unknown when the call cannot answer (EPERM: another user's
+// process, or a sandbox refusing the call) or would count in another PID namespace than /proc
+// does; the caller then asks the status file.
+Leadership leadership_by_signal_check(platform::Pid pid);
+
+// ---- Whole files
+
+// The text of `name` under `directory` (a descriptor, or AT_FDCWD for an absolute name), or
+// the errno of the failed open or read in `error`. The text lives in one buffer shared by all
+// calls and is valid until the next call; the tool runs on one thread.
+struct FileText {
+    std::string_view text;
+    int error = 0;
+};
+
+// A read shorter than asked ends the text: the /proc files read here (status, cmdline, stat,
+// /proc/stat) are made whole at the first read, so it saves the read that would return 0.
+FileText read_file_at(int directory, const char* name);
+
+// The same for a file of one line, such as stat: only a short read that ends the line ends it.
+FileText read_line_file_at(int directory, const char* name);
+
+// ENOENT or ESRCH: the task behind the directory is gone (reaped, or the entry never existed).
+bool means_gone(int error);
+
+// ---- The executable: the target of a process's "exe" link, as UTF-16
+
+// Fails when the link cannot be read (a kernel thread has none; another user's process may
+// refuse it) or when the text and its terminating null do not fit in `size` units. On success
+// `size` holds the units written without the null. Bytes that are not UTF-8 become U+FFFD.
+bool read_image_name(int directory, const char* link, char16_t* buffer, std::uint32_t& size);
+
+// ---- After a long file
+
+// Lets go of the shared buffer when a long file (a command line of megabytes) grew it, so it
+// is not kept for the rest of the run beside the texts made of it. Ends the last text's life.
+void release_long_file();
+
+}  // namespace procfs
