@@ -10,9 +10,9 @@
 #include <utility>
 
 #include "platform/procfs/held_directories.hpp"
+#include "platform/procfs/other_threads.hpp"
 #include "platform/procfs/proc_files.hpp"
 #include "platform/procfs/proc_text.hpp"
-#include "platform/procfs/thread_memory.hpp"
 #include "text/utf.hpp"
 
 namespace procfs {

@@ -1,4 +1,7 @@
-// The process calls of the platform layer, answered from /proc/<pid> through a held directory.
+// The process calls of the platform layer, answered from /proc/<pid> through a held
+// directory. First what a handle points to (the open directory and what was read through it,
+// or the tool's own process, never opened), then the calls in the order a probe makes them:
+// open, exit code, times, memory, executable path, close.
 
 #include <cerrno>
 #include <charconv>
@@ -6,16 +9,99 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "platform/platform.hpp"
 #include "platform/procfs/held_directories.hpp"
+#include "platform/procfs/other_threads.hpp"
 #include "platform/procfs/proc_files.hpp"
-#include "platform/procfs/own_process.hpp"
 #include "platform/procfs/proc_text.hpp"
-#include "platform/procfs/process_entry.hpp"
 #include "platform/procfs/system_clock_facts.hpp"
-#include "platform/procfs/thread_memory.hpp"
+
+namespace procfs {
+namespace {
+
+// ---- What a process handle points to: the open /proc/<pid> directory and what was read
+// through it
+
+struct ProcessEntry {
+    platform::Pid pid = 0;
+    // /proc/<pid>, opened once; every read goes through it, so a recycled PID is never read.
+    int directory = -1;
+    // Read by the first memory query (or at open, when the leadership had to be read from it);
+    // only sample asks for memory, so inspect never pays for this dear file.
+    std::optional<StatusFields> status;
+    // Read by the latest exit-code query and used by the times query that follows it, so one
+    // probe reads stat once while a later recheck still sees fresh state.
+    std::optional<StatFields> stat;
+    // The open read stat (so that a shortage of descriptors fails the open, not a later read);
+    // the first exit-code query answers from that reading instead of reading it again.
+    bool stat_from_open = false;
+    // Seen by an exit-code query: the leader has stopped while other threads run on.
+    bool leader_exited = false;
+};
+
+// ---- The tool's own process: a handle that is never opened nor freed, and whose readings are
+// always taken afresh (the diagnostics read them once, at the end of the run)
+
+// Only its address matters: it tells the tool's own process from every opened one.
+char own_process_marker;
+
+std::uint64_t timeval_units(const timeval& time) {
+    return static_cast<std::uint64_t>(time.tv_sec) * units_per_second +
+           static_cast<std::uint64_t>(time.tv_usec) * 10;
+}
+
+platform::Handle own_process_handle() {
+    return &own_process_marker;
+}
+
+bool is_own_process(platform::Handle handle) {
+    return handle == &own_process_marker;
+}
+
+bool own_process_cpu_times(platform::FileTime& kernel, platform::FileTime& user) {
+    // getrusage counts in microseconds, far finer than the clock ticks of /proc/self/stat,
+    // which matters for a run that lasts a few milliseconds; and it needs no /proc at all.
+    rusage usage{};
+    if (::getrusage(RUSAGE_SELF, &usage) != 0) {
+        return false;
+    }
+    kernel = to_file_time(timeval_units(usage.ru_stime));
+    user = to_file_time(timeval_units(usage.ru_utime));
+    return true;
+}
+
+bool own_process_times(platform::FileTime& creation, platform::FileTime& exit,
+                       platform::FileTime& kernel, platform::FileTime& user) {
+    const auto file = read_file_at(AT_FDCWD, "/proc/self/stat");
+    if (file.error != 0) {
+        return false;
+    }
+    const auto stat = parse_stat(file.text);
+    const auto created = stat ? task_creation_units(stat->start_ticks) : std::nullopt;
+    if (!created || !own_process_cpu_times(kernel, user)) {
+        return false;
+    }
+    creation = to_file_time(*created);
+    exit = platform::FileTime{};
+    return true;
+}
+
+bool own_process_memory(platform::MemoryCounters& counters) {
+    const auto file = read_file_at(AT_FDCWD, "/proc/self/status");
+    if (file.error != 0) {
+        return false;
+    }
+    const auto status = parse_status(file.text);
+    counters.working_set = status.resident_bytes;
+    counters.peak_working_set = status.peak_resident_bytes;
+    return true;
+}
+
+}  // namespace
+}  // namespace procfs
 
 namespace platform {
 namespace {

@@ -1,4 +1,8 @@
-#include "platform/procfs/thread_memory.hpp"
+// The task directory of a process whose leader has stopped, in the order a probe asks: has
+// the process ended (the exit-code query), then its memory (sample) or its executable
+// (inspect) through the first live thread that shows them.
+
+#include "platform/procfs/other_threads.hpp"
 
 #include <cerrno>
 #include <dirent.h>
@@ -54,6 +58,31 @@ private:
 
 }  // namespace
 
+bool process_has_ended(int directory, const char* task_path, const StatFields& leader) {
+    if (has_exited(leader)) {
+        return true;
+    }
+    if (!task_stopped(leader)) {
+        return false;
+    }
+    TaskDirectory tasks{directory, task_path};
+    if (tasks.get() == nullptr) {
+        return means_gone(tasks.error());
+    }
+    std::string name;
+    while (tasks.next("/stat", name)) {
+        const auto file = read_line_file_at(tasks.fd(), name.c_str());
+        if (means_gone(file.error)) {
+            continue;  // that thread is gone
+        }
+        const auto fields = file.error == 0 ? parse_stat(file.text) : std::nullopt;
+        if (!fields || !task_stopped(*fields)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::optional<StatusFields> memory_of_a_live_thread(int directory) {
     TaskDirectory tasks{directory, "task"};
     if (tasks.get() == nullptr) {
@@ -85,31 +114,6 @@ bool image_name_of_a_live_thread(int directory, char16_t* buffer, std::uint32_t&
         }
     }
     return false;
-}
-
-bool process_has_ended(int directory, const char* task_path, const StatFields& leader) {
-    if (has_exited(leader)) {
-        return true;
-    }
-    if (!task_stopped(leader)) {
-        return false;
-    }
-    TaskDirectory tasks{directory, task_path};
-    if (tasks.get() == nullptr) {
-        return means_gone(tasks.error());
-    }
-    std::string name;
-    while (tasks.next("/stat", name)) {
-        const auto file = read_line_file_at(tasks.fd(), name.c_str());
-        if (means_gone(file.error)) {
-            continue;  // that thread is gone
-        }
-        const auto fields = file.error == 0 ? parse_stat(file.text) : std::nullopt;
-        if (!fields || !task_stopped(*fields)) {
-            return false;
-        }
-    }
-    return true;
 }
 
 }  // namespace procfs

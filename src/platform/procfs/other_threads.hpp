@@ -11,16 +11,16 @@
 
 namespace procfs {
 
+// Whether the process whose leader's stat reads `leader` has ended: a process whose every
+// thread is exiting (or gone) has, even before its leader becomes a zombie. `task_path` names
+// the task directory relative to `directory` ("task", or "/proc/<pid>/task" with AT_FDCWD).
+bool process_has_ended(int directory, const char* task_path, const StatFields& leader);
+
 // The counters from the first thread under `directory`/task that reports any; nullopt if none.
 std::optional<StatusFields> memory_of_a_live_thread(int directory);
 
 // The executable through the first thread under `directory`/task whose exe link reads, as
 // read_image_name gives it; false if none does.
 bool image_name_of_a_live_thread(int directory, char16_t* buffer, std::uint32_t& size);
-
-// Whether the process whose leader's stat reads `leader` has ended: a process whose every
-// thread is exiting (or gone) has, even before its leader becomes a zombie. `task_path` names
-// the task directory relative to `directory` ("task", or "/proc/<pid>/task" with AT_FDCWD).
-bool process_has_ended(int directory, const char* task_path, const StatFields& leader);
 
 }  // namespace procfs
