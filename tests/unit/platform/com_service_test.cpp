@@ -24,8 +24,8 @@
 #include <vector>
 
 #include "platform/platform.hpp"
-#include "platform/procfs/com_bstr.hpp"
 #include "platform/procfs/proc_text.hpp"
+#include "platform/procfs/query_service.hpp"
 #include "text/utf.hpp"
 
 extern char** environ;

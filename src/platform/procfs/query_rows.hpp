@@ -1,12 +1,19 @@
 #pragma once
-// Where the query service gets its Win32_Process rows: /proc.
+// Where the query service gets its Win32_Process rows: /proc, one queried ID at a time.
 
 #include <optional>
+#include <string>
 
 #include "platform/platform.hpp"
-#include "platform/procfs/com_object.hpp"
 
 namespace procfs {
+
+// One Win32_Process row: its ID and its command line, empty when /proc has none to give. The
+// text is kept as UTF-8, half the size of UTF-16, and made UTF-16 only in the BSTR handed out.
+struct ProcessRow {
+    platform::Pid pid = 0;
+    std::string command_line;
+};
 
 // What /proc says about one queried ID.
 struct ProcessLookup {

@@ -1,4 +1,8 @@
-#include "platform/procfs/com_process_source.hpp"
+// One row of the query from /proc: is the ID a process (through the directory a handle of this
+// run holds, or found afresh), then its cmdline; when that reads empty, through another thread,
+// then again after a pause while an execve lays out the new arguments; last the text joined.
+
+#include "platform/procfs/query_rows.hpp"
 
 #include <cerrno>
 #include <dirent.h>

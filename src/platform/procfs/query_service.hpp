@@ -1,5 +1,6 @@
 #pragma once
-// BSTR allocation with an explicit length, for texts that may hold zero units.
+// The query service's BSTRs, for the texts it hands out: allocation with an explicit length,
+// for texts that may hold zero units, and the text of a BSTR.
 
 #include <string_view>
 
