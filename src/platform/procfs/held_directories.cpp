@@ -1,3 +1,6 @@
+// The held directories by PID in one flat table: a process handle puts its directory in when
+// it opens and takes it out when it closes; the command-line query asks in between.
+
 #include "platform/procfs/held_directories.hpp"
 
 #include <cstddef>

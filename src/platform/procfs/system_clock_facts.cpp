@@ -1,3 +1,6 @@
+// The tick rate and the boot time, each asked once and kept for the run: the boot time from
+// /proc/stat, or from the clocks when /proc has no such file; then a task's creation time.
+
 #include "platform/procfs/system_clock_facts.hpp"
 
 #include <ctime>

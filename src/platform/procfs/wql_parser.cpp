@@ -1,3 +1,5 @@
+// The query text token by token: the fixed head, then ProcessId=<n> conditions joined by OR.
+
 #include "platform/procfs/wql_parser.hpp"
 
 #include <limits>
