@@ -4,6 +4,7 @@
 
 #include "platform/procfs/query_rows.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
@@ -115,9 +116,13 @@ EmptyCmdline look_at(const ProcessFiles& files) {
     return look;
 }
 
-// The waits between readings of an empty cmdline, doubled each time: about 40 ms in all.
+// The waits between readings of an empty cmdline: doubled each time up to 10 ms, about 300 ms
+// in all. An execve is over in well under a millisecond, but a process preempted in its middle
+// on a loaded machine stays there for as long as the scheduler keeps it off a processor; only
+// a process in that state, or one whose stat hides env_end from us, ever waits this long.
 constexpr long first_pause_ns = 20'000;
-constexpr long last_pause_ns = 20'480'000;
+constexpr long longest_pause_ns = 10'000'000;
+constexpr long all_pauses_ns = 300'000'000;
 
 // A process in the middle of execve, between taking its new memory and laying its arguments
 // out there, shows an empty cmdline; a moment later it shows the new one. It is read again
@@ -125,7 +130,9 @@ constexpr long last_pause_ns = 20'480'000;
 // and is not waited for. An empty text when the process has ended.
 FileText cmdline_after_execve(const ProcessFiles& files, bool& ended) {
     FileText cmdline;
-    for (long pause = first_pause_ns; pause <= last_pause_ns; pause *= 2) {
+    long paused = 0;
+    for (long pause = first_pause_ns; paused < all_pauses_ns;
+         paused += pause, pause = std::min(pause * 2, longest_pause_ns)) {
         const EmptyCmdline before = look_at(files);
         ended = before.ended;
         if (ended || before.kernel_thread) return {};
