@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "e2e/linux/tool_run.hpp"
+#include "support/linux_tasks.hpp"
 #include "support/strict_json.hpp"
 
 extern char** environ;
@@ -144,61 +145,6 @@ private:
 
     pid_t pid_ = -1;
     bool emptied_ = false;
-};
-
-// A child of this test whose main thread has ended while a second thread runs on: the leader
-// shows as a zombie, and its own directory has no executable and no command line any more.
-class HalfExitedChild {
-public:
-    HalfExitedChild() {
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            std::thread{[] { ::pause(); }}.detach();
-            ::syscall(SYS_exit, 0);  // ends this thread only
-        }
-        for (int tries = 0; tries < 5000 && state() != 'Z'; ++tries) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    }
-    ~HalfExitedChild() {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-    }
-    HalfExitedChild(const HalfExitedChild&) = delete;
-    HalfExitedChild& operator=(const HalfExitedChild&) = delete;
-
-    std::string pid_text() const { return std::to_string(pid_); }
-    char state() const {
-        std::ifstream stat{"/proc/" + std::to_string(pid_) + "/stat"};
-        std::string line;
-        std::getline(stat, line);
-        const auto close = line.rfind(')');
-        return close == std::string::npos || close + 2 >= line.size() ? '?' : line[close + 2];
-    }
-
-private:
-    pid_t pid_ = -1;
-};
-
-// A second thread of this test program; its ID names a thread, not a process.
-class ParkedThread {
-public:
-    ParkedThread()
-        : thread_([this] {
-              tid_.set_value(static_cast<pid_t>(::syscall(SYS_gettid)));
-              release_.get_future().wait();
-          }) {}
-    ~ParkedThread() {
-        release_.set_value();
-        thread_.join();
-    }
-    std::string tid_text() { return std::to_string(tid_future_.get()); }
-
-private:
-    std::promise<pid_t> tid_;
-    std::future<pid_t> tid_future_ = tid_.get_future();
-    std::promise<void> release_;
-    std::thread thread_;
 };
 
 // A temporary folder whose name holds blanks, quotes and non-ASCII text.
@@ -334,7 +280,7 @@ TEST(InspectE2e, ProcessesThatAreNotThereAreNotFoundInTheirPlace) {
     ASSERT_GT(ended.pid(), 0);
     const std::string ended_pid = ended.pid_text();
     ended.end();
-    ParkedThread thread;
+    test_support::ParkedThread thread;
 
     struct Case {
         const char* name;
@@ -377,7 +323,7 @@ TEST(InspectE2e, KernelThreadHasNoExecutablePath) {
 
 // The executable and the command line are read through a live thread, as sample reads memory.
 TEST(InspectE2e, ProcessWhoseMainThreadEndedIsFoundWithItsPathAndCommandLine) {
-    HalfExitedChild child;
+    test_support::HalfExitedChild child;
     ASSERT_EQ(child.state(), 'Z');
     // The child runs this test program with its arguments, as this process does.
     const std::string self = std::to_string(::getpid());

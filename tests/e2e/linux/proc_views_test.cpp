@@ -19,6 +19,7 @@
 
 #include "e2e/linux/child_pool.hpp"
 #include "e2e/linux/tool_run.hpp"
+#include "support/linux_tasks.hpp"
 #include "support/strict_json.hpp"
 
 extern char** environ;
@@ -74,27 +75,6 @@ private:
     pid_t pid_;
 };
 
-// A second thread of this test program; its ID names a thread, not a process.
-class ParkedThread {
-public:
-    ParkedThread()
-        : thread_([this] {
-              tid_.set_value(static_cast<pid_t>(::syscall(SYS_gettid)));
-              release_.get_future().wait();
-          }) {}
-    ~ParkedThread() {
-        release_.set_value();
-        thread_.join();
-    }
-    std::string tid() { return std::to_string(tid_future_.get()); }
-
-private:
-    std::promise<pid_t> tid_;
-    std::future<pid_t> tid_future_ = tid_.get_future();
-    std::promise<void> release_;
-    std::thread thread_;
-};
-
 std::string pid_nobody_has() {
     std::ifstream limit{"/proc/sys/kernel/pid_max"};
     std::string text;
@@ -144,8 +124,8 @@ TEST(ProcViews, PidNamespaceThatSeesTheHostsProcAnswersInItsNumbering) {
     }
     WaitingChild child;
     ASSERT_TRUE(child.started());
-    ParkedThread thread;
-    const std::vector<std::string> pids = {child.pid(), thread.tid(), "1", pid_nobody_has()};
+    test_support::ParkedThread thread;
+    const std::vector<std::string> pids = {child.pid(), thread.tid_text(), "1", pid_nobody_has()};
 
     const e2e::RunResult outside = run("inspect", pids);
     ASSERT_EQ(outcomes(outside)[0], "found") << outside.out;

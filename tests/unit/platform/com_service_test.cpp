@@ -26,6 +26,7 @@
 #include "platform/platform.hpp"
 #include "platform/procfs/proc_text.hpp"
 #include "platform/procfs/query_service.hpp"
+#include "support/linux_tasks.hpp"
 #include "text/utf.hpp"
 
 extern char** environ;
@@ -129,61 +130,6 @@ private:
     }
 
     int input_ = -1;
-    pid_t pid_ = -1;
-};
-
-// A thread of this process that lives until the object is destroyed.
-class ParkedThread {
-public:
-    ParkedThread()
-        : thread_([this] {
-              tid_.set_value(static_cast<Pid>(::syscall(SYS_gettid)));
-              release_.get_future().wait();
-          }) {}
-    ~ParkedThread() {
-        release_.set_value();
-        thread_.join();
-    }
-    Pid tid() { return tid_future_.get(); }
-
-private:
-    std::promise<Pid> tid_;
-    std::future<Pid> tid_future_ = tid_.get_future();
-    std::promise<void> release_;
-    std::thread thread_;
-};
-
-// A fork of this test whose first thread has ended while a second one runs on.
-class LeaderlessChild {
-public:
-    LeaderlessChild() {
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            std::thread{[] { ::pause(); }}.detach();
-            ::syscall(SYS_exit, 0);  // ends this thread only
-        }
-        // The leader shows as a zombie once it has ended.
-        for (int tries = 0; tries < 5000 && state() != 'Z'; ++tries) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    }
-    ~LeaderlessChild() {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-    }
-    LeaderlessChild(const LeaderlessChild&) = delete;
-    LeaderlessChild& operator=(const LeaderlessChild&) = delete;
-
-    Pid pid() const { return static_cast<Pid>(pid_); }
-    char state() const {
-        std::ifstream stat{"/proc/" + std::to_string(pid_) + "/stat"};
-        std::string line;
-        std::getline(stat, line);
-        const auto close = line.rfind(')');
-        return close == std::string::npos || close + 2 >= line.size() ? '?' : line[close + 2];
-    }
-
-private:
     pid_t pid_ = -1;
 };
 
@@ -367,12 +313,12 @@ TEST_F(ComService, AnswersEachLiveProcessOnceInAscendingOrder) {
     WaitingShell shell{
         {"/bin/sh", "-c", "read line", "two words", "it's", "caf\xc3\xa9 \xf0\x9f\x98\x80"}};
     ASSERT_GT(shell.pid(), 0u);
-    ParkedThread thread;
+    test_support::ParkedThread thread;
     const Pid self = static_cast<Pid>(::getpid());
     const Pid kernel_thread = 2;  // kthreadd, when this kernel shows it
 
     const std::vector<Row> fetched =
-        rows({unused_pid(), shell.pid(), thread.tid(), self, kernel_thread, shell.pid()});
+        rows({unused_pid(), shell.pid(), static_cast<Pid>(thread.tid()), self, kernel_thread, shell.pid()});
 
     std::vector<Pid> expected_order = {self, shell.pid()};
     std::ifstream kthreadd_comm{"/proc/2/comm"};
@@ -455,9 +401,9 @@ TEST_F(ComService, RunningOutOfDescriptorsFailsTheFetchInsteadOfSkippingTheProce
 }
 
 TEST_F(ComService, ProcessWhoseFirstThreadEndedStillHasItsCommandLine) {
-    LeaderlessChild child;
+    test_support::HalfExitedChild child;
     ASSERT_EQ(child.state(), 'Z');
-    const std::vector<Row> fetched = rows({child.pid()});
+    const std::vector<Row> fetched = rows({static_cast<Pid>(child.pid())});
     ASSERT_EQ(fetched.size(), 1u);
     EXPECT_EQ(fetched[0].command_line_type, platform::vt_bstr);
     EXPECT_EQ(fetched[0].command_line, own_command_line());
@@ -485,11 +431,11 @@ TEST_F(ComService, ProcessesHeldOpenAnswerAsOtherProcesses) {
     for (const bool held : {false, true}) {
         SCOPED_TRACE(held);
         // Forked first: a fork made later would keep the shells' input pipes open.
-        LeaderlessChild leaderless;
+        test_support::HalfExitedChild leaderless;
         WaitingShell live{{"/bin/sh", "-c", "read line", "two words"}};
         WaitingShell zombie{{"/bin/sh", "-c", "read line"}};
         WaitingShell reaped{{"/bin/sh", "-c", "read line"}};
-        const std::vector<Pid> pids = {live.pid(), zombie.pid(), reaped.pid(), leaderless.pid()};
+        const std::vector<Pid> pids = {live.pid(), zombie.pid(), reaped.pid(), static_cast<Pid>(leaderless.pid())};
         std::vector<std::unique_ptr<HeldProcess>> handles;
         for (const Pid pid : pids) {
             if (!held) break;
@@ -508,7 +454,7 @@ TEST_F(ComService, ProcessesHeldOpenAnswerAsOtherProcesses) {
         }
         const std::map<Pid, std::string> expected = {
             {live.pid(), "/bin/sh -c 'read line' 'two words'"},
-            {leaderless.pid(), own_command_line()}};
+            {static_cast<Pid>(leaderless.pid()), own_command_line()}};
         EXPECT_EQ(found, expected);
     }
 }
