@@ -142,6 +142,7 @@ TEST(Motion, ProcessesThatExecuteThemselvesSpoilNoRow) {
     int runs = 0;
     int stable_found = 0;
     int executing_found = 0;
+    std::vector<std::string> stable_outcomes;
     std::vector<std::string> other_outcomes;
     const auto end = Clock::now() + time_per_test;
     while (runs < fewest_runs || Clock::now() < end) {
@@ -149,7 +150,11 @@ TEST(Motion, ProcessesThatExecuteThemselvesSpoilNoRow) {
         const std::vector<Row> rows = rows_of(e2e::run_tool(command_with("inspect", pids)),
                                               "processes");
         ASSERT_EQ(rows.size(), pids.size());
-        if (rows[0].outcome == "found") ++stable_found;
+        if (rows[0].outcome == "found") {
+            ++stable_found;
+        } else {
+            stable_outcomes.push_back(rows[0].outcome);
+        }
         for (std::size_t i = 1; i < rows.size(); ++i) {
             if (rows[i].outcome == "found") {
                 ++executing_found;
@@ -159,7 +164,7 @@ TEST(Motion, ProcessesThatExecuteThemselvesSpoilNoRow) {
         }
     }
     e2e::end_child(stable);
-    EXPECT_EQ(stable_found, runs);
+    EXPECT_EQ(stable_found, runs) << testing::PrintToString(stable_outcomes);
     EXPECT_EQ(executing_found, runs * static_cast<int>(loops.size()))
         << testing::PrintToString(other_outcomes);
 }
