@@ -158,6 +158,20 @@ static inline unsigned long long stat_field(const char *stat, int field)
     return strtoull(p, NULL, 10);
 }
 
+/* The number after "<key>:" in /proc/<pid>/status (kB), or 0 when the line is absent. */
+static inline unsigned long long status_kib(const char *status, const char *key)
+{
+    size_t key_length = strlen(key);
+    for (const char *line = status; line && *line;) {
+        if (strncmp(line, key, key_length) == 0 && line[key_length] == ':')
+            return strtoull(line + key_length + 1, NULL, 10);
+        line = strchr(line, '\n');
+        if (line)
+            ++line;
+    }
+    return 0;
+}
+
 /* --- What the guarded floors share: the calls the tool makes for its guarantees ------------- */
 
 #include <errno.h>

@@ -5,20 +5,6 @@
  * No tool that keeps those guarantees can take less. */
 #include "floor_common.h"
 
-/* The number after "<key>:" in /proc/<pid>/status (kB), or 0 when the line is absent. */
-static unsigned long long status_kib(const char *status, const char *key)
-{
-    size_t key_length = strlen(key);
-    for (const char *line = status; line && *line;) {
-        if (strncmp(line, key, key_length) == 0 && line[key_length] == ':')
-            return strtoull(line + key_length + 1, NULL, 10);
-        line = strchr(line, '\n');
-        if (line)
-            ++line;
-    }
-    return 0;
-}
-
 int main(int argc, char **argv)
 {
     guarded_start();
