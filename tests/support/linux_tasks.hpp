@@ -20,9 +20,10 @@ class ParkedThread {
 public:
     ParkedThread()
         : thread_([this] {
-              tid_.set_value(static_cast<pid_t>(::syscall(SYS_gettid)));
+              started_.set_value(static_cast<pid_t>(::syscall(SYS_gettid)));
               release_.get_future().wait();
-          }) {}
+          }),
+          tid_(started_.get_future().get()) {}
     ~ParkedThread() {
         release_.set_value();
         thread_.join();
@@ -30,15 +31,14 @@ public:
     ParkedThread(const ParkedThread&) = delete;
     ParkedThread& operator=(const ParkedThread&) = delete;
 
-    pid_t tid() { return tid_future_.valid() ? (tid_value_ = tid_future_.get()) : tid_value_; }
-    std::string tid_text() { return std::to_string(tid()); }
+    pid_t tid() const { return tid_; }
+    std::string tid_text() const { return std::to_string(tid_); }
 
 private:
-    std::promise<pid_t> tid_;
-    std::future<pid_t> tid_future_ = tid_.get_future();
-    pid_t tid_value_ = -1;
+    std::promise<pid_t> started_;
     std::promise<void> release_;
     std::thread thread_;
+    pid_t tid_;
 };
 
 // A child whose main thread has ended while a second thread runs on: the leader shows as a
