@@ -1,6 +1,6 @@
 // The task directory of a process whose leader has stopped, in the order a probe asks: has
 // the process ended (the exit-code query), then its memory (sample) or its executable
-// (inspect) through the first live thread that shows them.
+// (inspect), or its command line (the query), through the first live thread that shows them.
 
 #include "platform/procfs/other_threads.hpp"
 
@@ -114,6 +114,25 @@ bool image_name_of_a_live_thread(int directory, char16_t* buffer, std::uint32_t&
         }
     }
     return false;
+}
+
+FileText cmdline_of_a_live_thread(int directory, const char* task_path, std::uint32_t leader) {
+    TaskDirectory tasks{directory, task_path};
+    if (tasks.get() == nullptr) {
+        return {{}, tasks.error()};
+    }
+    const std::string leader_name = std::to_string(leader) + "/cmdline";
+    std::string name;
+    while (tasks.next("/cmdline", name)) {
+        if (name == leader_name) {
+            continue;
+        }
+        const FileText found = read_file_at(tasks.fd(), name.c_str());
+        if (found.error == 0 && !found.text.empty()) {
+            return found;
+        }
+    }
+    return {};
 }
 
 }  // namespace procfs

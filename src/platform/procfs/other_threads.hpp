@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "platform/procfs/proc_files.hpp"
 #include "platform/procfs/proc_text.hpp"
 
 namespace procfs {
@@ -22,5 +23,10 @@ std::optional<StatusFields> memory_of_a_live_thread(int directory);
 // The executable through the first thread under `directory`/task whose exe link reads, as
 // read_image_name gives it; false if none does.
 bool image_name_of_a_live_thread(int directory, char16_t* buffer, std::uint32_t& size);
+
+// The first non-empty cmdline of a thread other than `leader` under `task_path` (relative to
+// `directory`, as for process_has_ended); an empty text if none shows one, and the error when
+// the task directory cannot be opened.
+FileText cmdline_of_a_live_thread(int directory, const char* task_path, std::uint32_t leader);
 
 }  // namespace procfs

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <dirent.h>
 #include <fcntl.h>
 #include <string>
 #include <string_view>
@@ -65,26 +64,11 @@ struct ProcessFiles {
 
 // A process whose first thread has ended while others run on shows an empty cmdline in its
 // own directory, though its arguments are still there; any live thread of it gives them.
+// Only running out of descriptors or memory counts as a failure here.
 FileText cmdline_of_another_thread(const ProcessFiles& files, platform::Pid pid) {
-    const int tasks = ::openat(files.directory, (files.prefix + "task").c_str(),
-                               O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (tasks < 0) return {{}, out_of_resources(errno) ? errno : 0};
-    DIR* listing = ::fdopendir(tasks);
-    if (listing == nullptr) {
-        const int error = errno;
-        ::close(tasks);
-        return {{}, out_of_resources(error) ? error : 0};
-    }
-    const std::string leader = std::to_string(pid);
-    FileText found;
-    while (const dirent* entry = ::readdir(listing)) {
-        const std::string_view name{entry->d_name};
-        if (name.empty() || name.front() == '.' || name == leader) continue;
-        found = read_file_at(tasks, (std::string{name} + "/cmdline").c_str());
-        if (found.error == 0 && !found.text.empty()) break;
-        found = {};
-    }
-    ::closedir(listing);
+    const std::string tasks = files.prefix + "task";
+    FileText found = cmdline_of_a_live_thread(files.directory, tasks.c_str(), pid);
+    if (found.error != 0 && !out_of_resources(found.error)) found.error = 0;
     return found;
 }
 
