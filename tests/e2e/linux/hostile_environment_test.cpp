@@ -93,10 +93,10 @@ TEST(HostileEnvironment, NonBlockingPipeWithASlowReaderGetsTheWholeDocument) {
 // Memory can run out anywhere in a run: at every limit the run ends with the whole document or
 // with exactly the out-of-memory message and status 101, never a crash or part of a document.
 TEST(HostileEnvironment, RunningOutOfMemoryEndsCleanlyAtAnyLimit) {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "AddressSanitizer maps terabytes of shadow memory at start, so a program "
-                    "built with it cannot run under an address-space limit at all";
-#endif
+    if (e2e::tool_has_sanitizers()) {
+        GTEST_SKIP() << "AddressSanitizer maps terabytes of shadow memory at start, so a program "
+                        "built with it cannot run under an address-space limit at all";
+    }
     // Enough rows that the document's values and text need a few MiB.
     constexpr std::uint32_t first_missing = 4000000000u;
     std::vector<std::string> pids{own_pid()};

@@ -168,9 +168,9 @@ TEST(ProcViews, ProcWithOnlyProcessesNeedsNoSystemFiles) {
 // With a tmpfs over /proc nothing can be looked at; a missing directory there says nothing of
 // whether a process exists, so no row may claim that it does not.
 TEST(ProcViews, ProcThatIsNotAProcFilesystemOpensNothing) {
-#ifdef __SANITIZE_ADDRESS__
-    GTEST_SKIP() << "the sanitizer runtime of the tool needs /proc (LeakSanitizer ends the run)";
-#endif
+    if (e2e::tool_has_sanitizers()) {
+        GTEST_SKIP() << "the sanitizer runtime of the tool needs /proc (LeakSanitizer ends the run)";
+    }
     const auto launcher = after_private_mount("mount -t tmpfs tmpfs /proc");
     if (!launcher_works(launcher)) {
         GTEST_SKIP() << "not permitted to mount over /proc in a private mount namespace here";

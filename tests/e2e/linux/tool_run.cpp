@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
+#include <iterator>
 #include <signal.h>
 #include <string_view>
 #include <sys/resource.h>
@@ -77,9 +79,28 @@ std::vector<char*> pointers_to(std::vector<std::string>& words) {
 
 }  // namespace
 
+const std::string& tool_path() {
+    static const std::string path = [] {
+        const char* chosen = std::getenv("ZUL_TEST_TOOL");
+        return std::string{chosen != nullptr && *chosen != '\0' ? chosen : ZUL_PROCESS_PATH};
+    }();
+    return path;
+}
+
+bool tool_has_sanitizers() {
+    // A program built with AddressSanitizer names its runtime's entry, whether it links the
+    // runtime statically or not.
+    static const bool sanitized = [] {
+        std::ifstream file{tool_path(), std::ios::binary};
+        const std::string bytes{std::istreambuf_iterator<char>{file}, {}};
+        return bytes.find("__asan_init") != std::string::npos;
+    }();
+    return sanitized;
+}
+
 RunResult run_tool(const std::vector<std::string>& arguments, const RunOptions& options) {
     std::vector<std::string> words = options.launcher;
-    words.emplace_back(ZUL_PROCESS_PATH);
+    words.push_back(tool_path());
     words.insert(words.end(), arguments.begin(), arguments.end());
     const auto argv = pointers_to(words);
     auto environment = environment_with(options.diagnostics);

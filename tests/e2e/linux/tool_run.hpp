@@ -1,5 +1,5 @@
 #pragma once
-// Runs the built tool as a user would: its own process, standard input closed, a time-out.
+// Runs the tool under test as a user would: its own process, standard input closed, a time-out.
 
 #include <string>
 #include <vector>
@@ -38,5 +38,13 @@ struct RunResult {
 };
 
 RunResult run_tool(const std::vector<std::string>& arguments, const RunOptions& options = {});
+
+// The tool under test: ZUL_TEST_TOOL when set (ctest sets it for each tool the tests run),
+// else the one built beside the test program.
+const std::string& tool_path();
+
+// True when the tool under test was built with AddressSanitizer, whose runtime cannot start
+// under an address-space limit, without /proc or under valgrind.
+bool tool_has_sanitizers();
 
 }  // namespace e2e

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "e2e/linux/child_pool.hpp"
+#include "e2e/linux/tool_run.hpp"
 
 namespace {
 
@@ -44,9 +45,9 @@ std::string pid_max() {
 }
 
 TEST(ValgrindE2e, BothCommandsRunClean) {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "valgrind cannot run a program built with AddressSanitizer";
-#endif
+    if (e2e::tool_has_sanitizers()) {
+        GTEST_SKIP() << "valgrind cannot run a program built with AddressSanitizer";
+    }
     if (!valgrind_available()) GTEST_SKIP() << "valgrind is not installed";
 
     e2e::ChildPool children{2};
@@ -68,8 +69,8 @@ TEST(ValgrindE2e, BothCommandsRunClean) {
         SCOPED_TRACE(command);
         std::string line = "valgrind -q --error-exitcode=" + std::to_string(valgrind_error_status) +
                            " --leak-check=full --track-fds=yes"
-                           " --log-file=" + std::string{log_path} + " " ZUL_PROCESS_PATH " " +
-                           command;
+                           " --log-file=" + std::string{log_path} + " " + e2e::tool_path() +
+                           " " + command;
         for (const std::string& pid : pids) line += " " + pid;
         // Standard input closed and output discarded: only valgrind's verdict matters here.
         line += " </dev/null >/dev/null";
