@@ -4,7 +4,6 @@
 #include "platform/procfs/held_directories.hpp"
 
 #include <cstddef>
-#include <new>
 #include <utility>
 #include <vector>
 
@@ -91,11 +90,7 @@ HeldTable& held() {
 
 void hold_directory(platform::Pid pid, int directory) {
     if (pid == 0) return;
-    try {
-        held().insert(pid, directory);
-    } catch (const std::bad_alloc&) {
-        // Only a shortcut is lost: the query then finds the process by its path.
-    }
+    held().insert(pid, directory);
 }
 
 void release_directory(platform::Pid pid, int directory) {

@@ -10,9 +10,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <optional>
 #include <string>
 #include <utility>
@@ -51,7 +51,6 @@ constexpr platform::HResult co_e_notinitialized = static_cast<platform::HResult>
 constexpr platform::HResult regdb_e_classnotreg = static_cast<platform::HResult>(0x80040154u);
 constexpr platform::HResult wbem_e_failed = static_cast<platform::HResult>(0x80041001u);
 constexpr platform::HResult wbem_e_not_found = static_cast<platform::HResult>(0x80041002u);
-constexpr platform::HResult wbem_e_out_of_memory = static_cast<platform::HResult>(0x80041006u);
 constexpr platform::HResult wbem_e_invalid_parameter = static_cast<platform::HResult>(0x80041008u);
 constexpr platform::HResult wbem_e_invalid_query_type = static_cast<platform::HResult>(0x80041018u);
 
@@ -140,14 +139,14 @@ LengthPrefix* prefix_of(platform::Bstr text) {
 }
 
 // A BSTR of `count` units, their terminating zero unit already written; null when the count
-// is beyond what the length prefix holds or memory runs out.
+// is beyond what the length prefix holds. The service runs inside the tool, so its texts are
+// the tool's own memory: taken through operator new, a shortage ends the run as any other does.
 platform::Bstr allocate_bstr_units(std::size_t count) {
     constexpr std::size_t max_units =
         (std::numeric_limits<LengthPrefix>::max() - sizeof(LengthPrefix)) / sizeof(char16_t) - 1;
     if (count > max_units) return nullptr;
     const std::size_t bytes = count * sizeof(char16_t);
-    void* block = std::malloc(sizeof(LengthPrefix) + bytes + sizeof(char16_t));
-    if (block == nullptr) return nullptr;
+    void* block = ::operator new(sizeof(LengthPrefix) + bytes + sizeof(char16_t));
     auto* prefix = static_cast<LengthPrefix*>(block);
     *prefix = static_cast<LengthPrefix>(bytes);
     auto* units = reinterpret_cast<char16_t*>(prefix + 1);
@@ -301,7 +300,6 @@ HResult class_object_get(ComObject* object, const char16_t* name, std::int32_t,
     if (procfs::equals_ignoring_case(property, u"CommandLine")) {
         *value = Variant{};
         Bstr text = procfs::allocate_bstr_from_utf8(process->row.command_line);
-        if (text == nullptr) return procfs::wbem_e_out_of_memory;
         value->vt = vt_bstr;
         value->value.bstr = text;
         return s_ok;
@@ -318,7 +316,7 @@ void variant_clear(Variant* value) {
 
 void sys_free_string(Bstr text) {
     if (text == nullptr) return;
-    std::free(prefix_of(text));
+    ::operator delete(prefix_of(text));
 }
 
 std::uint32_t release(ComObject* object) {

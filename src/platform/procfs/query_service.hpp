@@ -8,12 +8,12 @@
 
 namespace procfs {
 
-// A BSTR holding exactly `text` (zero units included) plus the terminating zero unit;
-// null when memory runs out, as SysAllocStringLen reports it.
+// A BSTR holding exactly `text` (zero units included) plus the terminating zero unit. Its
+// memory is the tool's own: running out of it ends the run.
 platform::Bstr allocate_bstr(std::u16string_view text);
 
 // A BSTR of the UTF-16 form of `text` (utf8_to_utf16), converted straight into the block: a
-// long command line is not first made UTF-16 elsewhere. Null when memory runs out.
+// long command line is not first made UTF-16 elsewhere.
 platform::Bstr allocate_bstr_from_utf8(std::string_view text);
 
 // The text of a BSTR: exactly SysStringLen units; empty for null.
