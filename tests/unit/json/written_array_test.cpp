@@ -105,6 +105,15 @@ TEST(WrittenArrayTest, StaysWhereItWasWrittenWithinItsRoom) {
     text.insert(0, std::string(json::WrittenArray::wrapping_room - 2, '{'));
     text += "}\n";
     EXPECT_EQ(text.data(), first_place);
+
+    // Grown element by element, it still keeps the room to be wrapped in.
+    json::WrittenArray grown;
+    for (const Value& row : rows) grown.push_back(row);
+    std::string grown_text = std::move(grown).take_text();
+    const char* const grown_place = grown_text.data();
+    grown_text.insert(0, std::string(json::WrittenArray::wrapping_room - 2, '{'));
+    grown_text += "}\n";
+    EXPECT_EQ(grown_text.data(), grown_place);
 }
 
 }  // namespace
