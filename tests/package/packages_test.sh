@@ -2,7 +2,7 @@
 # What scripts/package wrote into dist/, checked as a user would meet it: the .deb passes
 # lintian, unpacks to a tool that runs, a man page that renders and a completion that completes,
 # and holds what `cmake --install` installs; the tarball and the zip hold their files; the zip's
-# .exe runs under Wine and carries the project's version.
+# .exe runs under Wine; each tool carries the project's version.
 # Usage: tests/package/packages_test.sh   (from the source folder, after scripts/package; the
 # Windows checks use the Wine session of build/windows when one is running)
 set -euo pipefail
@@ -68,6 +68,10 @@ runs_sample_of_this_shell() {  # the tool
   [[ $out == '{"samples":[{'*'"pid":'$$',"rssBytes":'*'"status":"found"'*'}]}' ]]
 }
 check "the unpacked .deb's tool samples this shell" runs_sample_of_this_shell "$work/deb/usr/bin/zul-process"
+carries_version() {  # the tool answers only sample and inspect; strings finds its version
+  strings "$1" | grep -x "zul-process $version"
+}
+check "the unpacked .deb's tool carries its version" carries_version "$work/deb/usr/bin/zul-process"
 
 man_page_renders() {
   local page=$work/deb/usr/share/man/man1/zul-process.1.gz
@@ -94,6 +98,7 @@ check "the tarball holds the tool, man page, completion, README and LICENSE" sam
   "$(tar -tzf "dist/$linux.tar.gz" | sort)"
 tar -C "$work" -xzf "dist/$linux.tar.gz"
 check "the tarball's tool samples this shell" runs_sample_of_this_shell "$work/$linux/zul-process"
+check "the tarball's tool carries its version" carries_version "$work/$linux/zul-process"
 
 # --- The Windows zip -------------------------------------------------------------------------
 check "the zip holds zul-process.exe, README and LICENSE" same_lines \
