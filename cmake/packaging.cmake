@@ -28,8 +28,9 @@ ${zul_terms}
 " @ONLY)
 
 # A Debian changelog: a package whose version has no Debian revision is a native one, and
-# those carry changelog.gz. Its date is the day of the build (or of SOURCE_DATE_EPOCH), so that
-# configuring again the same day leaves it, and what is built from it, as it is.
+# those carry changelog.gz. Its date is the day of the last commit, so that every build of one
+# commit gives the same file.
+include(${PROJECT_SOURCE_DIR}/cmake/source_date_epoch.cmake)
 string(TIMESTAMP zul_changelog_date "%a, %d %b %Y 00:00:00 +0000" UTC)
 file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/debian/changelog CONTENT
 "${PROJECT_NAME} (${PROJECT_VERSION}) unstable; urgency=medium

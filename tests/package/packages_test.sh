@@ -2,7 +2,8 @@
 # What scripts/package wrote into dist/, checked as a user would meet it: the .deb passes
 # lintian, unpacks to a tool that runs, a man page that renders and a completion that completes,
 # and holds what `cmake --install` installs; the tarball and the zip hold their files; the zip's
-# .exe runs under Wine; each tool carries the project's version.
+# .exe runs under Wine; each tool carries the project's version; and building the packages again
+# gives the same bytes.
 # Usage: tests/package/packages_test.sh   (from the source folder, after scripts/package; the
 # Windows checks use the Wine session of build/windows when one is running)
 set -euo pipefail
@@ -122,6 +123,20 @@ else
   echo "FAIL  the zip's .exe carries its version: build the windows preset's tests first"
   failures=$((failures + 1))
 fi
+
+# --- Reproducible -----------------------------------------------------------------------------
+# What can change from one build to the next is made again: both tools are linked again, the man
+# page and the changelog written again, and everything packaged again, with another umask and
+# another time zone. (The objects the tools link are the compiler's; two clean builds of one
+# commit give the same ones.)
+same_bytes_when_built_again() {
+  rm -f build/release/zul-process build/windows/zul-process.exe build/release/doc/zul-process.1 \
+        build/release/debian/changelog.gz
+  (umask 077 && TZ=Pacific/Kiritimati scripts/package "$work/again") >"$work/again.log" 2>&1 ||
+    { cat "$work/again.log"; return 1; }
+  diff dist/SHA256SUMS "$work/again/SHA256SUMS"
+}
+check "a second build gives byte-identical packages" same_bytes_when_built_again
 
 [ $failures = 0 ] && echo "packages: all checks pass" || echo "packages: $failures failed"
 exit $((failures > 0))
