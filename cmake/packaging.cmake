@@ -81,5 +81,7 @@ error code, never a failed run. Meant for scripts, monitors and test
 harnesses; the same tool runs on Windows.")
 # Linked statically: it depends on nothing.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+# The completion it installs is loaded by bash-completion, and does nothing without it.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS bash-completion)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 include(CPack)

@@ -50,7 +50,7 @@ check "lintian reports no error and no warning" lintian_clean
 control_fields() {
   local field want got
   for field in "Package=zul-process" "Version=$version" "Architecture=amd64" "Section=utils" \
-               "Priority=optional"; do
+               "Priority=optional" "Suggests=bash-completion"; do
     want=${field#*=}
     got=$(dpkg-deb -f "$deb" "${field%%=*}")
     [ "$got" = "$want" ] || { echo "${field%%=*}: '$got', want '$want'"; return 1; }
@@ -58,7 +58,7 @@ control_fields() {
   dpkg-deb -f "$deb" Maintainer | grep -qE '^[^<]+ <[^@>]+@[^>]+>$' || { echo "Maintainer"; return 1; }
   [ "$(dpkg-deb -f "$deb" Description | wc -l)" -ge 3 ] || { echo "Description too short"; return 1; }
 }
-check "control data: name, version, architecture, section, priority, maintainer, description" \
+check "control data: name, version, architecture, section, priority, suggests, maintainer, description" \
   control_fields
 
 dpkg-deb -x "$deb" "$work/deb"
