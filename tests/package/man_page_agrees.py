@@ -120,8 +120,10 @@ def main(readme_path, frame_path, page):
 
     if problems:
         print("README and man page disagree:")
-        for problem in problems:
+        for problem in problems[:12]:
             print("  " + problem)
+        if len(problems) > 12:
+            print(f"  and {len(problems) - 12} more")
         return 1
     print(f"README and man page agree: {said} passages of {len(taken)} sections, in order")
     return 0
