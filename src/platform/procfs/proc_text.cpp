@@ -296,9 +296,29 @@ void append_shell_quoted(std::string& out, std::string_view argument) {
     out.push_back('\'');
 }
 
+namespace {
+
+// A title written over the argument area, as it stands: the zero bytes that pad it to the
+// area's end dropped, each one left inside it shown as a space (as ps shows it).
+std::optional<std::string> padded_title(std::string_view raw) {
+    const std::size_t end = raw.find_last_not_of('\0');
+    if (end == std::string_view::npos) return std::nullopt;
+    std::string title = text::sanitize_utf8(raw.substr(0, end + 1));
+    for (char& c : title) {
+        if (c == '\0') c = ' ';
+    }
+    return title;
+}
+
+}  // namespace
+
 std::optional<std::string> command_line_from_cmdline(std::string_view raw) {
     if (raw.empty()) return std::nullopt;
     if (raw.back() != '\0') return text::sanitize_utf8(raw);
+    // An argument vector ends in exactly one zero byte; an empty last argument would end it in
+    // two. Servers that set their title fill the rest of the area with zero bytes, so two or
+    // more at the end are read as that padding: a vector's trailing empty arguments are lost.
+    if (raw.size() >= 2 && raw[raw.size() - 2] == '\0') return padded_title(raw);
 
     // Measured first, so a long command line is written once into a block of its own length.
     const std::string_view arguments = raw.substr(0, raw.size() - 1);

@@ -84,8 +84,10 @@ void append_shell_quoted(std::string& out, std::string_view argument);
 
 // The text of a raw /proc/<pid>/cmdline: nullopt when it is empty (kernel thread, zombie);
 // the data as it stands when it does not end in a zero byte (a process that rewrote its
-// title); otherwise the zero-terminated arguments quoted and joined by single spaces.
-// Bytes that are not UTF-8 become U+FFFD.
+// title); a title padded with zero bytes when it ends in two or more of them: the padding
+// dropped, each zero byte inside shown as a space, nullopt when nothing else is left;
+// otherwise (one final zero byte) the zero-terminated arguments quoted and joined by single
+// spaces. Bytes that are not UTF-8 become U+FFFD.
 std::optional<std::string> command_line_from_cmdline(std::string_view raw);
 
 }  // namespace procfs

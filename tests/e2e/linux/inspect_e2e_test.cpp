@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -23,6 +24,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "e2e/linux/awkward_child.hpp"
 #include "e2e/linux/tool_run.hpp"
 #include "support/linux_tasks.hpp"
 #include "support/strict_json.hpp"
@@ -209,6 +211,18 @@ std::string text_of(const JsonNode& row, const char* key) {
     return value->text;
 }
 
+// What ps shows as the process's arguments, an independent reading of the same cmdline.
+std::string ps_args(const std::string& pid) {
+    std::FILE* ps = ::popen(("ps -o args= -p " + pid).c_str(), "r");
+    if (ps == nullptr) return "<ps did not start>";
+    std::string shown;
+    char chunk[256];
+    while (std::fgets(chunk, sizeof chunk, ps) != nullptr) shown += chunk;
+    ::pclose(ps);
+    while (!shown.empty() && shown.back() == '\n') shown.pop_back();
+    return shown;
+}
+
 // "createdAt" as seconds since the Unix epoch (its ticks count 100 ns from 1601).
 double unix_seconds(const std::string& created_at) {
     constexpr double seconds_from_1601_to_1970 = 11644473600.0;
@@ -271,6 +285,20 @@ TEST(InspectE2e, FoundRowCarriesTheExactCommandLinePathAndStartTime) {
             EXPECT_EQ(created_at, first_created_at);
         }
     }
+}
+
+// Servers write their title over their argument area and fill the rest of it with zero bytes;
+// the row shows the title as it stands, as ps does, and not one '' per byte of padding.
+TEST(InspectE2e, RetitledProcessShowsItsTitleAsPsDoes) {
+    e2e::AwkwardChild server{{"retitle", "worker:", "my title", "--", std::string(60, 'x')}};
+    ASSERT_TRUE(server.says("ready"));
+    const std::string shown = ps_args(server.pid_text());
+    ASSERT_EQ(shown, "worker: my title");
+
+    const std::vector<JsonNode> rows = inspect_rows({server.pid_text()});
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(text_of(rows[0], "status"), "found");
+    EXPECT_EQ(text_of(rows[0], "commandLine"), shown);
 }
 
 TEST(InspectE2e, ProcessesThatAreNotThereAreNotFoundInTheirPlace) {
