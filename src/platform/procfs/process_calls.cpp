@@ -171,7 +171,14 @@ Handle open_process(std::uint32_t /*access*/, bool /*inherit*/, Pid pid) {
 
     const int directory = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (directory < 0) {
-        return fail_open(open_error_from_errno(errno));
+        const int error = errno;
+        // hidepid=2 takes other users' processes out of /proc: a process there that exists
+        // is one we may not open, not a missing one.
+        if (error == ENOENT &&
+            procfs::leadership_by_signal_check(pid) == procfs::Leadership::leader) {
+            return fail_open(error_access_denied);
+        }
+        return fail_open(open_error_from_errno(error));
     }
     const auto refuse = [&](std::uint32_t error) {
         ::close(directory);
