@@ -145,6 +145,10 @@ bool means_gone(int error) {
     return error == ENOENT || error == ESRCH;
 }
 
+bool means_shortage(int error) {
+    return error == EMFILE || error == ENFILE || error == ENOMEM;
+}
+
 bool read_image_name(int directory, const char* link, char16_t* buffer, std::uint32_t& size) {
     // The kernel writes the path into one page; anything that fills this buffer was cut short.
     std::array<char, 8192> target;

@@ -46,6 +46,10 @@ FileText read_line_file_at(int directory, const char* name);
 // ENOENT or ESRCH: the task behind the directory is gone (reaped, or the entry never existed).
 bool means_gone(int error);
 
+// EMFILE, ENFILE or ENOMEM: the tool ran short of descriptors or memory, so the read says
+// nothing of the process.
+bool means_shortage(int error);
+
 // ---- The executable: the target of a process's "exe" link, as UTF-16
 
 // Fails when the link cannot be read (a kernel thread has none; another user's process may
