@@ -1,7 +1,7 @@
 // The process calls of the platform layer, answered from /proc/<pid> through a held
 // directory. First what a handle points to (the open directory and what was read through it,
 // or the tool's own process, never opened), then the calls in the order a probe makes them:
-// open, exit code, times, memory, executable path, close.
+// open, exit code, times, memory, executable path, whether the image is the same, close.
 
 #include <cerrno>
 #include <charconv>
@@ -40,6 +40,11 @@ struct ProcessEntry {
     // The open read stat (so that a shortage of descriptors fails the open, not a later read);
     // the first exit-code query answers from that reading instead of reading it again.
     bool stat_from_open = false;
+    // Where the program is laid out, as the first exit-code query saw it (through the thread
+    // that runs) and as the latest one did: they differ once the process has executed another
+    // program, which keeps its ID and start time.
+    std::optional<ImageLayout> first_layout;
+    ImageLayout latest_layout;
 };
 
 // ---- The tool's own process: a handle that is never opened nor freed, and whose readings are
@@ -251,6 +256,8 @@ bool exit_code_process(Handle handle, std::uint32_t& exit_code) {
     if (live.shortage != 0) return false;
     exit_code = live.ended ? exited_code : still_active;
     entry.held.live_thread = live.tid == entry.pid ? 0 : live.tid;
+    entry.latest_layout = live.stat.layout;
+    if (!entry.first_layout) entry.first_layout = entry.latest_layout;
     return true;
 }
 
@@ -365,6 +372,12 @@ bool full_process_image_name(Handle handle, std::uint32_t /*flags*/, char16_t* b
         size = room;
         return procfs::read_image_name(directory, path.c_str(), buffer, size);
     });
+}
+
+bool image_unchanged(Handle handle) {
+    if (procfs::is_own_process(handle)) return true;
+    const auto& entry = entry_of(handle);
+    return !entry.first_layout || *entry.first_layout == entry.latest_layout;
 }
 
 void close_handle(Handle handle) {
