@@ -307,20 +307,20 @@ bool process_cpu_times(Handle handle, FileTime& kernel, FileTime& user) {
 
 namespace {
 
-// Reads `file` of the thread the entry reads through, with `read` (true on success). When that
-// thread has ended since it was found, another is looked for, once.
+// Reads `file` of the thread the entry reads through with `read`, which gives 0 or the errno.
+// When that thread has ended since it was found, another is looked for, once.
 template <typename Read>
-bool read_through_live_thread(procfs::ProcessEntry& entry, const char* file, Read read) {
+int read_through_live_thread(procfs::ProcessEntry& entry, const char* file, Read read) {
     const int directory = entry.held.directory;
-    if (read(directory, procfs::thread_file("task", entry.held.live_thread, file))) return true;
+    const int error = read(directory, procfs::thread_file("task", entry.held.live_thread, file));
+    if (!procfs::means_gone(error)) return error;
     const auto leader = procfs::read_line_file_at(directory, "stat");
     const auto stat = leader.error == 0 ? procfs::parse_stat(leader.text) : std::nullopt;
-    if (!stat) return false;
+    if (!stat) return leader.error != 0 ? leader.error : error;
     const procfs::LiveThread live =
         procfs::find_live_thread(directory, "task", entry.pid, *stat, entry.held.live_thread);
-    if (live.tid == 0 || live.tid == entry.pid || live.tid == entry.held.live_thread) {
-        return false;
-    }
+    if (live.shortage != 0) return live.shortage;
+    if (live.tid == 0 || live.tid == entry.pid) return error;
     entry.held.live_thread = live.tid;
     return read(directory, procfs::thread_file("task", live.tid, file));
 }
@@ -343,14 +343,17 @@ bool process_memory_info(Handle handle, MemoryCounters& counters) {
     auto& status = *entry.status;
     // A process whose leader has stopped shows its memory only through a thread that runs.
     if (entry.held.live_thread != 0 && status.resident_bytes == 0) {
-        read_through_live_thread(entry, "status", [&](int directory, const std::string& path) {
-            const auto file = procfs::read_file_at(directory, path.c_str());
-            if (file.error != 0) return false;
-            const auto thread = procfs::parse_status(file.text);
-            status.resident_bytes = thread.resident_bytes;
-            status.peak_resident_bytes = thread.peak_resident_bytes;
-            return true;
-        });
+        const int error = read_through_live_thread(
+            entry, "status", [&](int directory, const std::string& path) {
+                const auto file = procfs::read_file_at(directory, path.c_str());
+                if (file.error != 0) return file.error;
+                const auto thread = procfs::parse_status(file.text);
+                status.resident_bytes = thread.resident_bytes;
+                status.peak_resident_bytes = thread.peak_resident_bytes;
+                return 0;
+            });
+        // Running short is no reading at all; a thread gone with the process reads as empty.
+        if (procfs::means_shortage(error)) return false;
     }
     counters.working_set = status.resident_bytes;
     counters.peak_working_set = status.peak_resident_bytes;
@@ -370,8 +373,10 @@ bool full_process_image_name(Handle handle, std::uint32_t /*flags*/, char16_t* b
     const std::uint32_t room = size;
     return read_through_live_thread(entry, "exe", [&](int directory, const std::string& path) {
         size = room;
-        return procfs::read_image_name(directory, path.c_str(), buffer, size);
-    });
+        errno = 0;
+        if (procfs::read_image_name(directory, path.c_str(), buffer, size)) return 0;
+        return errno != 0 ? errno : ENAMETOOLONG;
+    }) == 0;
 }
 
 bool image_unchanged(Handle handle) {
