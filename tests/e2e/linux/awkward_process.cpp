@@ -10,6 +10,8 @@
 //       again, and so on, until it is killed. Says nothing.
 //   awkward_process threads COUNT
 //       runs COUNT threads in all, the main thread among them.
+//   awkward_process empty-arguments
+//       empties its own argument range, so that its cmdline reads empty.
 //   awkward_process half-exited [empty-arguments]
 //       ends its main thread while a second one runs on; first empties its own argument range
 //       when asked.
@@ -156,8 +158,8 @@ bool empty_own_arguments() {
     return ::prctl(PR_SET_MM, PR_SET_MM_MAP, &map, sizeof map, 0) == 0;
 }
 
-int half_exited(bool empty_arguments) {
-    if (empty_arguments && !empty_own_arguments()) return 3;
+// Ends the main thread; a new thread says "ready" once it is a zombie, then waits.
+[[noreturn]] void end_main_thread() {
     const pid_t leader = ::getpid();
     std::thread{[leader] {
         wait_until_ended(leader);
@@ -165,6 +167,17 @@ int half_exited(bool empty_arguments) {
         wait_for_end();
     }}.detach();
     end_this_thread();
+}
+
+int empty_arguments() {
+    if (!empty_own_arguments()) return 3;
+    say("ready");
+    wait_for_end();
+}
+
+int half_exited(bool empty_arguments) {
+    if (empty_arguments && !empty_own_arguments()) return 3;
+    end_main_thread();
 }
 
 int zombie_threads(int count) {
@@ -186,13 +199,7 @@ int zombie_threads(int count) {
     for (const pid_t tid : threads_of(::getpid())) {
         if (tid != ::getpid()) wait_until_ended(tid);
     }
-    const pid_t leader = ::getpid();
-    std::thread{[leader] {
-        wait_until_ended(leader);
-        say("ready");
-        wait_for_end();
-    }}.detach();
-    end_this_thread();
+    end_main_thread();
 }
 
 int trace(pid_t pid) {
@@ -213,6 +220,7 @@ int main(int argc, char** argv) {
     if (mode == "retitle" && argc >= 3) return retitle(argc, argv);
     if (mode == "flip" && argc == 3) return flip(argv);
     if (mode == "threads" && argc == 3) return threads(std::atoi(argv[2]));
+    if (mode == "empty-arguments" && argc == 2) return empty_arguments();
     if (mode == "half-exited") {
         return half_exited(argc == 3 && std::string{argv[2]} == "empty-arguments");
     }
