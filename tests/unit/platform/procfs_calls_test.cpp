@@ -23,6 +23,7 @@
 #include "platform/procfs/proc_files.hpp"
 #include "platform/procfs/proc_text.hpp"
 #include "platform/procfs/system_clock_facts.hpp"
+#include "support/linux_tasks.hpp"
 
 namespace {
 
@@ -292,6 +293,29 @@ TEST(ProcfsCalls, RunningOutOfDescriptorsIsNotInvalidParameter) {
         EXPECT_NE(error, platform::error_invalid_parameter);
         EXPECT_NE(error, 0u);
     }
+}
+
+// Whether a process whose main thread has ended still runs, only its other threads say; with
+// no descriptor to read them by, that is unknown (a failed call), never "still running".
+TEST(ProcfsCalls, HalfExitedProcessIsNotGuessedRunningWithoutADescriptor) {
+    test_support::HalfExitedChild child;
+    ASSERT_EQ(child.state(), 'Z');
+    Opened process{static_cast<platform::Pid>(child.pid())};
+    ASSERT_NE(process.get(), nullptr);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const int lowest_free = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(lowest_free, 0);
+    ::close(lowest_free);
+
+    rlimit tight = saved;
+    tight.rlim_cur = static_cast<rlim_t>(lowest_free);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    std::uint32_t code = 0;
+    const bool answered = platform::exit_code_process(process.get(), code);
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_FALSE(answered) << "answered " << code;
+    EXPECT_EQ(exit_code_of(process.get()), platform::still_active);
 }
 
 TEST(ProcfsCalls, KernelThreadHasNoMemoryAndNoImage) {
