@@ -16,17 +16,17 @@ namespace {
 // process on the way in and again on the way out.
 class HeldTable {
 public:
-    void insert(platform::Pid pid, int directory) {
+    void insert(platform::Pid pid, HeldDirectory* held) {
         if (2 * (count_ + 1) > slots_.size()) grow();
         std::size_t at = home(pid);
         while (slots_[at].pid != 0 && slots_[at].pid != pid) at = next(at);
         if (slots_[at].pid == 0) ++count_;
-        slots_[at] = {pid, directory};
+        slots_[at] = {pid, held};
     }
 
-    void erase_if_held(platform::Pid pid, int directory) {
+    void erase_if_held(platform::Pid pid, const HeldDirectory* held) {
         const std::size_t found = find(pid);
-        if (found == npos || slots_[found].directory != directory) return;
+        if (found == npos || slots_[found].held != held) return;
         // Backward-shift deletion: later entries of the probe run move up, so no tombstones.
         std::size_t hole = found;
         for (std::size_t at = next(hole); slots_[at].pid != 0; at = next(at)) {
@@ -43,15 +43,15 @@ public:
         --count_;
     }
 
-    int directory_of(platform::Pid pid) const {
+    HeldDirectory* directory_of(platform::Pid pid) const {
         const std::size_t found = find(pid);
-        return found == npos ? -1 : slots_[found].directory;
+        return found == npos ? nullptr : slots_[found].held;
     }
 
 private:
     struct Slot {
         platform::Pid pid = 0;
-        int directory = -1;
+        HeldDirectory* held = nullptr;
     };
     static constexpr std::size_t npos = static_cast<std::size_t>(-1);
 
@@ -74,7 +74,7 @@ private:
         old.swap(slots_);
         count_ = 0;
         for (const Slot& slot : old) {
-            if (slot.pid != 0) insert(slot.pid, slot.directory);
+            if (slot.pid != 0) insert(slot.pid, slot.held);
         }
     }
 
@@ -89,7 +89,7 @@ HeldTable& held() {
 
 }  // namespace
 
-void hold_directory(platform::Pid pid, int directory) {
+void hold_directory(platform::Pid pid, HeldDirectory* directory) {
     if (pid == 0) return;
     try {
         held().insert(pid, directory);
@@ -98,11 +98,11 @@ void hold_directory(platform::Pid pid, int directory) {
     }
 }
 
-void release_directory(platform::Pid pid, int directory) {
+void release_directory(platform::Pid pid, const HeldDirectory* directory) {
     held().erase_if_held(pid, directory);
 }
 
-int held_directory(platform::Pid pid) {
+HeldDirectory* held_directory(platform::Pid pid) {
     return held().directory_of(pid);
 }
 
