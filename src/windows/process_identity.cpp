@@ -97,6 +97,11 @@ std::variant<bool, ProbeError> alive_and_same(const ProcessHandle& handle,
     if (TickDigits{filetime(creation)}.text() != created_at) {
         return ProbeError{codes::process_changed};
     }
+    // The same process that has executed another program since its identity was read: its
+    // path and its command line may belong to two programs.
+    if (!platform::image_unchanged(handle.get())) {
+        return ProbeError{codes::process_changed};
+    }
     return true;
 }
 

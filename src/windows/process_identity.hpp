@@ -54,8 +54,9 @@ ProbeOutcome<ProcessIdentity> handle_identity(platform::Pid pid);
 std::string tick_text(std::uint64_t ticks);
 
 // The recheck before an inspect row, through the held handle. True: still running with the
-// creation time `created_at`. False: it has ended. Error "PROCESS_STATE", "PROCESS_TIMES", or
-// "PROCESS_CHANGED" when the creation time differs (the ID now names another process). Neither
+// creation time `created_at`, the program it ran then. False: it has ended. Error
+// "PROCESS_STATE", "PROCESS_TIMES", or "PROCESS_CHANGED" when the creation time differs (the
+// ID now names another process) or the process has executed another program since. Neither
 // opens nor closes the handle. Scope "windows::alive_and_same".
 std::variant<bool, ProbeError> alive_and_same(const ProcessHandle& handle,
                                               std::string_view created_at);

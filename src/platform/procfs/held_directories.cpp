@@ -8,26 +8,26 @@
 namespace procfs {
 namespace {
 
-pid_table::PidTable<int>& held() {
-    static pid_table::PidTable<int> table;
+pid_table::PidTable<HeldDirectory*>& held() {
+    static pid_table::PidTable<HeldDirectory*> table;
     return table;
 }
 
 }  // namespace
 
-void hold_directory(platform::Pid pid, int directory) {
+void hold_directory(platform::Pid pid, HeldDirectory* directory) {
     if (pid == 0) return;
     held().insert(pid).value = directory;
 }
 
-void release_directory(platform::Pid pid, int directory) {
-    const int* held_one = held().find(pid);
+void release_directory(platform::Pid pid, const HeldDirectory* directory) {
+    HeldDirectory* const* held_one = held().find(pid);
     if (held_one != nullptr && *held_one == directory) held().erase(pid);
 }
 
-int held_directory(platform::Pid pid) {
-    const int* held_one = held().find(pid);
-    return held_one == nullptr ? -1 : *held_one;
+HeldDirectory* held_directory(platform::Pid pid) {
+    HeldDirectory* const* held_one = held().find(pid);
+    return held_one == nullptr ? nullptr : *held_one;
 }
 
 }  // namespace procfs

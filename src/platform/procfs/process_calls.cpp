@@ -1,7 +1,7 @@
 // The process calls of the platform layer, answered from /proc/<pid> through a held
 // directory. First what a handle points to (the open directory and what was read through it,
 // or the tool's own process, never opened), then the calls in the order a probe makes them:
-// open, exit code, times, memory, executable path, close.
+// open, exit code, times, memory, executable path, whether the image is the same, close.
 
 #include <cerrno>
 #include <charconv>
@@ -27,7 +27,9 @@ namespace {
 struct ProcessEntry {
     platform::Pid pid = 0;
     // /proc/<pid>, opened once; every read goes through it, so a recycled PID is never read.
-    int directory = -1;
+    // While the leader has stopped, its memory and executable are read through the thread the
+    // latest exit-code query found running; the command-line query reads through it too.
+    HeldDirectory held;
     // Read by the first memory query (or at open, when the leadership had to be read from it);
     // only sample asks for memory, so inspect never pays for this dear file.
     std::optional<StatusFields> status;
@@ -37,8 +39,11 @@ struct ProcessEntry {
     // The open read stat (so that a shortage of descriptors fails the open, not a later read);
     // the first exit-code query answers from that reading instead of reading it again.
     bool stat_from_open = false;
-    // Seen by an exit-code query: the leader has stopped while other threads run on.
-    bool leader_exited = false;
+    // Where the program is laid out, as the first exit-code query saw it (through the thread
+    // that runs) and as the latest one did: they differ once the process has executed another
+    // program, which keeps its ID and start time.
+    std::optional<ImageLayout> first_layout;
+    ImageLayout latest_layout;
 };
 
 // ---- The tool's own process: a handle that is never opened nor freed, and whose readings are
@@ -146,7 +151,7 @@ procfs::ProcessEntry& entry_of(Handle handle) {
 // Reads stat afresh into the entry; the errno on failure, EINVAL when the text is malformed.
 int refresh_stat(procfs::ProcessEntry& entry) {
     entry.stat.reset();
-    const auto file = procfs::read_line_file_at(entry.directory, "stat");
+    const auto file = procfs::read_line_file_at(entry.held.directory, "stat");
     if (file.error != 0) {
         return file.error;
     }
@@ -170,7 +175,14 @@ Handle open_process(std::uint32_t /*access*/, bool /*inherit*/, Pid pid) {
 
     const int directory = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (directory < 0) {
-        return fail_open(open_error_from_errno(errno));
+        const int error = errno;
+        // hidepid=2 takes other users' processes out of /proc: a process there that exists
+        // is one we may not open, not a missing one.
+        if (error == ENOENT &&
+            procfs::leadership_by_signal_check(pid) == procfs::Leadership::leader) {
+            return fail_open(error_access_denied);
+        }
+        return fail_open(open_error_from_errno(error));
     }
     const auto refuse = [&](std::uint32_t error) {
         ::close(directory);
@@ -178,7 +190,7 @@ Handle open_process(std::uint32_t /*access*/, bool /*inherit*/, Pid pid) {
     };
     std::unique_ptr<procfs::ProcessEntry> entry{new procfs::ProcessEntry{}};
     entry->pid = pid;
-    entry->directory = directory;
+    entry->held.directory = directory;
 
     // /proc/<tid> answers for every thread; only a thread-group leader is a process.
     switch (procfs::leadership_by_signal_check(pid)) {
@@ -209,7 +221,7 @@ Handle open_process(std::uint32_t /*access*/, bool /*inherit*/, Pid pid) {
     // Malformed text is left to the first query, which reads again and reports it.
     entry->stat = procfs::parse_stat(file.text);
     entry->stat_from_open = entry->stat.has_value();
-    procfs::hold_directory(pid, directory);
+    procfs::hold_directory(pid, &entry->held);
     return entry.release();
 }
 
@@ -233,9 +245,14 @@ bool exit_code_process(Handle handle, std::uint32_t& exit_code) {
         exit_code = exited_code;
         return true;
     }
-    const bool ended = procfs::process_has_ended(entry.directory, "task", *entry.stat);
-    exit_code = ended ? exited_code : still_active;
-    entry.leader_exited = !ended && procfs::task_stopped(*entry.stat);
+    const procfs::LiveThread live = procfs::find_live_thread(
+        entry.held.directory, "task", entry.pid, *entry.stat, entry.held.live_thread);
+    // Whether the process runs is unknown: the tool ran short while reading its threads.
+    if (live.shortage != 0) return false;
+    exit_code = live.ended ? exited_code : still_active;
+    entry.held.live_thread = live.tid == entry.pid ? 0 : live.tid;
+    entry.latest_layout = live.stat.layout;
+    if (!entry.first_layout) entry.first_layout = entry.latest_layout;
     return true;
 }
 
@@ -283,13 +300,35 @@ bool process_cpu_times(Handle handle, FileTime& kernel, FileTime& user) {
     return take_times(handle, kernel, user).has_value();
 }
 
+namespace {
+
+// Reads `file` of the thread the entry reads through with `read`, which gives 0 or the errno.
+// When that thread has ended since it was found, another is looked for, once.
+template <typename Read>
+int read_through_live_thread(procfs::ProcessEntry& entry, const char* file, Read read) {
+    const int directory = entry.held.directory;
+    const int error = read(directory, procfs::thread_file("task", entry.held.live_thread, file));
+    if (!procfs::means_gone(error)) return error;
+    const auto leader = procfs::read_line_file_at(directory, "stat");
+    const auto stat = leader.error == 0 ? procfs::parse_stat(leader.text) : std::nullopt;
+    if (!stat) return leader.error != 0 ? leader.error : error;
+    const procfs::LiveThread live =
+        procfs::find_live_thread(directory, "task", entry.pid, *stat, entry.held.live_thread);
+    if (live.shortage != 0) return live.shortage;
+    if (live.tid == 0 || live.tid == entry.pid) return error;
+    entry.held.live_thread = live.tid;
+    return read(directory, procfs::thread_file("task", live.tid, file));
+}
+
+}  // namespace
+
 bool process_memory_info(Handle handle, MemoryCounters& counters) {
     if (procfs::is_own_process(handle)) {
         return procfs::own_process_memory(counters);
     }
     auto& entry = entry_of(handle);
     if (!entry.status) {
-        const auto file = procfs::read_file_at(entry.directory, "status");
+        const auto file = procfs::read_file_at(entry.held.directory, "status");
         if (file.error != 0 && !procfs::means_gone(file.error)) {
             return false;
         }
@@ -297,11 +336,19 @@ bool process_memory_info(Handle handle, MemoryCounters& counters) {
         entry.status = file.error == 0 ? procfs::parse_status(file.text) : procfs::StatusFields{};
     }
     auto& status = *entry.status;
-    if (entry.leader_exited && status.resident_bytes == 0) {
-        if (const auto thread = procfs::memory_of_a_live_thread(entry.directory)) {
-            status.resident_bytes = thread->resident_bytes;
-            status.peak_resident_bytes = thread->peak_resident_bytes;
-        }
+    // A process whose leader has stopped shows its memory only through a thread that runs.
+    if (entry.held.live_thread != 0 && status.resident_bytes == 0) {
+        const int error = read_through_live_thread(
+            entry, "status", [&](int directory, const std::string& path) {
+                const auto file = procfs::read_file_at(directory, path.c_str());
+                if (file.error != 0) return file.error;
+                const auto thread = procfs::parse_status(file.text);
+                status.resident_bytes = thread.resident_bytes;
+                status.peak_resident_bytes = thread.peak_resident_bytes;
+                return 0;
+            });
+        // Running short is no reading at all; a thread gone with the process reads as empty.
+        if (procfs::means_shortage(error)) return false;
     }
     counters.working_set = status.resident_bytes;
     counters.peak_working_set = status.peak_resident_bytes;
@@ -313,10 +360,24 @@ bool full_process_image_name(Handle handle, std::uint32_t /*flags*/, char16_t* b
     if (procfs::is_own_process(handle)) {
         return procfs::read_image_name(AT_FDCWD, "/proc/self/exe", buffer, size);
     }
-    const int directory = entry_of(handle).directory;
-    // A process whose main thread has ended shows its executable only through a live thread.
-    return procfs::read_image_name(directory, "exe", buffer, size) ||
-           procfs::image_name_of_a_live_thread(directory, buffer, size);
+    auto& entry = entry_of(handle);
+    if (procfs::read_image_name(entry.held.directory, "exe", buffer, size)) return true;
+    // While the leader runs, a refusal (another user's process) is the answer; only a leader
+    // that has stopped shows its executable through another thread.
+    if (entry.held.live_thread == 0) return false;
+    const std::uint32_t room = size;
+    return read_through_live_thread(entry, "exe", [&](int directory, const std::string& path) {
+        size = room;
+        errno = 0;
+        if (procfs::read_image_name(directory, path.c_str(), buffer, size)) return 0;
+        return errno != 0 ? errno : ENAMETOOLONG;
+    }) == 0;
+}
+
+bool image_unchanged(Handle handle) {
+    if (procfs::is_own_process(handle)) return true;
+    const auto& entry = entry_of(handle);
+    return !entry.first_layout || *entry.first_layout == entry.latest_layout;
 }
 
 void close_handle(Handle handle) {
@@ -324,8 +385,8 @@ void close_handle(Handle handle) {
         return;
     }
     auto* entry = &entry_of(handle);
-    procfs::release_directory(entry->pid, entry->directory);
-    ::close(entry->directory);
+    procfs::release_directory(entry->pid, &entry->held);
+    ::close(entry->held.directory);
     delete entry;
 }
 

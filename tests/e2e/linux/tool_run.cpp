@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <signal.h>
 #include <string_view>
 #include <sys/resource.h>
@@ -54,7 +55,7 @@ std::vector<char*> pointers_to(std::vector<std::string>& words) {
 
 // Runs in the child between fork and exec: only async-signal-safe calls, then exec or _exit.
 [[noreturn]] void become_tool(char* const* argv, char* const* envp, int out_fd, int err_fd,
-                              unsigned long address_space_bytes) {
+                              unsigned long address_space_bytes, unsigned long open_files) {
     ::close(STDIN_FILENO);
     if (out_fd >= 0) {
         ::dup2(out_fd, STDOUT_FILENO);
@@ -71,6 +72,10 @@ std::vector<char*> pointers_to(std::vector<std::string>& words) {
         const rlimit limit{address_space_bytes, address_space_bytes};
         if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(126);
     }
+    if (open_files != 0) {
+        const rlimit limit{open_files, open_files};
+        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(126);
+    }
     ::execve(argv[0], argv, envp);
     ::_exit(127);
 }
@@ -79,7 +84,7 @@ std::vector<char*> pointers_to(std::vector<std::string>& words) {
 
 RunResult run_tool(const std::vector<std::string>& arguments, const RunOptions& options) {
     std::vector<std::string> words = options.launcher;
-    words.emplace_back(ZUL_PROCESS_PATH);
+    words.push_back(options.program.empty() ? std::string{ZUL_PROCESS_PATH} : options.program);
     words.insert(words.end(), arguments.begin(), arguments.end());
     const auto argv = pointers_to(words);
     auto environment = environment_with(options.diagnostics);
@@ -115,7 +120,8 @@ RunResult run_tool(const std::vector<std::string>& arguments, const RunOptions& 
     const pid_t child = ::fork();
     if (child == 0) {
         become_tool(argv.data(), envp.data(), out_fd,
-                    options.stderr_closed ? -1 : ::fileno(err_file), options.address_space_bytes);
+                    options.stderr_closed ? -1 : ::fileno(err_file), options.address_space_bytes,
+                    options.open_files);
     }
     if (extra_fd >= 0) {
         ::close(extra_fd);
@@ -165,6 +171,29 @@ RunResult run_tool(const std::vector<std::string>& arguments, const RunOptions& 
     std::fclose(out_file);
     std::fclose(err_file);
     return result;
+}
+
+ToolCopy::ToolCopy() {
+    namespace fs = std::filesystem;
+    char folder[] = "/tmp/zul-tool-XXXXXX";
+    if (::mkdtemp(folder) == nullptr) return;
+    folder_ = folder;
+    std::error_code failed;
+    const fs::path copy = fs::path{folder_} / "zul-process";
+    fs::permissions(folder_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                 fs::perms::others_read | fs::perms::others_exec,
+                    failed);
+    if (!failed) fs::copy_file(ZUL_PROCESS_PATH, copy, failed);
+    if (!failed) {
+        fs::permissions(copy, fs::perms::others_read | fs::perms::others_exec,
+                        fs::perm_options::add, failed);
+    }
+    if (!failed) path_ = copy.string();
+}
+
+ToolCopy::~ToolCopy() {
+    std::error_code ignored;
+    if (!folder_.empty()) std::filesystem::remove_all(folder_, ignored);
 }
 
 }  // namespace e2e

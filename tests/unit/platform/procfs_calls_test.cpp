@@ -23,6 +23,7 @@
 #include "platform/procfs/proc_files.hpp"
 #include "platform/procfs/proc_text.hpp"
 #include "platform/procfs/system_clock_facts.hpp"
+#include "support/linux_tasks.hpp"
 
 namespace {
 
@@ -196,6 +197,77 @@ TEST(ProcfsCalls, ZombieAndReapedChildrenHaveExited) {
     EXPECT_EQ(memory.peak_working_set, 0u);
 }
 
+// A child that executes /bin/sleep when asked; execute() returns once it has.
+class ExecutingChild {
+public:
+    ExecutingChild() {
+        int request[2];
+        int executed[2];
+        if (::pipe(request) != 0 || ::pipe2(executed, O_CLOEXEC) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            char byte;
+            if (::read(request[0], &byte, 1) == 1) {
+                ::execl("/bin/sleep", "sleep", "60", static_cast<char*>(nullptr));
+            }
+            ::_exit(127);
+        }
+        ::close(request[0]);
+        ::close(executed[1]);
+        request_ = request[1];
+        executed_ = executed[0];
+    }
+    ~ExecutingChild() {
+        ::close(request_);
+        ::close(executed_);
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    ExecutingChild(const ExecutingChild&) = delete;
+    ExecutingChild& operator=(const ExecutingChild&) = delete;
+
+    platform::Pid pid() const { return static_cast<platform::Pid>(pid_); }
+    // The end of the close-on-exec pipe reads 0 bytes once the child has executed.
+    void execute() const {
+        const char byte = 1;
+        ASSERT_EQ(::write(request_, &byte, 1), 1);
+        char ignored;
+        ASSERT_EQ(::read(executed_, &ignored, 1), 0);
+    }
+
+private:
+    pid_t pid_ = -1;
+    int request_ = -1;
+    int executed_ = -1;
+};
+
+// Executing another program keeps the ID and the start time; the image is what tells, and the
+// exit-code query of the recheck is what sees it, with no call of its own.
+TEST(ProcfsCalls, ExecutingAnotherProgramChangesTheImage) {
+    ExecutingChild child;
+    Opened process{child.pid()};
+    ASSERT_NE(process.get(), nullptr);
+    const auto creation_ticks = [&] {
+        platform::FileTime creation, exit, kernel, user;
+        EXPECT_TRUE(platform::process_times(process.get(), creation, exit, kernel, user));
+        return units(creation);
+    };
+    ASSERT_EQ(exit_code_of(process.get()), platform::still_active);
+    const auto created = creation_ticks();
+    EXPECT_TRUE(platform::image_unchanged(process.get()));
+    ASSERT_EQ(exit_code_of(process.get()), platform::still_active);
+    EXPECT_TRUE(platform::image_unchanged(process.get())) << "nothing was executed yet";
+
+    child.execute();
+    EXPECT_TRUE(platform::image_unchanged(process.get())) << "no exit-code query saw it yet";
+    ASSERT_EQ(exit_code_of(process.get()), platform::still_active);
+    EXPECT_EQ(creation_ticks(), created);
+    EXPECT_FALSE(platform::image_unchanged(process.get()));
+    ASSERT_EQ(exit_code_of(process.get()), platform::still_active);
+    EXPECT_FALSE(platform::image_unchanged(process.get())) << "compared with the first image";
+    EXPECT_TRUE(platform::image_unchanged(platform::current_process()));
+}
+
 // With no descriptor left, a live process is unreadable, never "no such process".
 TEST(ProcfsCalls, RunningOutOfDescriptorsIsNotInvalidParameter) {
     Child child;
@@ -221,6 +293,29 @@ TEST(ProcfsCalls, RunningOutOfDescriptorsIsNotInvalidParameter) {
         EXPECT_NE(error, platform::error_invalid_parameter);
         EXPECT_NE(error, 0u);
     }
+}
+
+// Whether a process whose main thread has ended still runs, only its other threads say; with
+// no descriptor to read them by, that is unknown (a failed call), never "still running".
+TEST(ProcfsCalls, HalfExitedProcessIsNotGuessedRunningWithoutADescriptor) {
+    test_support::HalfExitedChild child;
+    ASSERT_EQ(child.state(), 'Z');
+    Opened process{static_cast<platform::Pid>(child.pid())};
+    ASSERT_NE(process.get(), nullptr);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const int lowest_free = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(lowest_free, 0);
+    ::close(lowest_free);
+
+    rlimit tight = saved;
+    tight.rlim_cur = static_cast<rlim_t>(lowest_free);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    std::uint32_t code = 0;
+    const bool answered = platform::exit_code_process(process.get(), code);
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_FALSE(answered) << "answered " << code;
+    EXPECT_EQ(exit_code_of(process.get()), platform::still_active);
 }
 
 TEST(ProcfsCalls, KernelThreadHasNoMemoryAndNoImage) {

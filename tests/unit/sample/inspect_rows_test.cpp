@@ -104,9 +104,9 @@ TEST_F(InspectRows, EachHandleClosesRightAfterItsOwnRecheck) {
 
     ASSERT_EQ(rows.size(), 3u);
     const std::vector<std::string> expected = {
-        "GetExitCodeProcess(1)", "GetProcessTimes(1)", "CloseHandle(1)",
-        "GetExitCodeProcess(2)", "GetProcessTimes(2)", "CloseHandle(2)",
-        "GetExitCodeProcess(3)", "GetProcessTimes(3)", "CloseHandle(3)"};
+        "GetExitCodeProcess(1)", "GetProcessTimes(1)", "ImageUnchanged(1)", "CloseHandle(1)",
+        "GetExitCodeProcess(2)", "GetProcessTimes(2)", "ImageUnchanged(2)", "CloseHandle(2)",
+        "GetExitCodeProcess(3)", "GetProcessTimes(3)", "ImageUnchanged(3)", "CloseHandle(3)"};
     EXPECT_EQ(fake::call_log(), expected);
 }
 
