@@ -3,6 +3,7 @@
 // the same process can be rechecked after the command-line query.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -29,9 +30,11 @@ struct ProcessIdentity {
     ProcessIdentity& operator=(ProcessIdentity&&) noexcept = default;
 };
 
+// A found identity is kept apart from its entry: most entries of a long list are not found,
+// and each would otherwise take the room of an identity.
 struct IdentityEntry {
     std::uint32_t pid = 0;
-    ProbeOutcome<ProcessIdentity> outcome;
+    ProbeOutcome<std::unique_ptr<ProcessIdentity>> outcome;
 };
 
 // One entry per process ID, in the order asked; found entries hold their handles open.

@@ -7,7 +7,6 @@
 #include <charconv>
 #include <fcntl.h>
 #include <memory>
-#include <new>
 #include <optional>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -189,11 +188,7 @@ Handle open_process(std::uint32_t /*access*/, bool /*inherit*/, Pid pid) {
         ::close(directory);
         return fail_open(error);
     };
-    // Not thrown across the platform layer: a shortage is the open's own failure.
-    std::unique_ptr<procfs::ProcessEntry> entry{new (std::nothrow) procfs::ProcessEntry{}};
-    if (!entry) {
-        return refuse(error_not_enough_memory);
-    }
+    std::unique_ptr<procfs::ProcessEntry> entry{new procfs::ProcessEntry{}};
     entry->pid = pid;
     entry->held.directory = directory;
 
