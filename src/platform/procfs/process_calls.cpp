@@ -303,12 +303,17 @@ bool process_cpu_times(Handle handle, FileTime& kernel, FileTime& user) {
 namespace {
 
 // Reads `file` of the thread the entry reads through with `read`, which gives 0 or the errno.
-// When that thread has ended since it was found, another is looked for, once.
+// When that thread has ended since it was found, or none was known (the leader ran when its
+// exit code was read, and may have stopped since), another is looked for, once; the leader's
+// stat decides whether there is any to look for.
 template <typename Read>
 int read_through_live_thread(procfs::ProcessEntry& entry, const char* file, Read read) {
     const int directory = entry.held.directory;
-    const int error = read(directory, procfs::thread_file("task", entry.held.live_thread, file));
-    if (!procfs::means_gone(error)) return error;
+    int error = ENOENT;
+    if (entry.held.live_thread != 0) {
+        error = read(directory, procfs::thread_file("task", entry.held.live_thread, file));
+        if (!procfs::means_gone(error)) return error;
+    }
     const auto leader = procfs::read_line_file_at(directory, "stat");
     const auto stat = leader.error == 0 ? procfs::parse_stat(leader.text) : std::nullopt;
     if (!stat) return leader.error != 0 ? leader.error : error;
@@ -336,8 +341,9 @@ bool process_memory_info(Handle handle, MemoryCounters& counters) {
         entry.status = file.error == 0 ? procfs::parse_status(file.text) : procfs::StatusFields{};
     }
     auto& status = *entry.status;
-    // A process whose leader has stopped shows its memory only through a thread that runs.
-    if (entry.held.live_thread != 0 && status.resident_bytes == 0) {
+    // A process whose leader has stopped shows its memory only through a thread that runs; the
+    // leader may have stopped since its exit code was read, so its empty status is the sign.
+    if (status.resident_bytes == 0) {
         const int error = read_through_live_thread(
             entry, "status", [&](int directory, const std::string& path) {
                 const auto file = procfs::read_file_at(directory, path.c_str());
@@ -361,10 +367,12 @@ bool full_process_image_name(Handle handle, std::uint32_t /*flags*/, char16_t* b
         return procfs::read_image_name(AT_FDCWD, "/proc/self/exe", buffer, size);
     }
     auto& entry = entry_of(handle);
+    errno = 0;
     if (procfs::read_image_name(entry.held.directory, "exe", buffer, size)) return true;
-    // While the leader runs, a refusal (another user's process) is the answer; only a leader
-    // that has stopped shows its executable through another thread.
-    if (entry.held.live_thread == 0) return false;
+    // A refusal (another user's process) is the answer, with no thread walked. A link that is
+    // gone (ENOENT) says the leader has let go of its memory: it has stopped, perhaps since its
+    // exit code was read, and another thread that runs still shows the executable.
+    if (entry.held.live_thread == 0 && errno != ENOENT) return false;
     const std::uint32_t room = size;
     return read_through_live_thread(entry, "exe", [&](int directory, const std::string& path) {
         size = room;

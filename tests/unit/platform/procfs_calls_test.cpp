@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <future>
@@ -316,6 +318,69 @@ TEST(ProcfsCalls, HalfExitedProcessIsNotGuessedRunningWithoutADescriptor) {
     ::setrlimit(RLIMIT_NOFILE, &saved);
     EXPECT_FALSE(answered) << "answered " << code;
     EXPECT_EQ(exit_code_of(process.get()), platform::still_active);
+}
+
+// A leader that stops after its exit code was read (a process being killed, its other threads
+// not yet gone) has let go of its memory and executable; a thread that runs still shows them.
+TEST(ProcfsCalls, LeaderThatStopsAfterItsExitCodeWasReadIsReadThroughAnotherThread) {
+    // A child whose main thread ends when a byte arrives, while a second thread runs on.
+    class Child {
+    public:
+        Child() {
+            if (::pipe(go_) != 0) return;
+            pid_ = ::fork();
+            if (pid_ == 0) {
+                std::thread{[] { ::pause(); }}.detach();
+                char byte = 0;
+                while (::read(go_[0], &byte, 1) < 0 && errno == EINTR) {
+                }
+                ::syscall(SYS_exit, 0);  // ends this thread only
+            }
+        }
+        ~Child() {
+            if (pid_ > 0) {
+                ::kill(pid_, SIGKILL);
+                ::waitpid(pid_, nullptr, 0);
+            }
+            ::close(go_[0]);
+            ::close(go_[1]);
+        }
+        pid_t pid() const { return pid_; }
+        void end_main_thread() const { EXPECT_EQ(::write(go_[1], "x", 1), 1); }
+        char leader_state() const {
+            std::ifstream stat{"/proc/" + std::to_string(pid_) + "/stat"};
+            std::string line;
+            std::getline(stat, line);
+            const auto close = line.rfind(')');
+            return close == std::string::npos || close + 2 >= line.size() ? '?' : line[close + 2];
+        }
+
+    private:
+        int go_[2] = {-1, -1};
+        pid_t pid_ = -1;
+    } child;
+    ASSERT_GT(child.pid(), 0);
+    Opened process{static_cast<platform::Pid>(child.pid())};
+    ASSERT_NE(process.get(), nullptr);
+    EXPECT_EQ(exit_code_of(process.get()), platform::still_active);
+    child.end_main_thread();
+    for (int tries = 0; tries < 5000 && child.leader_state() != 'Z'; ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(child.leader_state(), 'Z');
+
+    platform::MemoryCounters memory{};
+    ASSERT_TRUE(platform::process_memory_info(process.get(), memory));
+    EXPECT_GT(memory.working_set, 0u);
+    EXPECT_GE(memory.peak_working_set, memory.working_set);
+    char own[4096];
+    const auto length = ::readlink("/proc/self/exe", own, sizeof own);
+    ASSERT_GT(length, 0);
+    char16_t name[4096];
+    std::uint32_t size = 4096;
+    ASSERT_TRUE(platform::full_process_image_name(process.get(), 0, name, size));
+    // The child is a fork of this test program; its path is ASCII here.
+    EXPECT_EQ(std::u16string(name, size), std::u16string(own, own + length));
 }
 
 TEST(ProcfsCalls, KernelThreadHasNoMemoryAndNoImage) {
