@@ -24,6 +24,13 @@ namespace {
 // ---- What a process handle points to: the open /proc/<pid> directory and what was read
 // through it
 
+// The three counts of stat that the times query reports.
+struct StatTicks {
+    std::uint64_t user_ticks = 0;
+    std::uint64_t system_ticks = 0;
+    std::uint64_t start_ticks = 0;
+};
+
 struct ProcessEntry {
     platform::Pid pid = 0;
     // /proc/<pid>, opened once; every read goes through it, so a recycled PID is never read.
@@ -33,18 +40,26 @@ struct ProcessEntry {
     // Read by the first memory query (or at open, when the leadership had to be read from it);
     // only sample asks for memory, so inspect never pays for this dear file.
     std::optional<StatusFields> status;
-    // Read by the latest exit-code query and used by the times query that follows it, so one
-    // probe reads stat once while a later recheck still sees fresh state.
-    std::optional<StatFields> stat;
-    // The open read stat (so that a shortage of descriptors fails the open, not a later read);
-    // the first exit-code query answers from that reading instead of reading it again.
-    bool stat_from_open = false;
+    // The ticks of the stat the latest exit-code query read, for the times query that follows
+    // it, so one probe reads stat once while a later recheck still sees fresh state.
+    std::optional<StatTicks> ticks;
     // Where the program is laid out, as the first exit-code query saw it (through the thread
-    // that runs) and as the latest one did: they differ once the process has executed another
-    // program, which keeps its ID and start time.
-    std::optional<ImageLayout> first_layout;
-    ImageLayout latest_layout;
+    // that runs) and as the latest one did, each as a digest: they differ once the process has
+    // executed another program, which keeps its ID and start time. Digests, not the ten
+    // addresses, because inspect holds an entry for every process it finds.
+    std::uint64_t first_layout = 0;
+    std::uint64_t latest_layout = 0;
+    bool first_layout_seen = false;
 };
+
+// The stat that opening a process read (so that a shortage of descriptors fails the open, not a
+// later read): the first exit-code query on that handle, which comes next, answers from it
+// instead of reading it again. Kept once, for the handle opened last, not in every entry.
+struct StatFromOpen {
+    const ProcessEntry* entry = nullptr;
+    StatFields stat;
+};
+StatFromOpen stat_from_open;
 
 // ---- The tool's own process: a handle that is never opened nor freed, and whose readings are
 // always taken afresh (the diagnostics read them once, at the end of the run)
@@ -148,15 +163,39 @@ procfs::ProcessEntry& entry_of(Handle handle) {
     return *static_cast<procfs::ProcessEntry*>(handle);
 }
 
-// Reads stat afresh into the entry; the errno on failure, EINVAL when the text is malformed.
-int refresh_stat(procfs::ProcessEntry& entry) {
-    entry.stat.reset();
+// The stat the open read for this entry, or a fresh reading; the errno on failure, EINVAL when
+// the text is malformed.
+int read_stat(const procfs::ProcessEntry& entry, procfs::StatFields& stat) {
+    if (procfs::stat_from_open.entry == &entry) {
+        procfs::stat_from_open.entry = nullptr;
+        stat = procfs::stat_from_open.stat;
+        return 0;
+    }
     const auto file = procfs::read_line_file_at(entry.held.directory, "stat");
     if (file.error != 0) {
         return file.error;
     }
-    entry.stat = procfs::parse_stat(file.text);
-    return entry.stat ? 0 : EINVAL;
+    const auto parsed = procfs::parse_stat(file.text);
+    if (!parsed) return EINVAL;
+    stat = *parsed;
+    return 0;
+}
+
+// A digest of where the program is laid out; two layouts that differ anywhere differ here but
+// for a chance of one in 2^64.
+std::uint64_t layout_digest(const procfs::ImageLayout& layout) {
+    std::uint64_t digest = 0;
+    for (const std::uint64_t address :
+         {layout.start_code, layout.end_code, layout.start_stack, layout.start_data,
+          layout.end_data, layout.start_brk, layout.arg_start, layout.arg_end, layout.env_start,
+          layout.env_end}) {
+        // splitmix64's finaliser over the running digest and each address in turn.
+        std::uint64_t mixed = digest ^ (address + 0x9E3779B97F4A7C15ull);
+        mixed = (mixed ^ (mixed >> 30)) * 0xBF58476D1CE4E5B9ull;
+        mixed = (mixed ^ (mixed >> 27)) * 0x94D049BB133111EBull;
+        digest = mixed ^ (mixed >> 31);
+    }
+    return digest;
 }
 
 }  // namespace
@@ -219,8 +258,9 @@ Handle open_process(std::uint32_t /*access*/, bool /*inherit*/, Pid pid) {
         return refuse(open_error_from_errno(file.error));
     }
     // Malformed text is left to the first query, which reads again and reports it.
-    entry->stat = procfs::parse_stat(file.text);
-    entry->stat_from_open = entry->stat.has_value();
+    if (const auto stat = procfs::parse_stat(file.text)) {
+        procfs::stat_from_open = {entry.get(), *stat};
+    }
     procfs::hold_directory(pid, &entry->held);
     return entry.release();
 }
@@ -235,8 +275,9 @@ bool exit_code_process(Handle handle, std::uint32_t& exit_code) {
         return true;
     }
     auto& entry = entry_of(handle);
-    const int error = entry.stat_from_open ? 0 : refresh_stat(entry);
-    entry.stat_from_open = false;
+    entry.ticks.reset();
+    procfs::StatFields stat;
+    const int error = read_stat(entry, stat);
     if (error != 0) {
         // A reaped process leaves its directory behind, but nothing can be read through it.
         if (!procfs::means_gone(error)) {
@@ -245,32 +286,37 @@ bool exit_code_process(Handle handle, std::uint32_t& exit_code) {
         exit_code = exited_code;
         return true;
     }
+    entry.ticks = procfs::StatTicks{stat.user_ticks, stat.system_ticks, stat.start_ticks};
     const procfs::LiveThread live = procfs::find_live_thread(
-        entry.held.directory, "task", entry.pid, *entry.stat, entry.held.live_thread);
+        entry.held.directory, "task", entry.pid, stat, entry.held.live_thread);
     // Whether the process runs is unknown: the tool ran short while reading its threads.
     if (live.shortage != 0) return false;
     exit_code = live.ended ? exited_code : still_active;
     entry.held.live_thread = live.tid == entry.pid ? 0 : live.tid;
-    entry.latest_layout = live.stat.layout;
-    if (!entry.first_layout) entry.first_layout = entry.latest_layout;
+    entry.latest_layout = layout_digest(live.stat.layout);
+    if (!entry.first_layout_seen) {
+        entry.first_layout = entry.latest_layout;
+        entry.first_layout_seen = true;
+    }
     return true;
 }
 
 namespace {
 
-// The stat reading that the exit-code query left, or a fresh one; CPU times from it.
-std::optional<procfs::StatFields> take_times(Handle handle, FileTime& kernel, FileTime& user) {
+// The ticks of the stat that the exit-code query left, or of a fresh one; CPU times from them.
+std::optional<procfs::StatTicks> take_times(Handle handle, FileTime& kernel, FileTime& user) {
     auto& entry = entry_of(handle);
-    entry.stat_from_open = false;
-    if (!entry.stat && refresh_stat(entry) != 0) {
-        return std::nullopt;
+    std::optional<procfs::StatTicks> ticks = entry.ticks;
+    entry.ticks.reset();
+    if (!ticks) {
+        procfs::StatFields stat;
+        if (read_stat(entry, stat) != 0) return std::nullopt;
+        ticks = procfs::StatTicks{stat.user_ticks, stat.system_ticks, stat.start_ticks};
     }
-    const auto stat = entry.stat;
-    entry.stat.reset();
     const auto rate = procfs::clock_ticks_per_second();
-    kernel = procfs::to_file_time(procfs::ticks_to_units(stat->system_ticks, rate));
-    user = procfs::to_file_time(procfs::ticks_to_units(stat->user_ticks, rate));
-    return stat;
+    kernel = procfs::to_file_time(procfs::ticks_to_units(ticks->system_ticks, rate));
+    user = procfs::to_file_time(procfs::ticks_to_units(ticks->user_ticks, rate));
+    return ticks;
 }
 
 }  // namespace
@@ -385,7 +431,7 @@ bool full_process_image_name(Handle handle, std::uint32_t /*flags*/, char16_t* b
 bool image_unchanged(Handle handle) {
     if (procfs::is_own_process(handle)) return true;
     const auto& entry = entry_of(handle);
-    return !entry.first_layout || *entry.first_layout == entry.latest_layout;
+    return !entry.first_layout_seen || entry.first_layout == entry.latest_layout;
 }
 
 void close_handle(Handle handle) {
@@ -393,6 +439,7 @@ void close_handle(Handle handle) {
         return;
     }
     auto* entry = &entry_of(handle);
+    if (procfs::stat_from_open.entry == entry) procfs::stat_from_open.entry = nullptr;
     procfs::release_directory(entry->pid, &entry->held);
     ::close(entry->held.directory);
     delete entry;
