@@ -28,8 +28,9 @@ ${zul_terms}
 " @ONLY)
 
 # A Debian changelog: a package whose version has no Debian revision is a native one, and
-# those carry changelog.gz. Its date is the day of the build (or of SOURCE_DATE_EPOCH), so that
-# configuring again the same day leaves it, and what is built from it, as it is.
+# those carry changelog.gz. Its date is the day of the last commit, so that every build of one
+# commit gives the same file.
+include(${PROJECT_SOURCE_DIR}/cmake/source_date_epoch.cmake)
 string(TIMESTAMP zul_changelog_date "%a, %d %b %Y 00:00:00 +0000" UTC)
 file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/debian/changelog CONTENT
 "${PROJECT_NAME} (${PROJECT_VERSION}) unstable; urgency=medium
@@ -80,5 +81,7 @@ error code, never a failed run. Meant for scripts, monitors and test
 harnesses; the same tool runs on Windows.")
 # Linked statically: it depends on nothing.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+# The completion it installs is loaded by bash-completion, and does nothing without it.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS bash-completion)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 include(CPack)

@@ -22,6 +22,7 @@
 #include "fuzz_check.hpp"
 #include "json/value.hpp"
 #include "json/writer.hpp"
+#include "json/written_array.hpp"
 #include "support/strict_json.hpp"
 #include "text/utf.hpp"
 
@@ -199,6 +200,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const json::Value tree = builder.value(0);
 
     const std::string text = json::to_compact(tree);
+    FUZZ_CHECK(json::written_size_limit(tree) >= text.size());
+    if (tree.is_array()) {
+        // Written element by element, an array has the same text.
+        json::WrittenArray written;
+        for (const json::Value& element : tree.items()) written.push_back(element);
+        FUZZ_CHECK(written.size() == tree.items().size() && written.text() == text);
+    }
     std::string appended = "x";
     json::write_compact(appended, tree);
     FUZZ_CHECK(appended.size() == text.size() + 1 && appended.compare(1, text.size(), text) == 0);

@@ -4,7 +4,10 @@
 // - the text is valid UTF-8;
 // - no bytes give no text; bytes without a final zero (a rewritten title) give the bytes
 //   themselves, sanitized;
-// - otherwise a POSIX shell splits the text back into the arguments, each sanitized.
+// - bytes ending in two or more zeros (a title padded with them) give the bytes before that
+//   padding, sanitized, each zero left among them a space; no text when only zeros remain;
+// - otherwise (one final zero) a POSIX shell splits the text back into the arguments, each
+//   sanitized.
 
 #include <cstdint>
 #include <optional>
@@ -68,6 +71,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto line = procfs::command_line_from_cmdline(raw);
     if (raw.empty()) {
         FUZZ_CHECK(!line.has_value());
+        return 0;
+    }
+    if (raw.size() >= 2 && raw.substr(raw.size() - 2) == std::string_view("\0\0", 2)) {
+        const std::size_t end = raw.find_last_not_of('\0');
+        if (end == std::string_view::npos) {
+            FUZZ_CHECK(!line.has_value());
+            return 0;
+        }
+        std::string title = text::sanitize_utf8(raw.substr(0, end + 1));
+        for (char& c : title) c = c == '\0' ? ' ' : c;
+        FUZZ_CHECK(line.has_value() && *line == title);
         return 0;
     }
     FUZZ_CHECK(line.has_value());

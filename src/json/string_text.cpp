@@ -39,6 +39,15 @@ char* put_plain_quoted(char* at, std::string_view text) {
     return at;
 }
 
+std::size_t quoted_length(std::string_view text) {
+    std::size_t length = text.size() + 2;
+    for (const char byte : text) {
+        const char escape = escape_table[static_cast<std::uint8_t>(byte)];
+        if (escape != 0) length += escape == 'u' ? 5 : 1;
+    }
+    return length;
+}
+
 void append_quoted(std::string& out, std::string_view text) {
     // Keys and most values are short and need no escape: quote them on the stack and append
     // once, rather than growing the output three times per string.

@@ -124,4 +124,51 @@ std::string to_compact(const Value& value) {
     return out;
 }
 
+namespace {
+
+// "-1.7976931348623157e+308", and no plain form is longer: "-0.0000" and 17 digits.
+constexpr std::size_t longest_double = 24;
+
+std::size_t digit_count(std::uint64_t number) {
+    std::size_t count = 1;
+    while (number >= 10) {
+        number /= 10;
+        ++count;
+    }
+    return count;
+}
+
+}  // namespace
+
+std::size_t written_size_limit(const Value& value) {
+    switch (value.kind()) {
+    case Value::Kind::null:
+        return 4;
+    case Value::Kind::boolean:
+        return value.as_boolean() ? 4 : 5;
+    case Value::Kind::unsigned_integer:
+        return digit_count(value.as_unsigned());
+    case Value::Kind::signed_integer:
+        // Negative: the sign and the digits of the magnitude, taken without overflow.
+        return 1 + digit_count(0 - static_cast<std::uint64_t>(value.as_signed()));
+    case Value::Kind::floating:
+        return longest_double;
+    case Value::Kind::string:
+        return quoted_length(value.as_string());
+    case Value::Kind::array: {
+        std::size_t length = 2 + (value.items().empty() ? 0 : value.items().size() - 1);
+        for (const Value& element : value.items()) length += written_size_limit(element);
+        return length;
+    }
+    case Value::Kind::object: {
+        std::size_t length = 2 + (value.members().empty() ? 0 : value.members().size() - 1);
+        for (const Member& member : value.members()) {
+            length += quoted_length(member.key) + 1 + written_size_limit(member.value);
+        }
+        return length;
+    }
+    }
+    return 0;
+}
+
 }  // namespace json

@@ -35,13 +35,26 @@ int refuse(std::string_view message) {
     return exit_bad_command_line;
 }
 
-int print_document(const json::Value& document, std::size_t expected_size) {
-    // One buffer and one write: a failing stream then leaves no partial line behind us. Room
-    // for the whole text saves the copies of a growing buffer and its peak of old and new.
-    std::string text;
-    text.reserve(expected_size);
-    json::write_compact(text, document);
-    text.push_back('\n');
+int print_document(std::string_view rows_key, json::WrittenArray rows,
+                   const json::Value* diagnostics) {
+    // The members in byte order: "diagnostics" comes before "processes" and "samples".
+    std::string before_rows = "{";
+    if (diagnostics != nullptr) {
+        before_rows += "\"diagnostics\":";
+        json::write_compact(before_rows, *diagnostics);
+        before_rows += ',';
+    }
+    json::write_compact(before_rows, json::Value::string(std::string{rows_key}));
+    before_rows += ':';
+
+    // One buffer and one write: a failing stream then leaves no partial line behind us. The
+    // buffer is the rows' own, with the rest put in the room kept around them: a document of
+    // megabytes is not copied whole once more (only a diagnostics object larger than that
+    // room would move it).
+    std::string text = std::move(rows).take_text();
+    text.reserve(before_rows.size() + text.size() + 2);
+    text.insert(0, before_rows);
+    text += "}\n";
     if (const auto error = platform::write(platform::Stream::out, text)) {
         // If standard error fails too there is nowhere left to say so; the status tells.
         platform::write(platform::Stream::err, "failed printing to stdout: " + *error + "\n");

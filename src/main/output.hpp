@@ -1,10 +1,10 @@
 #pragma once
 // What the run writes: the document on standard output, or one message on standard error.
 
-#include <cstddef>
 #include <string_view>
 
 #include "json/value.hpp"
+#include "json/written_array.hpp"
 
 namespace app {
 
@@ -20,9 +20,10 @@ void end_cleanly_when_memory_runs_out();
 // when standard error cannot be written.
 int refuse(std::string_view message);
 
-// The compact document and a line feed, in one write to standard output, then exit_success.
-// When standard output cannot be written: a message on standard error and exit_output_failed.
-// `expected_size` is a guess at the text's length, reserved up front; any value is correct.
-int print_document(const json::Value& document, std::size_t expected_size = 0);
+// The document {"diagnostics":..., "<rows_key>":[rows...]} ("diagnostics" only when given) in
+// the compact form and a line feed, in one write to standard output, then exit_success. When
+// standard output cannot be written: a message on standard error and exit_output_failed.
+int print_document(std::string_view rows_key, json::WrittenArray rows,
+                   const json::Value* diagnostics);
 
 }  // namespace app

@@ -1,5 +1,6 @@
 #include "main/run.hpp"
 
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -24,33 +25,15 @@ constexpr std::string_view usage = "usage: zul-process <inspect|sample> <pid> [p
 
 enum class Command { sample, inspect };
 
-// About the written length of one row, a little above the usual, so that the output buffer is
-// reserved once. Inspect rows grow with the command line; a longer one costs one more growth.
-constexpr std::size_t sample_row_text = 256;
-constexpr std::size_t inspect_row_text = 192;
-constexpr std::size_t document_text = 64;  // the envelope and the line feed
+struct Request {
+    Command command;
+    std::vector<std::uint32_t> pids;
+};
 
-json::Value run_command(Command command, const std::vector<std::uint32_t>& pids) {
-    json::Value document = json::Value::object();
-    if (command == Command::sample) {
-        std::vector<json::Value> rows;
-        {
-            diagnostics::TimingScope scope{"sample::collect"};
-            rows = sample::collect(pids);
-        }
-        document.set("samples", json::Value::array(std::move(rows)));
-    } else {
-        document.set("processes",
-                     json::Value::array(windows::inspect(pids, sample::inspect_rows)));
-    }
-    return document;
-}
-
-}  // namespace
-
-int run() {
-    const platform::Instant run_start = platform::monotonic_now();
-
+// The command and its process IDs, or the exit status of a refused command line. The
+// arguments are let go of here, before any process is looked at, rather than kept beside the
+// rows: a hundred thousand of them take megabytes.
+std::variant<Request, int> read_command_line() {
     const std::vector<std::string> arguments = platform::arguments();
 
     Command command;
@@ -67,16 +50,35 @@ int run() {
     if (const auto* message = std::get_if<sample::PidMessage>(&parsed)) {
         return refuse(message->text);
     }
-    const auto& pids = std::get<std::vector<std::uint32_t>>(parsed);
-    json::Value document = run_command(command, pids);
+    return Request{command, std::move(std::get<std::vector<std::uint32_t>>(parsed))};
+}
 
+json::WrittenArray run_command(Command command, const std::vector<std::uint32_t>& pids) {
+    if (command == Command::sample) {
+        diagnostics::TimingScope scope{"sample::collect"};
+        return sample::collect(pids);
+    }
+    return windows::inspect(pids, sample::inspect_rows);
+}
+
+}  // namespace
+
+int run() {
+    const platform::Instant run_start = platform::monotonic_now();
+
+    auto request = read_command_line();
+    if (const int* refused = std::get_if<int>(&request)) return *refused;
+    const Request& asked = std::get<Request>(request);
+    json::WrittenArray rows = run_command(asked.command, asked.pids);
+
+    std::optional<json::Value> summary;
     if (diagnostics::enabled()) {
         // "main" covers parsing and the command, not the summary or the printing.
         diagnostics::record_elapsed("main", run_start);
-        document.set("diagnostics", diagnostics::summary(run_start));
+        summary = diagnostics::summary(run_start);
     }
-    const std::size_t row_text = command == Command::sample ? sample_row_text : inspect_row_text;
-    return print_document(document, document_text + pids.size() * row_text);
+    const std::string_view rows_key = asked.command == Command::sample ? "samples" : "processes";
+    return print_document(rows_key, std::move(rows), summary ? &*summary : nullptr);
 }
 
 }  // namespace app

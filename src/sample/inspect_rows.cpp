@@ -2,23 +2,27 @@
 // query's failure, the lookup), then its row.
 #include "sample/inspect_rows.hpp"
 
+#include <memory>
 #include <utility>
 #include <variant>
 
 #include "diagnostics/timing_scope.hpp"
+#include "json/string_text.hpp"
 
 namespace sample {
 namespace {
 
+std::size_t room_for_rows(const windows::IdentityList& identities,
+                          const windows::CommandLineResult& command_lines);
 InspectResult result_of(windows::IdentityEntry& entry,
                         const windows::CommandLineResult& command_lines);
 
 }  // namespace
 
-std::vector<json::Value> inspect_rows(windows::IdentityList identities,
-                                      const windows::CommandLineResult& command_lines) {
-    std::vector<json::Value> rows;
-    rows.reserve(identities.size());
+json::WrittenArray inspect_rows(windows::IdentityList identities,
+                                const windows::CommandLineResult& command_lines) {
+    json::WrittenArray rows;
+    rows.reserve(room_for_rows(identities, command_lines));
     for (windows::IdentityEntry& entry : identities) {
         rows.push_back(row(entry.pid, result_of(entry, command_lines)));
     }
@@ -28,6 +32,30 @@ std::vector<json::Value> inspect_rows(windows::IdentityList identities,
 namespace {
 
 using windows::ProbeError;
+
+// What a row takes at most, as the rows' room is counted: a found row its three texts as
+// written and less than this besides (keys, quotes, an ID of 10 digits, a creation time of 20);
+// any other row less than this in all (the longest code has 17 bytes).
+constexpr std::size_t found_row_besides_texts = 128;
+constexpr std::size_t other_row = 80;
+
+// Room for every row at its most, counted before any is made, so that the rows' text is
+// written into place: growing it would hold it twice for a moment.
+std::size_t room_for_rows(const windows::IdentityList& identities,
+                          const windows::CommandLineResult& command_lines) {
+    const auto* map = std::get_if<windows::CommandLineMap>(&command_lines);
+    std::size_t room = 0;
+    for (const windows::IdentityEntry& entry : identities) {
+        room += other_row + 1;
+        if (!entry.outcome.found() || map == nullptr) continue;
+        const auto line = map->find(entry.pid);
+        if (line == map->end()) continue;
+        const windows::ProcessIdentity& identity = *entry.outcome.value();
+        room += found_row_besides_texts + json::quoted_length(identity.executable_path) +
+                json::quoted_length(line->second);
+    }
+    return room;
+}
 
 // The order of the tests decides which status wins: the recheck first (a process that ended
 // during the query is not_found even when the query failed), then the query's own failure,
@@ -53,8 +81,8 @@ InspectResult result_of(windows::IdentityEntry& entry,
     if (entry.outcome.is_error()) return entry.outcome.error();
     // Taken out of the list so that it dies here: its handle closes once the result is decided
     // and before the row is built.
-    windows::ProcessIdentity identity = std::move(entry.outcome.value());
-    return checked(entry.pid, identity, command_lines);
+    const std::unique_ptr<windows::ProcessIdentity> identity = std::move(entry.outcome.value());
+    return checked(entry.pid, *identity, command_lines);
 }
 
 }  // namespace

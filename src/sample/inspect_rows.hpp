@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "json/value.hpp"
+#include "json/written_array.hpp"
 #include "windows/command_lines.hpp"
 #include "windows/process_identity.hpp"
 
@@ -24,10 +25,11 @@ using InspectResult = windows::ProbeOutcome<InspectedProcess>;
 
 // One row per entry, in entry order. Each found process is rechecked through its held handle
 // and looked up in the query result; its handle is closed right after, before its row is
-// built, so later entries keep theirs open until their turn. Opens no scope. This is the row
-// builder the inspect command (windows::inspect) is handed.
-std::vector<json::Value> inspect_rows(windows::IdentityList identities,
-                                      const windows::CommandLineResult& command_lines);
+// built, so later entries keep theirs open until their turn. Each row is written as soon as it
+// is built and only its text kept. Opens no scope. This is the row builder the inspect command
+// (windows::inspect) is handed.
+json::WrittenArray inspect_rows(windows::IdentityList identities,
+                                const windows::CommandLineResult& command_lines);
 
 // {"pid","status"} plus "code" for an error, or "createdAt", "executablePath" and
 // "commandLine" for a found process. Scope "row".

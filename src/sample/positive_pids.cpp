@@ -1,11 +1,8 @@
-// The ID list: each argument read in turn, repeats dropped through one flat table.
+// The ID list: each argument read in turn, repeats dropped through the table of IDs seen.
 #include "sample/positive_pids.hpp"
 
-#include <bit>
-#include <cstddef>
-#include <optional>
-
 #include "diagnostics/timing_scope.hpp"
+#include "pid_table/pid_table.hpp"
 
 namespace sample {
 namespace {
@@ -29,31 +26,6 @@ std::variant<std::uint32_t, PidMessage> parse_pid(std::string_view argument) {
     return value;
 }
 
-// The IDs seen so far, in one block: open addressing with linear probing, sized to stay at most
-// half full, with 0 (never a valid ID) marking a free slot. A node-based set would allocate once
-// per ID.
-class SeenPids {
-public:
-    explicit SeenPids(std::size_t most)
-        : slots_(std::bit_ceil(2 * most + 2), 0), mask_(slots_.size() - 1) {}
-
-    // True when `pid` (non-zero) was not there before.
-    bool insert(std::uint32_t pid) {
-        // Fibonacci hashing spreads runs of consecutive IDs over the table.
-        std::size_t at = ((pid * 0x9E3779B97F4A7C15ull) >> 32) & mask_;
-        while (slots_[at] != 0) {
-            if (slots_[at] == pid) return false;
-            at = (at + 1) & mask_;
-        }
-        slots_[at] = pid;
-        return true;
-    }
-
-private:
-    std::vector<std::uint32_t> slots_;
-    std::size_t mask_;
-};
-
 }  // namespace
 
 std::variant<std::vector<std::uint32_t>, PidMessage> positive_pids(
@@ -61,14 +33,15 @@ std::variant<std::vector<std::uint32_t>, PidMessage> positive_pids(
     diagnostics::TimingScope scope{"positive_pids"};
     if (arguments.empty()) return PidMessage{messages::none_given};
 
+    // Both grow with the distinct IDs, not with the arguments: a list that repeats one ID costs
+    // one entry.
     std::vector<std::uint32_t> pids;
-    pids.reserve(arguments.size());
-    SeenPids seen(arguments.size());
+    pid_table::PidTable<> seen;
     for (const std::string& argument : arguments) {
         auto parsed = parse_pid(argument);
         if (const auto* message = std::get_if<PidMessage>(&parsed)) return *message;
         const std::uint32_t pid = std::get<std::uint32_t>(parsed);
-        if (seen.insert(pid)) pids.push_back(pid);
+        if (seen.insert(pid).added) pids.push_back(pid);
     }
     return pids;
 }

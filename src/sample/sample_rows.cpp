@@ -1,16 +1,22 @@
 // The sample rows in the order they are made: the list, each reading, each row.
 #include "sample/sample_rows.hpp"
 
+#include <limits>
 #include <string>
 #include <string_view>
 
 #include "diagnostics/timing_scope.hpp"
+#include "json/writer.hpp"
 
 namespace sample {
 
-std::vector<json::Value> collect(const std::vector<std::uint32_t>& pids) {
-    std::vector<json::Value> rows;
-    rows.reserve(pids.size());
+namespace {
+std::size_t widest_row_limit();
+}  // namespace
+
+json::WrittenArray collect(const std::vector<std::uint32_t>& pids) {
+    json::WrittenArray rows;
+    rows.reserve(pids.size() * (widest_row_limit() + 1));
     for (const std::uint32_t pid : pids) {
         rows.push_back(row(pid, read_sample(pid)));
     }
@@ -65,6 +71,19 @@ Value unread_row(std::uint32_t pid, const char* status, std::string_view code,
     row.set("systemPeakBytes", Value{});
     row.set("unavailable", Value::string(std::string(unavailable)));
     return row;
+}
+
+// The most a row can take, as the rows' room is counted: a found row whose every count is the
+// largest there is (an error row has nulls in their place, and only a short code).
+std::size_t widest_row_limit() {
+    constexpr std::uint64_t largest = std::numeric_limits<std::uint64_t>::max();
+    const windows::ProcessSample widest{.peak_bytes = largest,
+                                        .peak_source = "system",
+                                        .cpu_user_ms = 0.0,
+                                        .cpu_system_ms = 0.0,
+                                        .rss_bytes = largest,
+                                        .window_ms = largest};
+    return json::written_size_limit(found_row(std::numeric_limits<std::uint32_t>::max(), widest));
 }
 
 }  // namespace

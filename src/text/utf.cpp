@@ -1,5 +1,6 @@
 #include "text/utf.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -30,49 +31,66 @@ std::size_t ascii_bytes(std::string_view bytes) {
     return i;
 }
 
-void append_utf8(std::string& out, char32_t code_point) {
-    if (code_point < 0x80) {
-        out.push_back(static_cast<char>(code_point));
-    } else if (code_point < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (code_point >> 6)));
-        out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
-    } else if (code_point < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (code_point >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (code_point >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((code_point >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
-    }
+std::size_t utf8_length(char32_t code_point) {
+    return code_point < 0x80 ? 1 : code_point < 0x800 ? 2 : code_point < 0x10000 ? 3 : 4;
 }
 
-// Walks UTF-16 units; `on_unpaired` decides whether an unpaired surrogate may go on.
-template <typename OnUnpaired>
-bool convert_utf16(std::u16string_view units, std::string& out, OnUnpaired on_unpaired) {
-    // The ASCII start of the text, usually all of it, is written in place: one unit per byte.
-    const std::size_t ascii = ascii_units(units);
-    const std::size_t at = out.size();
-    out.resize(at + ascii);
-    char* bytes = out.data() + at;
-    for (std::size_t i = 0; i < ascii; ++i) bytes[i] = static_cast<char>(units[i]);
-    if (ascii == units.size()) return true;
-    out.reserve(out.size() + (units.size() - ascii) + 16);
-    for (std::size_t i = ascii; i < units.size(); ++i) {
+// Writes the UTF-8 bytes of `code_point` at `out`; returns the end.
+char* put_utf8(char* out, char32_t code_point) {
+    if (code_point < 0x80) {
+        *out++ = static_cast<char>(code_point);
+    } else if (code_point < 0x800) {
+        *out++ = static_cast<char>(0xC0 | (code_point >> 6));
+        *out++ = static_cast<char>(0x80 | (code_point & 0x3F));
+    } else if (code_point < 0x10000) {
+        *out++ = static_cast<char>(0xE0 | (code_point >> 12));
+        *out++ = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (code_point & 0x3F));
+    } else {
+        *out++ = static_cast<char>(0xF0 | (code_point >> 18));
+        *out++ = static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
+        *out++ = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (code_point & 0x3F));
+    }
+    return out;
+}
+
+// Hands each code point of `units` from unit `from` on to `emit`. An unpaired surrogate is
+// U+FFFD, or, when `unpaired_stops`, ends the walk with false.
+template <typename Emit>
+bool each_code_point(std::u16string_view units, std::size_t from, bool unpaired_stops,
+                     Emit emit) {
+    for (std::size_t i = from; i < units.size(); ++i) {
         const char16_t unit = units[i];
         if (is_high_surrogate(unit) && i + 1 < units.size() && is_low_surrogate(units[i + 1])) {
-            const char32_t code_point =
-                0x10000 + ((char32_t(unit) - 0xD800) << 10) + (char32_t(units[i + 1]) - 0xDC00);
-            append_utf8(out, code_point);
+            emit(0x10000 + ((char32_t(unit) - 0xD800) << 10) + (char32_t(units[i + 1]) - 0xDC00));
             ++i;
         } else if (is_high_surrogate(unit) || is_low_surrogate(unit)) {
-            if (!on_unpaired()) return false;
-            append_utf8(out, replacement);
+            if (unpaired_stops) return false;
+            emit(replacement);
         } else {
-            append_utf8(out, unit);
+            emit(unit);
         }
     }
+    return true;
+}
+
+// Measured, then written into a string of exactly that length: a long text is converted
+// without a growing buffer's copies.
+bool convert_utf16(std::u16string_view units, std::string& out, bool unpaired_stops) {
+    // The ASCII start of the text, usually all of it, one unit per byte.
+    const std::size_t ascii = ascii_units(units);
+    std::size_t length = ascii;
+    if (!each_code_point(units, ascii, unpaired_stops,
+                         [&](char32_t code_point) { length += utf8_length(code_point); })) {
+        return false;
+    }
+    out.resize(length);
+    char* bytes = out.data();
+    for (std::size_t i = 0; i < ascii; ++i) bytes[i] = static_cast<char>(units[i]);
+    char* at = bytes + ascii;
+    each_code_point(units, ascii, unpaired_stops,
+                    [&](char32_t code_point) { at = put_utf8(at, code_point); });
     return true;
 }
 
@@ -146,13 +164,13 @@ void each_utf16_unit(std::string_view bytes, std::size_t from, Emit emit) {
 
 std::string utf16_to_utf8(std::u16string_view units) {
     std::string out;
-    convert_utf16(units, out, [] { return true; });
+    convert_utf16(units, out, false);
     return out;
 }
 
 std::optional<std::string> utf16_to_utf8_strict(std::u16string_view units) {
     std::string out;
-    if (!convert_utf16(units, out, [] { return false; })) return std::nullopt;
+    if (!convert_utf16(units, out, true)) return std::nullopt;
     return out;
 }
 
@@ -196,22 +214,36 @@ void sanitize_utf8_in_place(std::string& text) {
     if (!is_valid_utf8(text)) text = sanitize_utf8(text);
 }
 
-std::string sanitize_utf8(std::string_view bytes) {
-    if (is_valid_utf8(bytes)) return std::string(bytes);
-    std::string out;
-    out.reserve(bytes.size() + 8);
+// Hands each piece of `bytes` to `emit`: a valid sequence as it stands, or nothing for an
+// invalid one, which `emit` then replaces.
+template <typename Emit>
+void each_sequence(std::string_view bytes, Emit emit) {
     for (std::size_t i = 0; i < bytes.size();) {
         char32_t code_point = 0;
         std::size_t invalid_length = 0;
         const std::size_t length = decode_utf8(bytes, i, code_point, invalid_length);
-        if (length == 0) {
-            append_utf8(out, replacement);
-            i += invalid_length;
-        } else {
-            out.append(bytes.substr(i, length));
-            i += length;
-        }
+        emit(length == 0 ? std::string_view{} : bytes.substr(i, length));
+        i += length == 0 ? invalid_length : length;
     }
+}
+
+std::string sanitize_utf8(std::string_view bytes) {
+    if (is_valid_utf8(bytes)) return std::string(bytes);
+    // Measured, then written into a string of exactly that length.
+    constexpr std::size_t replaced = 3;  // U+FFFD in UTF-8
+    std::size_t length = 0;
+    each_sequence(bytes, [&](std::string_view valid) {
+        length += valid.empty() ? replaced : valid.size();
+    });
+    std::string out(length, '\0');
+    char* at = out.data();
+    each_sequence(bytes, [&](std::string_view valid) {
+        if (valid.empty()) {
+            at = put_utf8(at, replacement);
+        } else {
+            at = std::copy(valid.begin(), valid.end(), at);
+        }
+    });
     return out;
 }
 

@@ -5,7 +5,7 @@
 
 namespace windows {
 
-std::vector<json::Value> inspect(const std::vector<std::uint32_t>& pids, InspectRows rows) {
+json::WrittenArray inspect(const std::vector<std::uint32_t>& pids, InspectRows rows) {
     diagnostics::TimingScope scope{"inspect"};
     IdentityList identities = collect_identities(pids);
 

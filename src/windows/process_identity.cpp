@@ -11,11 +11,21 @@
 
 namespace windows {
 
+namespace {
+
+ProbeOutcome<std::unique_ptr<ProcessIdentity>> kept_apart(ProbeOutcome<ProcessIdentity> outcome) {
+    if (outcome.found()) return std::make_unique<ProcessIdentity>(std::move(outcome.value()));
+    if (outcome.not_found()) return NotFound{};
+    return outcome.error();
+}
+
+}  // namespace
+
 IdentityList collect_identities(const std::vector<std::uint32_t>& pids) {
     IdentityList identities;
     identities.reserve(pids.size());
     for (const std::uint32_t pid : pids) {
-        identities.push_back(IdentityEntry{pid, handle_identity(pid)});
+        identities.push_back(IdentityEntry{pid, kept_apart(handle_identity(pid))});
     }
     return identities;
 }
@@ -85,6 +95,11 @@ std::variant<bool, ProbeError> alive_and_same(const ProcessHandle& handle,
         return ProbeError{codes::process_times};
     }
     if (TickDigits{filetime(creation)}.text() != created_at) {
+        return ProbeError{codes::process_changed};
+    }
+    // The same process that has executed another program since its identity was read: its
+    // path and its command line may belong to two programs.
+    if (!platform::image_unchanged(handle.get())) {
         return ProbeError{codes::process_changed};
     }
     return true;

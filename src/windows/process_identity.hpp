@@ -3,6 +3,7 @@
 // the same process can be rechecked after the command-line query.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -29,9 +30,11 @@ struct ProcessIdentity {
     ProcessIdentity& operator=(ProcessIdentity&&) noexcept = default;
 };
 
+// A found identity is kept apart from its entry: most entries of a long list are not found,
+// and each would otherwise take the room of an identity.
 struct IdentityEntry {
     std::uint32_t pid = 0;
-    ProbeOutcome<ProcessIdentity> outcome;
+    ProbeOutcome<std::unique_ptr<ProcessIdentity>> outcome;
 };
 
 // One entry per process ID, in the order asked; found entries hold their handles open.
@@ -51,8 +54,9 @@ ProbeOutcome<ProcessIdentity> handle_identity(platform::Pid pid);
 std::string tick_text(std::uint64_t ticks);
 
 // The recheck before an inspect row, through the held handle. True: still running with the
-// creation time `created_at`. False: it has ended. Error "PROCESS_STATE", "PROCESS_TIMES", or
-// "PROCESS_CHANGED" when the creation time differs (the ID now names another process). Neither
+// creation time `created_at`, the program it ran then. False: it has ended. Error
+// "PROCESS_STATE", "PROCESS_TIMES", or "PROCESS_CHANGED" when the creation time differs (the
+// ID now names another process) or the process has executed another program since. Neither
 // opens nor closes the handle. Scope "windows::alive_and_same".
 std::variant<bool, ProbeError> alive_and_same(const ProcessHandle& handle,
                                               std::string_view created_at);

@@ -19,6 +19,7 @@ struct CallCounts {
     unsigned times = 0;
     unsigned memory = 0;
     unsigned image_name = 0;
+    unsigned image_unchanged = 0;
 };
 
 struct Scripted {
@@ -213,6 +214,13 @@ bool full_process_image_name(Handle handle, std::uint32_t flags, char16_t* buffe
     buffer[image.size()] = u'\0';
     size = static_cast<std::uint32_t>(image.size());
     return true;
+}
+
+bool image_unchanged(Handle handle) {
+    auto [scripted, name] = fake::resolve(handle, "ImageUnchanged");
+    fake::log_call("ImageUnchanged", name);
+    if (scripted == nullptr) return true;
+    return !scripted->script.image_replaced.fails_on(++scripted->calls.image_unchanged);
 }
 
 void close_handle(Handle handle) {

@@ -59,6 +59,10 @@ struct Process {
     // does not fit the caller's buffer (with its terminating null) fails as on Windows.
     Failing image_name_fails = never;
     std::u16string image_name = u"C:\\Windows\\System32\\notepad.exe";
+
+    // ImageUnchanged: answers false from the n-th call on (the process has executed another
+    // program by then).
+    Failing image_replaced = never;
 };
 
 // The last error every failing call other than OpenProcess leaves behind.

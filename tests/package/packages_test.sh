@@ -2,7 +2,8 @@
 # What scripts/package wrote into dist/, checked as a user would meet it: the .deb passes
 # lintian, unpacks to a tool that runs, a man page that renders and a completion that completes,
 # and holds what `cmake --install` installs; the tarball and the zip hold their files; the zip's
-# .exe runs under Wine and carries the project's version.
+# .exe runs under Wine; each tool carries the project's version; and building the packages again
+# gives the same bytes.
 # Usage: tests/package/packages_test.sh   (from the source folder, after scripts/package; the
 # Windows checks use the Wine session of build/windows when one is running)
 set -euo pipefail
@@ -49,7 +50,7 @@ check "lintian reports no error and no warning" lintian_clean
 control_fields() {
   local field want got
   for field in "Package=zul-process" "Version=$version" "Architecture=amd64" "Section=utils" \
-               "Priority=optional"; do
+               "Priority=optional" "Suggests=bash-completion"; do
     want=${field#*=}
     got=$(dpkg-deb -f "$deb" "${field%%=*}")
     [ "$got" = "$want" ] || { echo "${field%%=*}: '$got', want '$want'"; return 1; }
@@ -57,7 +58,7 @@ control_fields() {
   dpkg-deb -f "$deb" Maintainer | grep -qE '^[^<]+ <[^@>]+@[^>]+>$' || { echo "Maintainer"; return 1; }
   [ "$(dpkg-deb -f "$deb" Description | wc -l)" -ge 3 ] || { echo "Description too short"; return 1; }
 }
-check "control data: name, version, architecture, section, priority, maintainer, description" \
+check "control data: name, version, architecture, section, priority, suggests, maintainer, description" \
   control_fields
 
 dpkg-deb -x "$deb" "$work/deb"
@@ -68,6 +69,10 @@ runs_sample_of_this_shell() {  # the tool
   [[ $out == '{"samples":[{'*'"pid":'$$',"rssBytes":'*'"status":"found"'*'}]}' ]]
 }
 check "the unpacked .deb's tool samples this shell" runs_sample_of_this_shell "$work/deb/usr/bin/zul-process"
+carries_version() {  # the tool answers only sample and inspect; strings finds its version
+  strings "$1" | grep -x "zul-process $version"
+}
+check "the unpacked .deb's tool carries its version" carries_version "$work/deb/usr/bin/zul-process"
 
 man_page_renders() {
   local page=$work/deb/usr/share/man/man1/zul-process.1.gz
@@ -94,6 +99,7 @@ check "the tarball holds the tool, man page, completion, README and LICENSE" sam
   "$(tar -tzf "dist/$linux.tar.gz" | sort)"
 tar -C "$work" -xzf "dist/$linux.tar.gz"
 check "the tarball's tool samples this shell" runs_sample_of_this_shell "$work/$linux/zul-process"
+check "the tarball's tool carries its version" carries_version "$work/$linux/zul-process"
 
 # --- The Windows zip -------------------------------------------------------------------------
 check "the zip holds zul-process.exe, README and LICENSE" same_lines \
@@ -117,6 +123,20 @@ else
   echo "FAIL  the zip's .exe carries its version: build the windows preset's tests first"
   failures=$((failures + 1))
 fi
+
+# --- Reproducible -----------------------------------------------------------------------------
+# What can change from one build to the next is made again: both tools are linked again, the man
+# page and the changelog written again, and everything packaged again, as if two days later
+# (faketime), with another umask and in another time zone. (The objects the tools link are the
+# compiler's; two clean builds of one commit give the same ones.)
+same_bytes_when_built_again() {
+  rm -f build/release/zul-process build/windows/zul-process.exe build/release/doc/zul-process.1 \
+        build/release/debian/changelog.gz
+  (umask 077 && TZ=Pacific/Kiritimati faketime -f +2d scripts/package "$work/again") \
+    >"$work/again.log" 2>&1 || { cat "$work/again.log"; return 1; }
+  diff dist/SHA256SUMS "$work/again/SHA256SUMS"
+}
+check "a second build gives byte-identical packages" same_bytes_when_built_again
 
 [ $failures = 0 ] && echo "packages: all checks pass" || echo "packages: $failures failed"
 exit $((failures > 0))

@@ -1,138 +1,94 @@
-// The task directory of a process whose leader has stopped, in the order a probe asks: has
-// the process ended (the exit-code query), then its memory (sample) or its executable
-// (inspect), or its command line (the query), through the first live thread that shows them.
+// The threads of a process whose leader has stopped, in the order a search meets them: the
+// thread found before, then the list of all of them, read one by one.
 
 #include "platform/procfs/other_threads.hpp"
 
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
-#include <string>
 #include <unistd.h>
+#include <vector>
 
 #include "platform/procfs/proc_files.hpp"
 
 namespace procfs {
+
+std::string thread_file(std::string_view task_path, platform::Pid tid, std::string_view file) {
+    std::string path{task_path};
+    path.push_back('/');
+    path.append(std::to_string(tid));
+    path.push_back('/');
+    path.append(file);
+    return path;
+}
+
 namespace {
 
-class TaskDirectory {
-public:
-    TaskDirectory(int directory, const char* name) {
-        const int fd = ::openat(directory, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0) {
-            error_ = errno;
-            return;
-        }
-        stream_ = ::fdopendir(fd);
-        if (stream_ == nullptr) {
-            error_ = errno;
-            ::close(fd);
-        }
+// The thread IDs under the task directory, read to the end and the directory closed before
+// any thread is read; the errno when it cannot be read.
+int list_threads(int directory, const std::string& task_path, std::vector<platform::Pid>& tids) {
+    const int fd = ::openat(directory, task_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    DIR* const stream = ::fdopendir(fd);
+    if (stream == nullptr) {
+        const int error = errno;
+        ::close(fd);
+        return error;
     }
-    TaskDirectory(const TaskDirectory&) = delete;
-    TaskDirectory& operator=(const TaskDirectory&) = delete;
-    ~TaskDirectory() {
-        if (stream_ != nullptr) {
-            ::closedir(stream_);
-        }
+    while (const dirent* entry = ::readdir(stream)) {
+        platform::Pid tid = 0;
+        const char* digit = entry->d_name;
+        for (; *digit >= '0' && *digit <= '9'; ++digit) tid = tid * 10 + (*digit - '0');
+        if (*digit == '\0' && digit != entry->d_name) tids.push_back(tid);
     }
-    DIR* get() const { return stream_; }
-    int error() const { return error_; }
+    ::closedir(stream);
+    return 0;
+}
 
-    // The next thread's name followed by `file` ("1234/stat"), or false at the end.
-    bool next(const char* file, std::string& name) {
-        while (const dirent* entry = ::readdir(stream_)) {
-            if (entry->d_name[0] >= '0' && entry->d_name[0] <= '9') {
-                name.assign(entry->d_name).append(file);
-                return true;
-            }
-        }
-        return false;
-    }
-    int fd() const { return ::dirfd(stream_); }
+enum class ThreadState { running, stopped, shortage };
 
-private:
-    DIR* stream_ = nullptr;
-    int error_ = 0;
-};
+// One thread's stat: running, stopped (exiting, a zombie, or gone), or the tool ran short.
+// A stat that cannot be read for another reason counts as running: nothing says otherwise.
+ThreadState look_at_thread(int directory, const std::string& path, StatFields& stat,
+                           int& shortage) {
+    const FileText file = read_line_file_at(directory, path.c_str());
+    if (means_gone(file.error)) return ThreadState::stopped;
+    if (means_shortage(file.error)) {
+        shortage = file.error;
+        return ThreadState::shortage;
+    }
+    const auto fields = file.error == 0 ? parse_stat(file.text) : std::nullopt;
+    stat = fields.value_or(StatFields{});
+    return fields && task_stopped(*fields) ? ThreadState::stopped : ThreadState::running;
+}
 
 }  // namespace
 
-bool process_has_ended(int directory, const char* task_path, const StatFields& leader) {
-    if (has_exited(leader)) {
-        return true;
-    }
-    if (!task_stopped(leader)) {
-        return false;
-    }
-    TaskDirectory tasks{directory, task_path};
-    if (tasks.get() == nullptr) {
-        return means_gone(tasks.error());
-    }
-    std::string name;
-    while (tasks.next("/stat", name)) {
-        const auto file = read_line_file_at(tasks.fd(), name.c_str());
-        if (means_gone(file.error)) {
-            continue;  // that thread is gone
-        }
-        const auto fields = file.error == 0 ? parse_stat(file.text) : std::nullopt;
-        if (!fields || !task_stopped(*fields)) {
-            return false;
-        }
-    }
-    return true;
-}
+LiveThread find_live_thread(int directory, std::string_view task_path, platform::Pid leader,
+                            const StatFields& leader_stat, platform::Pid hint) {
+    if (has_exited(leader_stat)) return {.ended = true};
+    if (!task_stopped(leader_stat)) return {.tid = leader, .stat = leader_stat};
 
-std::optional<StatusFields> memory_of_a_live_thread(int directory) {
-    TaskDirectory tasks{directory, "task"};
-    if (tasks.get() == nullptr) {
-        return std::nullopt;
-    }
-    std::string name;
-    while (tasks.next("/status", name)) {
-        const auto file = read_file_at(tasks.fd(), name.c_str());
-        if (file.error != 0) {
-            continue;
-        }
-        const auto status = parse_status(file.text);
-        if (status.resident_bytes != 0) {
-            return status;
-        }
-    }
-    return std::nullopt;
-}
+    LiveThread found;
+    const auto ask = [&](platform::Pid tid) {
+        const std::string path = thread_file(task_path, tid, "stat");
+        const ThreadState state = look_at_thread(directory, path, found.stat, found.shortage);
+        if (state == ThreadState::running) found.tid = tid;
+        return state != ThreadState::stopped;
+    };
+    if (hint != 0 && hint != leader && ask(hint)) return found;
 
-bool image_name_of_a_live_thread(int directory, char16_t* buffer, std::uint32_t& size) {
-    TaskDirectory tasks{directory, "task"};
-    if (tasks.get() == nullptr) {
-        return false;
+    std::vector<platform::Pid> tids;
+    const std::string tasks{task_path};
+    if (const int error = list_threads(directory, tasks, tids); error != 0) {
+        if (means_gone(error)) return {.ended = true};
+        if (means_shortage(error)) return {.shortage = error};
+        return {};  // runs, as far as anyone can tell, through no thread we can name
     }
-    std::string name;
-    while (tasks.next("/exe", name)) {
-        if (read_image_name(tasks.fd(), name.c_str(), buffer, size)) {
-            return true;
-        }
+    for (const platform::Pid tid : tids) {
+        if (tid != leader && tid != hint && ask(tid)) return found;
     }
-    return false;
-}
-
-FileText cmdline_of_a_live_thread(int directory, const char* task_path, std::uint32_t leader) {
-    TaskDirectory tasks{directory, task_path};
-    if (tasks.get() == nullptr) {
-        return {{}, tasks.error()};
-    }
-    const std::string leader_name = std::to_string(leader) + "/cmdline";
-    std::string name;
-    while (tasks.next("/cmdline", name)) {
-        if (name == leader_name) {
-            continue;
-        }
-        const FileText found = read_file_at(tasks.fd(), name.c_str());
-        if (found.error == 0 && !found.text.empty()) {
-            return found;
-        }
-    }
-    return {};
+    return {.ended = true};
 }
 
 }  // namespace procfs

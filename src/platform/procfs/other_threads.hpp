@@ -4,29 +4,37 @@
 // while any live thread still shows them; and only the threads tell whether the process has
 // ended.
 
-#include <cstdint>
-#include <optional>
+#include <string>
+#include <string_view>
 
-#include "platform/procfs/proc_files.hpp"
+#include "platform/platform.hpp"
 #include "platform/procfs/proc_text.hpp"
 
 namespace procfs {
 
-// Whether the process whose leader's stat reads `leader` has ended: a process whose every
-// thread is exiting (or gone) has, even before its leader becomes a zombie. `task_path` names
-// the task directory relative to `directory` ("task", or "/proc/<pid>/task" with AT_FDCWD).
-bool process_has_ended(int directory, const char* task_path, const StatFields& leader);
+// What the threads of a process say of it.
+struct LiveThread {
+    // Every thread is exiting or gone: the process has ended.
+    bool ended = false;
+    // A thread that runs: the leader itself while it runs, else another one. 0 when the
+    // process has ended, when the tool ran short, or when the process runs but no thread can
+    // be named (its task directory may not be read).
+    platform::Pid tid = 0;
+    // That thread's stat; it shows the process's memory as the leader's no longer does.
+    StatFields stat{};
+    // The errno when the tool ran short of descriptors or memory before it could tell.
+    int shortage = 0;
+};
 
-// The counters from the first thread under `directory`/task that reports any; nullopt if none.
-std::optional<StatusFields> memory_of_a_live_thread(int directory);
+// Whether the process whose leader's stat reads `leader_stat` runs, and through which thread.
+// `task_path` names its task directory relative to `directory` ("task", or "/proc/<pid>/task"
+// with AT_FDCWD). Only a leader that has stopped leads to its threads: `hint`, a thread found
+// running before, is asked first; the others are listed (the directory closed again) and read
+// one after the other up to the first that runs, so the search holds one descriptor at a time.
+LiveThread find_live_thread(int directory, std::string_view task_path, platform::Pid leader,
+                            const StatFields& leader_stat, platform::Pid hint);
 
-// The executable through the first thread under `directory`/task whose exe link reads, as
-// read_image_name gives it; false if none does.
-bool image_name_of_a_live_thread(int directory, char16_t* buffer, std::uint32_t& size);
-
-// The first non-empty cmdline of a thread other than `leader` under `task_path` (relative to
-// `directory`, as for process_has_ended); an empty text if none shows one, and the error when
-// the task directory cannot be opened.
-FileText cmdline_of_a_live_thread(int directory, const char* task_path, std::uint32_t leader);
+// "<task_path>/<tid>/<file>": a file of one thread.
+std::string thread_file(std::string_view task_path, platform::Pid tid, std::string_view file);
 
 }  // namespace procfs

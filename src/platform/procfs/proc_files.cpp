@@ -32,31 +32,45 @@ bool proc_is_procfs() {
 
 namespace {
 
+// tgkill(pid, pid, 0): 0 or -1 with errno.
+long signal_check(int pid) {
+#ifdef SYS_tgkill
+    return ::syscall(SYS_tgkill, pid, pid, 0);
+#else
+    errno = ENOSYS;
+    return -1;
+#endif
+}
+
 // tgkill counts PIDs in the tool's own PID namespace, /proc in the namespace it was mounted
 // from (a new namespace may still see the host's /proc). They agree when /proc/self names the
-// tool's own PID; looked at once per run.
-bool signals_count_as_proc_does() {
-    static const bool same = [] {
+// tool's own PID. And the call must answer for the tool itself, or a sandbox refuses it (and
+// its "not permitted" says nothing of another process). Looked at once per run.
+bool signal_checks_answer_as_proc_would() {
+    static const bool usable = [] {
         char link[32];
         const auto length = ::readlink("/proc/self", link, sizeof link);
         if (length <= 0 || static_cast<std::size_t>(length) == sizeof link) return false;
-        return std::string_view{link, static_cast<std::size_t>(length)} ==
-               std::to_string(::getpid());
+        const int self = ::getpid();
+        if (std::string_view{link, static_cast<std::size_t>(length)} != std::to_string(self)) {
+            return false;
+        }
+        return signal_check(self) == 0;
     }();
-    return same;
+    return usable;
 }
 
 }  // namespace
 
 Leadership leadership_by_signal_check(platform::Pid pid) {
-    if (!signals_count_as_proc_does()) return Leadership::unknown;
+    if (!signal_checks_answer_as_proc_would()) return Leadership::unknown;
     // Beyond int the call would name another ID, or every process (-1).
     if (pid == 0 || pid > static_cast<platform::Pid>(INT_MAX)) return Leadership::not_leader;
-#ifdef SYS_tgkill
-    const auto id = static_cast<int>(pid);
-    if (::syscall(SYS_tgkill, id, id, 0) == 0) return Leadership::leader;
+    if (signal_check(static_cast<int>(pid)) == 0) return Leadership::leader;
+    // The kernel finds the task and checks that it leads its group before it asks whether we
+    // may signal it: "not permitted" is another user's process.
+    if (errno == EPERM) return Leadership::leader;
     if (errno == ESRCH) return Leadership::not_leader;
-#endif
     return Leadership::unknown;
 }
 
@@ -129,6 +143,10 @@ FileText read_line_file_at(int directory, const char* name) {
 
 bool means_gone(int error) {
     return error == ENOENT || error == ESRCH;
+}
+
+bool means_shortage(int error) {
+    return error == EMFILE || error == ENFILE || error == ENOMEM;
 }
 
 bool read_image_name(int directory, const char* link, char16_t* buffer, std::uint32_t& size) {

@@ -20,9 +20,10 @@ enum class Leadership { leader, not_leader, unknown };
 
 // tgkill(pid, pid, 0) finds the task and checks that it leads its thread group, so it tells a
 // process from a thread or from nobody in one cheap call, with no text for the kernel to
-// format and no descriptor. unknown when the call cannot answer (EPERM: another user's
-// process, or a sandbox refusing the call) or would count in another PID namespace than /proc
-// does; the caller then asks the status file.
+// format and no descriptor; another user's process is a leader we may not signal. It also
+// tells whether a process that /proc hides (hidepid) exists. unknown when the call cannot
+// answer (a sandbox refuses it) or would count in another PID namespace than /proc does; the
+// caller then asks the status file.
 Leadership leadership_by_signal_check(platform::Pid pid);
 
 // ---- Whole files
@@ -44,6 +45,10 @@ FileText read_line_file_at(int directory, const char* name);
 
 // ENOENT or ESRCH: the task behind the directory is gone (reaped, or the entry never existed).
 bool means_gone(int error);
+
+// EMFILE, ENFILE or ENOMEM: the tool ran short of descriptors or memory, so the read says
+// nothing of the process.
+bool means_shortage(int error);
 
 // ---- The executable: the target of a process's "exe" link, as UTF-16
 

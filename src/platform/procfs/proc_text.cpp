@@ -5,7 +5,6 @@
 
 #include "platform/procfs/proc_text.hpp"
 
-#include <array>
 #include <cstring>
 #include <limits>
 
@@ -36,12 +35,14 @@ std::optional<std::uint64_t> parse_decimal(std::string_view text) {
 
 // ---- /proc/<pid>/stat
 
-// Positions counted from field 3 (the state), the first field after the command name.
-constexpr int flags_index = 9 - 3;
-constexpr int user_index = 14 - 3;
-constexpr int system_index = 15 - 3;
-constexpr int threads_index = 20 - 3;
-constexpr int start_index = 22 - 3;
+// Fields as proc(5) numbers them; the first after the command name is 3 (the state).
+constexpr int state_field = 3;
+constexpr int flags_field = 9;
+constexpr int user_field = 14;
+constexpr int system_field = 15;
+constexpr int threads_field = 20;
+constexpr int start_field = 22;
+constexpr int last_layout_field = 51;
 
 // Splits on single spaces as the kernel writes them; the trailing line feed ends the last field.
 // A plain loop: string_view::find_first_of calls memchr once per byte for a set of two.
@@ -80,29 +81,63 @@ std::optional<std::string_view> after_name(std::string_view text) {
 
 }  // namespace
 
+namespace {
+
+// Where a layout field goes, or null for a field the layout does not keep.
+std::uint64_t* layout_slot(ImageLayout& layout, int field) {
+    switch (field) {
+        case 26: return &layout.start_code;
+        case 27: return &layout.end_code;
+        case 28: return &layout.start_stack;
+        case 45: return &layout.start_data;
+        case 46: return &layout.end_data;
+        case 47: return &layout.start_brk;
+        case 48: return &layout.arg_start;
+        case 49: return &layout.arg_end;
+        case 50: return &layout.env_start;
+        case 51: return &layout.env_end;
+        default: return nullptr;
+    }
+}
+
+}  // namespace
+
 std::optional<StatFields> parse_stat(std::string_view text) {
     const std::optional<std::string_view> fields = after_name(text);
     if (!fields) {
         return std::nullopt;
     }
     FieldCursor cursor{*fields};
-    std::array<std::string_view, start_index + 1> field;
-    for (auto& each : field) {
+    StatFields parsed;
+    for (int field = state_field; field <= last_layout_field; ++field) {
         const auto next = cursor.next();
         if (!next) {
-            return std::nullopt;
+            // Only the layout may be missing, from a kernel that does not write it all.
+            if (field <= start_field) return std::nullopt;
+            break;
         }
-        each = *next;
+        std::uint64_t* number = nullptr;
+        switch (field) {
+            case state_field:
+                if (next->size() != 1) return std::nullopt;
+                parsed.state = next->front();
+                continue;
+            case flags_field: number = &parsed.flags; break;
+            case user_field: number = &parsed.user_ticks; break;
+            case system_field: number = &parsed.system_ticks; break;
+            case threads_field: number = &parsed.thread_count; break;
+            case start_field: number = &parsed.start_ticks; break;
+            default:
+                if (std::uint64_t* slot = layout_slot(parsed.layout, field)) {
+                    *slot = parse_decimal(*next).value_or(0);
+                }
+                continue;
+        }
+        const auto value = parse_decimal(*next);
+        if (!value) return std::nullopt;
+        *number = *value;
     }
-    const auto user = parse_decimal(field[user_index]);
-    const auto system = parse_decimal(field[system_index]);
-    const auto threads = parse_decimal(field[threads_index]);
-    const auto start = parse_decimal(field[start_index]);
-    const auto flags = parse_decimal(field[flags_index]);
-    if (field[0].size() != 1 || !user || !system || !threads || !start || !flags) {
-        return std::nullopt;
-    }
-    return StatFields{field[0].front(), *user, *system, *threads, *start, *flags};
+    return parsed;
 }
 
 bool task_stopped(const StatFields& fields) {
@@ -111,22 +146,6 @@ bool task_stopped(const StatFields& fields) {
 
 bool has_exited(const StatFields& fields) {
     return task_stopped(fields) && fields.thread_count <= 1;
-}
-
-std::optional<std::uint64_t> parse_stat_field(std::string_view text, int number) {
-    const std::optional<std::string_view> fields = after_name(text);
-    if (!fields || number < 3) {
-        return std::nullopt;
-    }
-    FieldCursor cursor{*fields};
-    std::optional<std::string_view> field;
-    for (int index = 3; index <= number; ++index) {
-        field = cursor.next();
-        if (!field) {
-            return std::nullopt;
-        }
-    }
-    return parse_decimal(*field);
 }
 
 // ---- /proc/<pid>/status
@@ -296,9 +315,29 @@ void append_shell_quoted(std::string& out, std::string_view argument) {
     out.push_back('\'');
 }
 
+namespace {
+
+// A title written over the argument area, as it stands: the zero bytes that pad it to the
+// area's end dropped, each one left inside it shown as a space (as ps shows it).
+std::optional<std::string> padded_title(std::string_view raw) {
+    const std::size_t end = raw.find_last_not_of('\0');
+    if (end == std::string_view::npos) return std::nullopt;
+    std::string title = text::sanitize_utf8(raw.substr(0, end + 1));
+    for (char& c : title) {
+        if (c == '\0') c = ' ';
+    }
+    return title;
+}
+
+}  // namespace
+
 std::optional<std::string> command_line_from_cmdline(std::string_view raw) {
     if (raw.empty()) return std::nullopt;
     if (raw.back() != '\0') return text::sanitize_utf8(raw);
+    // An argument vector ends in exactly one zero byte; an empty last argument would end it in
+    // two. Servers that set their title fill the rest of the area with zero bytes, so two or
+    // more at the end are read as that padding: a vector's trailing empty arguments are lost.
+    if (raw.size() >= 2 && raw[raw.size() - 2] == '\0') return padded_title(raw);
 
     // Measured first, so a long command line is written once into a block of its own length.
     const std::string_view arguments = raw.substr(0, raw.size() - 1);

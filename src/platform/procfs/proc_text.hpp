@@ -14,6 +14,27 @@ namespace procfs {
 
 // ---- /proc/<pid>/stat: the fields the probes need
 
+// Where the program the process runs was laid out in its memory. Every execve lays out a new
+// image (the stack, and with it the arguments and the environment, at a random place), and
+// only an execve or a deliberate prctl(PR_SET_MM) moves these, so two readings that differ
+// mean that the process has run another program in between. All 0 (the code 1) when the
+// process has no memory (a kernel thread, a leader that has stopped) or we may not read it.
+struct ImageLayout {
+    std::uint64_t start_code = 0;   // field 26
+    std::uint64_t end_code = 0;     // field 27
+    std::uint64_t start_stack = 0;  // field 28
+    std::uint64_t start_data = 0;   // field 45
+    std::uint64_t end_data = 0;     // field 46
+    std::uint64_t start_brk = 0;    // field 47
+    std::uint64_t arg_start = 0;    // field 48
+    std::uint64_t arg_end = 0;      // field 49
+    std::uint64_t env_start = 0;    // field 50
+    // Field 51, also 0 while an execve is laying out the new arguments and environment.
+    std::uint64_t env_end = 0;
+
+    bool operator==(const ImageLayout&) const = default;
+};
+
 struct StatFields {
     char state = '?';                  // field 3: R, S, D, Z, X, ...
     std::uint64_t user_ticks = 0;      // field 14 utime, clock ticks
@@ -21,6 +42,8 @@ struct StatFields {
     std::uint64_t thread_count = 0;    // field 20 num_threads
     std::uint64_t start_ticks = 0;     // field 22 starttime, clock ticks after boot
     std::uint64_t flags = 0;           // field 9: the task's PF_* flags
+    // Fields of an older kernel's shorter line, or that are not numbers, read as 0.
+    ImageLayout layout{};
 };
 
 // Flags of field 9, as the kernel defines them.
@@ -38,10 +61,6 @@ bool task_stopped(const StatFields& fields);
 // process has ended. A leader like that whose other threads still run may be a live process:
 // then the other threads tell (see process_has_ended).
 bool has_exited(const StatFields& fields);
-
-// Field `number` of the line, counted as proc(5) counts them (the first after the command name
-// is 3), as a number; nullopt when the line is shorter or the field is not a number.
-std::optional<std::uint64_t> parse_stat_field(std::string_view text, int number);
 
 // ---- /proc/<pid>/status: the thread-group ID and the two resident-set counters
 
@@ -84,8 +103,10 @@ void append_shell_quoted(std::string& out, std::string_view argument);
 
 // The text of a raw /proc/<pid>/cmdline: nullopt when it is empty (kernel thread, zombie);
 // the data as it stands when it does not end in a zero byte (a process that rewrote its
-// title); otherwise the zero-terminated arguments quoted and joined by single spaces.
-// Bytes that are not UTF-8 become U+FFFD.
+// title); a title padded with zero bytes when it ends in two or more of them: the padding
+// dropped, each zero byte inside shown as a space, nullopt when nothing else is left;
+// otherwise (one final zero byte) the zero-terminated arguments quoted and joined by single
+// spaces. Bytes that are not UTF-8 become U+FFFD.
 std::optional<std::string> command_line_from_cmdline(std::string_view raw);
 
 }  // namespace procfs

@@ -1,13 +1,12 @@
 // The process calls of the platform layer, answered from /proc/<pid> through a held
 // directory. First what a handle points to (the open directory and what was read through it,
 // or the tool's own process, never opened), then the calls in the order a probe makes them:
-// open, exit code, times, memory, executable path, close.
+// open, exit code, times, memory, executable path, whether the image is the same, close.
 
 #include <cerrno>
 #include <charconv>
 #include <fcntl.h>
 #include <memory>
-#include <new>
 #include <optional>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -25,22 +24,42 @@ namespace {
 // ---- What a process handle points to: the open /proc/<pid> directory and what was read
 // through it
 
+// The three counts of stat that the times query reports.
+struct StatTicks {
+    std::uint64_t user_ticks = 0;
+    std::uint64_t system_ticks = 0;
+    std::uint64_t start_ticks = 0;
+};
+
 struct ProcessEntry {
     platform::Pid pid = 0;
     // /proc/<pid>, opened once; every read goes through it, so a recycled PID is never read.
-    int directory = -1;
+    // While the leader has stopped, its memory and executable are read through the thread the
+    // latest exit-code query found running; the command-line query reads through it too.
+    HeldDirectory held;
     // Read by the first memory query (or at open, when the leadership had to be read from it);
     // only sample asks for memory, so inspect never pays for this dear file.
     std::optional<StatusFields> status;
-    // Read by the latest exit-code query and used by the times query that follows it, so one
-    // probe reads stat once while a later recheck still sees fresh state.
-    std::optional<StatFields> stat;
-    // The open read stat (so that a shortage of descriptors fails the open, not a later read);
-    // the first exit-code query answers from that reading instead of reading it again.
-    bool stat_from_open = false;
-    // Seen by an exit-code query: the leader has stopped while other threads run on.
-    bool leader_exited = false;
+    // The ticks of the stat the latest exit-code query read, for the times query that follows
+    // it, so one probe reads stat once while a later recheck still sees fresh state.
+    std::optional<StatTicks> ticks;
+    // Where the program is laid out, as the first exit-code query saw it (through the thread
+    // that runs) and as the latest one did, each as a digest: they differ once the process has
+    // executed another program, which keeps its ID and start time. Digests, not the ten
+    // addresses, because inspect holds an entry for every process it finds.
+    std::uint64_t first_layout = 0;
+    std::uint64_t latest_layout = 0;
+    bool first_layout_seen = false;
 };
+
+// The stat that opening a process read (so that a shortage of descriptors fails the open, not a
+// later read): the first exit-code query on that handle, which comes next, answers from it
+// instead of reading it again. Kept once, for the handle opened last, not in every entry.
+struct StatFromOpen {
+    const ProcessEntry* entry = nullptr;
+    StatFields stat;
+};
+StatFromOpen stat_from_open;
 
 // ---- The tool's own process: a handle that is never opened nor freed, and whose readings are
 // always taken afresh (the diagnostics read them once, at the end of the run)
@@ -144,15 +163,39 @@ procfs::ProcessEntry& entry_of(Handle handle) {
     return *static_cast<procfs::ProcessEntry*>(handle);
 }
 
-// Reads stat afresh into the entry; the errno on failure, EINVAL when the text is malformed.
-int refresh_stat(procfs::ProcessEntry& entry) {
-    entry.stat.reset();
-    const auto file = procfs::read_line_file_at(entry.directory, "stat");
+// The stat the open read for this entry, or a fresh reading; the errno on failure, EINVAL when
+// the text is malformed.
+int read_stat(const procfs::ProcessEntry& entry, procfs::StatFields& stat) {
+    if (procfs::stat_from_open.entry == &entry) {
+        procfs::stat_from_open.entry = nullptr;
+        stat = procfs::stat_from_open.stat;
+        return 0;
+    }
+    const auto file = procfs::read_line_file_at(entry.held.directory, "stat");
     if (file.error != 0) {
         return file.error;
     }
-    entry.stat = procfs::parse_stat(file.text);
-    return entry.stat ? 0 : EINVAL;
+    const auto parsed = procfs::parse_stat(file.text);
+    if (!parsed) return EINVAL;
+    stat = *parsed;
+    return 0;
+}
+
+// A digest of where the program is laid out; two layouts that differ anywhere differ here but
+// for a chance of one in 2^64.
+std::uint64_t layout_digest(const procfs::ImageLayout& layout) {
+    std::uint64_t digest = 0;
+    for (const std::uint64_t address :
+         {layout.start_code, layout.end_code, layout.start_stack, layout.start_data,
+          layout.end_data, layout.start_brk, layout.arg_start, layout.arg_end, layout.env_start,
+          layout.env_end}) {
+        // splitmix64's finaliser over the running digest and each address in turn.
+        std::uint64_t mixed = digest ^ (address + 0x9E3779B97F4A7C15ull);
+        mixed = (mixed ^ (mixed >> 30)) * 0xBF58476D1CE4E5B9ull;
+        mixed = (mixed ^ (mixed >> 27)) * 0x94D049BB133111EBull;
+        digest = mixed ^ (mixed >> 31);
+    }
+    return digest;
 }
 
 }  // namespace
@@ -171,19 +214,22 @@ Handle open_process(std::uint32_t /*access*/, bool /*inherit*/, Pid pid) {
 
     const int directory = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (directory < 0) {
-        return fail_open(open_error_from_errno(errno));
+        const int error = errno;
+        // hidepid=2 takes other users' processes out of /proc: a process there that exists
+        // is one we may not open, not a missing one.
+        if (error == ENOENT &&
+            procfs::leadership_by_signal_check(pid) == procfs::Leadership::leader) {
+            return fail_open(error_access_denied);
+        }
+        return fail_open(open_error_from_errno(error));
     }
     const auto refuse = [&](std::uint32_t error) {
         ::close(directory);
         return fail_open(error);
     };
-    // Not thrown across the platform layer: a shortage is the open's own failure.
-    std::unique_ptr<procfs::ProcessEntry> entry{new (std::nothrow) procfs::ProcessEntry{}};
-    if (!entry) {
-        return refuse(error_not_enough_memory);
-    }
+    std::unique_ptr<procfs::ProcessEntry> entry{new procfs::ProcessEntry{}};
     entry->pid = pid;
-    entry->directory = directory;
+    entry->held.directory = directory;
 
     // /proc/<tid> answers for every thread; only a thread-group leader is a process.
     switch (procfs::leadership_by_signal_check(pid)) {
@@ -212,9 +258,10 @@ Handle open_process(std::uint32_t /*access*/, bool /*inherit*/, Pid pid) {
         return refuse(open_error_from_errno(file.error));
     }
     // Malformed text is left to the first query, which reads again and reports it.
-    entry->stat = procfs::parse_stat(file.text);
-    entry->stat_from_open = entry->stat.has_value();
-    procfs::hold_directory(pid, directory);
+    if (const auto stat = procfs::parse_stat(file.text)) {
+        procfs::stat_from_open = {entry.get(), *stat};
+    }
+    procfs::hold_directory(pid, &entry->held);
     return entry.release();
 }
 
@@ -228,8 +275,9 @@ bool exit_code_process(Handle handle, std::uint32_t& exit_code) {
         return true;
     }
     auto& entry = entry_of(handle);
-    const int error = entry.stat_from_open ? 0 : refresh_stat(entry);
-    entry.stat_from_open = false;
+    entry.ticks.reset();
+    procfs::StatFields stat;
+    const int error = read_stat(entry, stat);
     if (error != 0) {
         // A reaped process leaves its directory behind, but nothing can be read through it.
         if (!procfs::means_gone(error)) {
@@ -238,27 +286,37 @@ bool exit_code_process(Handle handle, std::uint32_t& exit_code) {
         exit_code = exited_code;
         return true;
     }
-    const bool ended = procfs::process_has_ended(entry.directory, "task", *entry.stat);
-    exit_code = ended ? exited_code : still_active;
-    entry.leader_exited = !ended && procfs::task_stopped(*entry.stat);
+    entry.ticks = procfs::StatTicks{stat.user_ticks, stat.system_ticks, stat.start_ticks};
+    const procfs::LiveThread live = procfs::find_live_thread(
+        entry.held.directory, "task", entry.pid, stat, entry.held.live_thread);
+    // Whether the process runs is unknown: the tool ran short while reading its threads.
+    if (live.shortage != 0) return false;
+    exit_code = live.ended ? exited_code : still_active;
+    entry.held.live_thread = live.tid == entry.pid ? 0 : live.tid;
+    entry.latest_layout = layout_digest(live.stat.layout);
+    if (!entry.first_layout_seen) {
+        entry.first_layout = entry.latest_layout;
+        entry.first_layout_seen = true;
+    }
     return true;
 }
 
 namespace {
 
-// The stat reading that the exit-code query left, or a fresh one; CPU times from it.
-std::optional<procfs::StatFields> take_times(Handle handle, FileTime& kernel, FileTime& user) {
+// The ticks of the stat that the exit-code query left, or of a fresh one; CPU times from them.
+std::optional<procfs::StatTicks> take_times(Handle handle, FileTime& kernel, FileTime& user) {
     auto& entry = entry_of(handle);
-    entry.stat_from_open = false;
-    if (!entry.stat && refresh_stat(entry) != 0) {
-        return std::nullopt;
+    std::optional<procfs::StatTicks> ticks = entry.ticks;
+    entry.ticks.reset();
+    if (!ticks) {
+        procfs::StatFields stat;
+        if (read_stat(entry, stat) != 0) return std::nullopt;
+        ticks = procfs::StatTicks{stat.user_ticks, stat.system_ticks, stat.start_ticks};
     }
-    const auto stat = entry.stat;
-    entry.stat.reset();
     const auto rate = procfs::clock_ticks_per_second();
-    kernel = procfs::to_file_time(procfs::ticks_to_units(stat->system_ticks, rate));
-    user = procfs::to_file_time(procfs::ticks_to_units(stat->user_ticks, rate));
-    return stat;
+    kernel = procfs::to_file_time(procfs::ticks_to_units(ticks->system_ticks, rate));
+    user = procfs::to_file_time(procfs::ticks_to_units(ticks->user_ticks, rate));
+    return ticks;
 }
 
 }  // namespace
@@ -288,13 +346,40 @@ bool process_cpu_times(Handle handle, FileTime& kernel, FileTime& user) {
     return take_times(handle, kernel, user).has_value();
 }
 
+namespace {
+
+// Reads `file` of the thread the entry reads through with `read`, which gives 0 or the errno.
+// When that thread has ended since it was found, or none was known (the leader ran when its
+// exit code was read, and may have stopped since), another is looked for, once; the leader's
+// stat decides whether there is any to look for.
+template <typename Read>
+int read_through_live_thread(procfs::ProcessEntry& entry, const char* file, Read read) {
+    const int directory = entry.held.directory;
+    int error = ENOENT;
+    if (entry.held.live_thread != 0) {
+        error = read(directory, procfs::thread_file("task", entry.held.live_thread, file));
+        if (!procfs::means_gone(error)) return error;
+    }
+    const auto leader = procfs::read_line_file_at(directory, "stat");
+    const auto stat = leader.error == 0 ? procfs::parse_stat(leader.text) : std::nullopt;
+    if (!stat) return leader.error != 0 ? leader.error : error;
+    const procfs::LiveThread live =
+        procfs::find_live_thread(directory, "task", entry.pid, *stat, entry.held.live_thread);
+    if (live.shortage != 0) return live.shortage;
+    if (live.tid == 0 || live.tid == entry.pid) return error;
+    entry.held.live_thread = live.tid;
+    return read(directory, procfs::thread_file("task", live.tid, file));
+}
+
+}  // namespace
+
 bool process_memory_info(Handle handle, MemoryCounters& counters) {
     if (procfs::is_own_process(handle)) {
         return procfs::own_process_memory(counters);
     }
     auto& entry = entry_of(handle);
     if (!entry.status) {
-        const auto file = procfs::read_file_at(entry.directory, "status");
+        const auto file = procfs::read_file_at(entry.held.directory, "status");
         if (file.error != 0 && !procfs::means_gone(file.error)) {
             return false;
         }
@@ -302,11 +387,20 @@ bool process_memory_info(Handle handle, MemoryCounters& counters) {
         entry.status = file.error == 0 ? procfs::parse_status(file.text) : procfs::StatusFields{};
     }
     auto& status = *entry.status;
-    if (entry.leader_exited && status.resident_bytes == 0) {
-        if (const auto thread = procfs::memory_of_a_live_thread(entry.directory)) {
-            status.resident_bytes = thread->resident_bytes;
-            status.peak_resident_bytes = thread->peak_resident_bytes;
-        }
+    // A process whose leader has stopped shows its memory only through a thread that runs; the
+    // leader may have stopped since its exit code was read, so its empty status is the sign.
+    if (status.resident_bytes == 0) {
+        const int error = read_through_live_thread(
+            entry, "status", [&](int directory, const std::string& path) {
+                const auto file = procfs::read_file_at(directory, path.c_str());
+                if (file.error != 0) return file.error;
+                const auto thread = procfs::parse_status(file.text);
+                status.resident_bytes = thread.resident_bytes;
+                status.peak_resident_bytes = thread.peak_resident_bytes;
+                return 0;
+            });
+        // Running short is no reading at all; a thread gone with the process reads as empty.
+        if (procfs::means_shortage(error)) return false;
     }
     counters.working_set = status.resident_bytes;
     counters.peak_working_set = status.peak_resident_bytes;
@@ -318,10 +412,26 @@ bool full_process_image_name(Handle handle, std::uint32_t /*flags*/, char16_t* b
     if (procfs::is_own_process(handle)) {
         return procfs::read_image_name(AT_FDCWD, "/proc/self/exe", buffer, size);
     }
-    const int directory = entry_of(handle).directory;
-    // A process whose main thread has ended shows its executable only through a live thread.
-    return procfs::read_image_name(directory, "exe", buffer, size) ||
-           procfs::image_name_of_a_live_thread(directory, buffer, size);
+    auto& entry = entry_of(handle);
+    errno = 0;
+    if (procfs::read_image_name(entry.held.directory, "exe", buffer, size)) return true;
+    // A refusal (another user's process) is the answer, with no thread walked. A link that is
+    // gone (ENOENT) says the leader has let go of its memory: it has stopped, perhaps since its
+    // exit code was read, and another thread that runs still shows the executable.
+    if (entry.held.live_thread == 0 && errno != ENOENT) return false;
+    const std::uint32_t room = size;
+    return read_through_live_thread(entry, "exe", [&](int directory, const std::string& path) {
+        size = room;
+        errno = 0;
+        if (procfs::read_image_name(directory, path.c_str(), buffer, size)) return 0;
+        return errno != 0 ? errno : ENAMETOOLONG;
+    }) == 0;
+}
+
+bool image_unchanged(Handle handle) {
+    if (procfs::is_own_process(handle)) return true;
+    const auto& entry = entry_of(handle);
+    return !entry.first_layout_seen || entry.first_layout == entry.latest_layout;
 }
 
 void close_handle(Handle handle) {
@@ -329,8 +439,9 @@ void close_handle(Handle handle) {
         return;
     }
     auto* entry = &entry_of(handle);
-    procfs::release_directory(entry->pid, entry->directory);
-    ::close(entry->directory);
+    if (procfs::stat_from_open.entry == entry) procfs::stat_from_open.entry = nullptr;
+    procfs::release_directory(entry->pid, &entry->held);
+    ::close(entry->held.directory);
     delete entry;
 }
 

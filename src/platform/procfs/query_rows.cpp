@@ -1,6 +1,6 @@
 // One row of the query from /proc: is the ID a process (through the directory a handle of this
-// run holds, or found afresh), then its cmdline; when that reads empty, through another thread,
-// then again after a pause while an execve lays out the new arguments; last the text joined.
+// run holds, or found afresh), then its cmdline; when that reads empty, through a thread that
+// runs, or again after a pause while an execve lays out the new arguments; last the text.
 
 #include "platform/procfs/query_rows.hpp"
 
@@ -23,9 +23,6 @@ namespace procfs {
 
 namespace {
 
-// The tool's own shortage, not a fact about the process.
-bool out_of_resources(int error) { return error == EMFILE || error == ENFILE || error == ENOMEM; }
-
 std::string proc_path(platform::Pid pid, const char* file) {
     return "/proc/" + std::to_string(pid) + "/" + file;
 }
@@ -36,7 +33,7 @@ enum class Lookup { leader, not_leader, failed };
 // When the signal check cannot answer, the status file tells.
 Lookup leadership_by_status(platform::Pid pid) {
     const FileText status = read_file_at(AT_FDCWD, proc_path(pid, "status").c_str());
-    if (out_of_resources(status.error)) return Lookup::failed;
+    if (means_shortage(status.error)) return Lookup::failed;
     if (status.error != 0) return Lookup::not_leader;
     const std::optional<std::uint64_t> group = parse_status(status.text).thread_group;
     return (group && *group == pid) ? Lookup::leader : Lookup::not_leader;
@@ -52,25 +49,27 @@ Lookup leadership(platform::Pid pid) {
 }
 
 // Where the files of one process are read: the directory an open handle holds (relative
-// names, and the process is known to be one), or /proc/<pid>/ found afresh by path.
+// names, and the process is known to be one), or /proc/<pid>/ found afresh by path; and the
+// thread to read through while the process's first thread has stopped.
 struct ProcessFiles {
+    platform::Pid pid = 0;
     int directory = AT_FDCWD;
     std::string prefix;
+    // The handle's directory, which learns the thread found here for the recheck; or null.
+    HeldDirectory* held = nullptr;
+    // 0: the process's own files.
+    platform::Pid thread = 0;
 
     FileText read(const char* name) const {
         return read_file_at(directory, (prefix + name).c_str());
     }
+    // `name` of the thread that runs: the process's own while its first thread runs.
+    FileText read_running(const char* name) const {
+        if (thread == 0) return read(name);
+        return read_file_at(directory, thread_file(prefix + "task", thread, name).c_str());
+    }
+    std::string task_path() const { return prefix + "task"; }
 };
-
-// A process whose first thread has ended while others run on shows an empty cmdline in its
-// own directory, though its arguments are still there; any live thread of it gives them.
-// Only running out of descriptors or memory counts as a failure here.
-FileText cmdline_of_another_thread(const ProcessFiles& files, platform::Pid pid) {
-    const std::string tasks = files.prefix + "task";
-    FileText found = cmdline_of_a_live_thread(files.directory, tasks.c_str(), pid);
-    if (found.error != 0 && !out_of_resources(found.error)) found.error = 0;
-    return found;
-}
 
 // What stat says of a process whose cmdline read empty.
 struct EmptyCmdline {
@@ -81,22 +80,32 @@ struct EmptyCmdline {
     // most likely a new value after every execve, as the stack is placed at random. 0 too when
     // not shown.
     std::uint64_t environment_end = 0;
+    // The tool ran short while looking.
+    int shortage = 0;
 };
 
 // Windows lists no process that has exited, even while a handle keeps it; a process whose
 // threads are all exiting, or a zombie, is that state here, so it drops out like any ended
-// process and its row becomes not_found. Read only on the rare empty-cmdline path.
-EmptyCmdline look_at(const ProcessFiles& files) {
+// process and its row becomes not_found. A process whose first thread has stopped shows its
+// memory (env_end among it) only through a thread that runs: that thread, found here (or
+// asked first, when found before), is the one its command line is read through. Read only on
+// the rare empty-cmdline path.
+EmptyCmdline look_at(ProcessFiles& files) {
     const FileText stat = files.read("stat");
     if (means_gone(stat.error)) return {.ended = true};
+    if (means_shortage(stat.error)) return {.shortage = stat.error};
     const std::optional<StatFields> fields =
         stat.error == 0 ? parse_stat(stat.text) : std::nullopt;
     if (!fields) return {};
+    const LiveThread live =
+        find_live_thread(files.directory, files.task_path(), files.pid, *fields, files.thread);
     EmptyCmdline look;
-    // Taken before the text is overwritten by the next read.
-    look.environment_end = parse_stat_field(stat.text, 51).value_or(0);
+    look.ended = live.ended;
+    look.shortage = live.shortage;
     look.kernel_thread = (fields->flags & kernel_thread) != 0;
-    look.ended = process_has_ended(files.directory, (files.prefix + "task").c_str(), *fields);
+    look.environment_end = live.tid != 0 ? live.stat.layout.env_end : 0;
+    files.thread = live.tid == files.pid ? 0 : live.tid;
+    if (files.held != nullptr) files.held->live_thread = files.thread;
     return look;
 }
 
@@ -108,28 +117,34 @@ constexpr long first_pause_ns = 20'000;
 constexpr long longest_pause_ns = 10'000'000;
 constexpr long all_pauses_ns = 300'000'000;
 
-// A process in the middle of execve, between taking its new memory and laying its arguments
-// out there, shows an empty cmdline; a moment later it shows the new one. It is read again
-// until then. A process that emptied its own argument range, or a kernel thread, stays empty
-// and is not waited for. An empty text when the process has ended.
-FileText cmdline_after_execve(const ProcessFiles& files, bool& ended) {
+// The cmdline of a process whose own cmdline read empty. One whose first thread has stopped
+// shows it through a thread that runs. A process in the middle of execve, between taking its
+// new memory and laying its arguments out there, shows an empty cmdline; a moment later it
+// shows the new one, so it is read again until then. A process that emptied its own argument
+// range, or a kernel thread, stays empty and is not waited for. An empty text when the process
+// has ended; the errno when the tool ran short.
+FileText cmdline_while_empty(ProcessFiles& files, bool& ended) {
     FileText cmdline;
     long paused = 0;
     for (long pause = first_pause_ns; paused < all_pauses_ns;
          paused += pause, pause = std::min(pause * 2, longest_pause_ns)) {
         const EmptyCmdline before = look_at(files);
+        if (before.shortage != 0) return {{}, before.shortage};
         ended = before.ended;
         if (ended || before.kernel_thread) return {};
         if (before.environment_end == 0) {
             const timespec wait{0, pause};
             ::nanosleep(&wait, nullptr);
         }
-        cmdline = files.read("cmdline");
+        cmdline = files.read_running("cmdline");
+        // The thread read through has ended since; another is looked for.
+        if (means_gone(cmdline.error) && files.thread != 0) continue;
         ended = means_gone(cmdline.error);
         if (ended || cmdline.error != 0 || !cmdline.text.empty()) return cmdline;
         if (before.environment_end != 0) {
             // Empty for good, unless an execve came and went between the two looks.
             const EmptyCmdline after = look_at(files);
+            if (after.shortage != 0) return {{}, after.shortage};
             ended = after.ended;
             if (ended || after.environment_end == before.environment_end) return {};
         }
@@ -141,29 +156,30 @@ FileText cmdline_after_execve(const ProcessFiles& files, bool& ended) {
 
 ProcessLookup read_process_row(platform::Pid pid) {
     ProcessFiles files;
+    files.pid = pid;
     // A handle of this run holds the process: it led its group when opened, and its directory
     // cannot name another process since.
-    files.directory = held_directory(pid);
-    if (files.directory < 0) {
+    files.held = held_directory(pid);
+    if (files.held != nullptr) {
+        files.directory = files.held->directory;
+        files.thread = files.held->live_thread;
+    } else {
         switch (leadership(pid)) {
             case Lookup::leader: break;
             case Lookup::failed: return {std::nullopt, true};
             default: return {};
         }
-        files.directory = AT_FDCWD;
         files.prefix = proc_path(pid, "");
     }
     FileText cmdline = files.read("cmdline");
     if (means_gone(cmdline.error)) return {};
     if (cmdline.error == 0 && cmdline.text.empty()) {
-        cmdline = cmdline_of_another_thread(files, pid);
-    }
-    if (cmdline.error == 0 && cmdline.text.empty()) {
         bool ended = false;
-        cmdline = cmdline_after_execve(files, ended);
+        cmdline = cmdline_while_empty(files, ended);
         if (ended) return {};
     }
-    if (out_of_resources(cmdline.error)) return {std::nullopt, true};
+    // A read that failed for lack of descriptors or memory says nothing of the process.
+    if (means_shortage(cmdline.error)) return {std::nullopt, true};
 
     // Never absent: one process's empty or unreadable command line is its own row's error
     // ("WMI_COMMAND_LINE"), where a null one would fail the query for every process.

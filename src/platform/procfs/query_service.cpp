@@ -10,9 +10,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <optional>
 #include <string>
 #include <utility>
@@ -51,7 +51,6 @@ constexpr platform::HResult co_e_notinitialized = static_cast<platform::HResult>
 constexpr platform::HResult regdb_e_classnotreg = static_cast<platform::HResult>(0x80040154u);
 constexpr platform::HResult wbem_e_failed = static_cast<platform::HResult>(0x80041001u);
 constexpr platform::HResult wbem_e_not_found = static_cast<platform::HResult>(0x80041002u);
-constexpr platform::HResult wbem_e_out_of_memory = static_cast<platform::HResult>(0x80041006u);
 constexpr platform::HResult wbem_e_invalid_parameter = static_cast<platform::HResult>(0x80041008u);
 constexpr platform::HResult wbem_e_invalid_query_type = static_cast<platform::HResult>(0x80041018u);
 
@@ -71,10 +70,16 @@ struct Enumerator final : platform::ComObject {
     std::size_t next = 0;
 };
 
+// One process's row. The command line is kept as the BSTR that Get hands out, made once from
+// the row's text, which is let go of at once: at no time is the text there in three forms.
 struct ClassObject final : platform::ComObject {
     explicit ClassObject(ProcessRow process_row)
-        : ComObject(Kind::class_object), row(std::move(process_row)) {}
-    ProcessRow row;
+        : ComObject(Kind::class_object),
+          pid(process_row.pid),
+          command_line(allocate_bstr_from_utf8(process_row.command_line)) {}
+    ~ClassObject() override { platform::sys_free_string(command_line); }
+    platform::Pid pid;
+    platform::Bstr command_line;
 };
 
 // The object as the kind the caller needs, or null when it is another kind (or null).
@@ -128,29 +133,37 @@ bool com_initialized_on_this_thread() { return apartment.initializations > 0; }
 }  // namespace procfs
 
 // ---- BSTRs laid out as Windows lays them out: a 32-bit byte length, the UTF-16 units, one zero
-// unit. The pointer handed out points at the units, so the length sits just before it.
+// unit; the pointer handed out points at the units, so the length sits just before it. Before
+// the length, a count of holders: the service runs in the tool's own process, so a text it
+// hands out can be the very block it keeps, not a copy (a command line of megabytes would
+// otherwise be there twice while the caller converts it). SysFreeString lets go of one hold
+// and frees the block with the last. Holders only read the text.
 
 namespace {
 
-using LengthPrefix = std::uint32_t;
+struct BstrHeader {
+    std::uint32_t holders;
+    std::uint32_t bytes;  // the length prefix
+};
 
-LengthPrefix* prefix_of(platform::Bstr text) {
-    return reinterpret_cast<LengthPrefix*>(reinterpret_cast<unsigned char*>(text) -
-                                           sizeof(LengthPrefix));
+BstrHeader* header_of(platform::Bstr text) {
+    return reinterpret_cast<BstrHeader*>(reinterpret_cast<unsigned char*>(text) -
+                                         sizeof(BstrHeader));
 }
 
 // A BSTR of `count` units, their terminating zero unit already written; null when the count
-// is beyond what the length prefix holds or memory runs out.
+// is beyond what the length prefix holds. The service runs inside the tool, so its texts are
+// the tool's own memory: taken through operator new, a shortage ends the run as any other does.
 platform::Bstr allocate_bstr_units(std::size_t count) {
     constexpr std::size_t max_units =
-        (std::numeric_limits<LengthPrefix>::max() - sizeof(LengthPrefix)) / sizeof(char16_t) - 1;
+        std::numeric_limits<std::uint32_t>::max() / sizeof(char16_t) - 1;
     if (count > max_units) return nullptr;
     const std::size_t bytes = count * sizeof(char16_t);
-    void* block = std::malloc(sizeof(LengthPrefix) + bytes + sizeof(char16_t));
-    if (block == nullptr) return nullptr;
-    auto* prefix = static_cast<LengthPrefix*>(block);
-    *prefix = static_cast<LengthPrefix>(bytes);
-    auto* units = reinterpret_cast<char16_t*>(prefix + 1);
+    auto* header =
+        static_cast<BstrHeader*>(::operator new(sizeof(BstrHeader) + bytes + sizeof(char16_t)));
+    header->holders = 1;
+    header->bytes = static_cast<std::uint32_t>(bytes);
+    auto* units = reinterpret_cast<char16_t*>(header + 1);
     units[count] = u'\0';
     return units;
 }
@@ -171,6 +184,11 @@ platform::Bstr allocate_bstr_from_utf8(std::string_view text) {
     platform::Bstr units = allocate_bstr_units(text::utf16_length(text));
     if (units != nullptr) text::utf8_to_utf16(text, units);
     return units;
+}
+
+platform::Bstr share_bstr(platform::Bstr text) {
+    if (text != nullptr) ++header_of(text)->holders;
+    return text;
 }
 
 std::u16string_view bstr_text(platform::Bstr text) {
@@ -203,7 +221,7 @@ Bstr sys_alloc_string(const char16_t* text) {
 
 std::uint32_t sys_string_len(Bstr text) {
     if (text == nullptr) return 0;
-    return *prefix_of(text) / sizeof(char16_t);
+    return header_of(text)->bytes / sizeof(char16_t);
 }
 
 HResult create_wbem_locator(std::uint32_t class_context, ComObject** locator) {
@@ -295,15 +313,13 @@ HResult class_object_get(ComObject* object, const char16_t* name, std::int32_t,
     if (procfs::equals_ignoring_case(property, u"ProcessId")) {
         *value = Variant{};
         value->vt = vt_i4;
-        value->value.int32 = static_cast<std::int32_t>(process->row.pid);
+        value->value.int32 = static_cast<std::int32_t>(process->pid);
         return s_ok;
     }
     if (procfs::equals_ignoring_case(property, u"CommandLine")) {
         *value = Variant{};
-        Bstr text = procfs::allocate_bstr_from_utf8(process->row.command_line);
-        if (text == nullptr) return procfs::wbem_e_out_of_memory;
         value->vt = vt_bstr;
-        value->value.bstr = text;
+        value->value.bstr = procfs::share_bstr(process->command_line);
         return s_ok;
     }
     return procfs::wbem_e_not_found;
@@ -318,7 +334,8 @@ void variant_clear(Variant* value) {
 
 void sys_free_string(Bstr text) {
     if (text == nullptr) return;
-    std::free(prefix_of(text));
+    BstrHeader* header = header_of(text);
+    if (--header->holders == 0) ::operator delete(header);
 }
 
 std::uint32_t release(ComObject* object) {

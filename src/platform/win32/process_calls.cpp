@@ -83,6 +83,9 @@ bool full_process_image_name(Handle handle, std::uint32_t flags, char16_t* buffe
     return ok != FALSE;
 }
 
+// The image a Windows process was created with is the one it runs until it ends.
+bool image_unchanged(Handle /*handle*/) { return true; }
+
 void close_handle(Handle handle) { CloseHandle(native(handle)); }
 
 Handle current_process() { return GetCurrentProcess(); }

@@ -90,8 +90,7 @@ std::vector<std::uint32_t> as_ids(const std::vector<pid_t>& pids) {
     return {pids.begin(), pids.end()};
 }
 
-std::vector<json::Value> run_in_process(const Command& command,
-                                        const std::vector<std::uint32_t>& ids) {
+json::WrittenArray run_in_process(const Command& command, const std::vector<std::uint32_t>& ids) {
     return &command == &sample_command ? sample::collect(ids)
                                        : windows::inspect(ids, sample::inspect_rows);
 }
@@ -118,12 +117,12 @@ TEST_F(ChurnE2e, InProcessRunsGiveSoundRowsAndLeaveNoDescriptor) {
             pool_.mark();
             const std::vector<pid_t> alive = pool_.pids();
             const std::vector<pid_t> pids = round_pids(alive, earlier);
-            std::vector<json::Value> rows = run_in_process(*command, as_ids(pids));
+            const json::WrittenArray rows = run_in_process(*command, as_ids(pids));
             const std::set<pid_t> churned = pool_.churned_since_mark();
 
-            json::Value document = json::Value::object();
-            document.set(command->array_key, json::Value::array(std::move(rows)));
-            const std::optional<JsonNode> parsed = testing_support::read_json(json::to_compact(document));
+            const std::string document =
+                "{\"" + std::string{command->array_key} + "\":" + rows.text() + "}";
+            const std::optional<JsonNode> parsed = testing_support::read_json(document);
             ASSERT_TRUE(parsed.has_value());
             expect_sound_rows(*command, *parsed, pids, {alive.begin(), alive.end()}, churned);
             earlier = churned;

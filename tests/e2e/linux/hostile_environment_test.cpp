@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <string>
 #include <unistd.h>
 #include <utility>
 #include <vector>
 
+#include "e2e/linux/stopped_shell.hpp"
 #include "e2e/linux/tool_run.hpp"
 #include "support/strict_json.hpp"
 
@@ -154,6 +156,61 @@ TEST(HostileEnvironment, RunningOutOfMemoryEndsCleanlyAtAnyLimit) {
                 ++out_of_memory;
             }
         }
+    }
+    EXPECT_GT(out_of_memory, 0);
+    EXPECT_GT(complete, 0);
+}
+
+// The command-line query runs inside the tool on Linux, so the texts it hands out are the
+// tool's own memory: a command line too long for the limit ends the run like any other
+// shortage. Never a document whose rows say that a command line could not be read, the rows of
+// ordinary processes in the same run included.
+TEST(HostileEnvironment, RunningOutOfMemoryInTheQueryEndsTheRun) {
+    if (e2e::tool_has_sanitizers()) {
+        GTEST_SKIP() << "AddressSanitizer maps terabytes of shadow memory at start, so a program "
+                        "built with it cannot run under an address-space limit at all";
+    }
+    // About 1.97 MB of single quotes (an argument holds at most 128 KiB), each of which the
+    // command line shows as four bytes: '\''.
+    constexpr std::size_t quotes_per_argument = 98'500;
+    const std::vector<std::string> arguments(20, std::string(quotes_per_argument, '\''));
+    const e2e::StoppedShell holder{arguments};
+    ASSERT_GT(holder.pid(), 0);
+    std::string shown_argument = "'";
+    for (std::size_t i = 0; i < quotes_per_argument; ++i) shown_argument += "'\\''";
+    shown_argument += "'";
+    std::string expected{e2e::StoppedShell::shown_words};
+    for (std::size_t i = 0; i < arguments.size(); ++i) expected += " " + shown_argument;
+
+    int out_of_memory = 0;
+    int complete = 0;
+    for (const unsigned long kib : {12'000ul, 15'000ul, 20'000ul, 40'000ul, 80'000ul, 160'000ul}) {
+        SCOPED_TRACE(std::to_string(kib) + " KiB");
+        e2e::RunOptions options;
+        options.address_space_bytes = kib * 1024;
+        const e2e::RunResult run = e2e::run_tool({"inspect", own_pid(), holder.pid_text()}, options);
+        ASSERT_EQ(run.signal, 0);
+        if (run.status != 0) {
+            EXPECT_EQ(run.status, 101) << run.err;
+            EXPECT_EQ(run.err, "out of memory\n");
+            EXPECT_EQ(run.out, "");
+            ++out_of_memory;
+            continue;
+        }
+        EXPECT_EQ(run.err, "");
+        const auto document = testing_support::read_json_line(run.out);
+        ASSERT_TRUE(document.has_value()) << run.out.substr(0, 200);
+        const JsonNode* rows = document->find("processes");
+        ASSERT_NE(rows, nullptr);
+        ASSERT_EQ(rows->items.size(), 2u);
+        for (const JsonNode& row : rows->items) {
+            EXPECT_EQ(row.find("status")->text, "found") << run.out.substr(0, 200);
+        }
+        const JsonNode* held = rows->items[1].find("commandLine");
+        ASSERT_NE(held, nullptr);
+        EXPECT_TRUE(held->text == expected) << "a command line of " << held->text.size()
+                                            << " bytes, not " << expected.size();
+        ++complete;
     }
     EXPECT_GT(out_of_memory, 0);
     EXPECT_GT(complete, 0);

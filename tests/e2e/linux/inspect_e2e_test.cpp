@@ -4,25 +4,21 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <future>
 #include <optional>
-#include <signal.h>
 #include <spawn.h>
-#include <sstream>
 #include <string>
-#include <linux/prctl.h>
-#include <sys/prctl.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
+#include "e2e/linux/awkward_child.hpp"
 #include "e2e/linux/tool_run.hpp"
 #include "support/linux_tasks.hpp"
 #include "support/strict_json.hpp"
@@ -72,79 +68,6 @@ public:
 private:
     int input_ = -1;
     pid_t pid_ = -1;
-};
-
-// A child of this test that has emptied its own argument area (PR_SET_MM_MAP with the
-// arguments' start moved to their end), so /proc/<pid>/cmdline reads empty while the process
-// runs on with its executable still readable.
-class ChildWithoutCmdline {
-public:
-    ChildWithoutCmdline() {
-        std::optional<prctl_mm_map> map = own_memory_map();
-        int ready[2];
-        if (!map || ::pipe2(ready, O_CLOEXEC) != 0) return;
-        map->arg_start = map->arg_end;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            // A forked child has the same layout; only the heap end is read afresh.
-            map->brk = reinterpret_cast<std::uint64_t>(::sbrk(0));
-            const char emptied =
-                ::prctl(PR_SET_MM, PR_SET_MM_MAP, &*map, sizeof *map, 0) == 0 ? 1 : 0;
-            (void)!::write(ready[1], &emptied, 1);
-            ::pause();
-            ::_exit(0);
-        }
-        ::close(ready[1]);
-        char answer = 0;
-        emptied_ = pid_ > 0 && ::read(ready[0], &answer, 1) == 1 && answer == 1;
-        ::close(ready[0]);
-    }
-    ~ChildWithoutCmdline() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    ChildWithoutCmdline(const ChildWithoutCmdline&) = delete;
-    ChildWithoutCmdline& operator=(const ChildWithoutCmdline&) = delete;
-
-    bool emptied() const { return emptied_; }
-    std::string pid_text() const { return std::to_string(pid_); }
-
-private:
-    // The address fields of /proc/self/stat, numbered as proc(5) numbers them.
-    static std::optional<prctl_mm_map> own_memory_map() {
-        std::ifstream stat{"/proc/self/stat"};
-        std::string line;
-        std::getline(stat, line);
-        const auto close = line.rfind(')');
-        if (close == std::string::npos) return std::nullopt;
-        std::istringstream fields{line.substr(close + 2)};
-        std::vector<std::uint64_t> field(3, 0);  // fields 1 and 2 come before the ')'
-        std::string word;
-        while (fields >> word) {
-            field.push_back(word.find_first_not_of("0123456789") == std::string::npos
-                                ? std::stoull(word)
-                                : 0);
-        }
-        if (field.size() <= 51) return std::nullopt;
-        prctl_mm_map map{};
-        map.start_code = field[26];
-        map.end_code = field[27];
-        map.start_stack = field[28];
-        map.start_data = field[45];
-        map.end_data = field[46];
-        map.start_brk = field[47];
-        map.arg_start = field[48];
-        map.arg_end = field[49];
-        map.env_start = field[50];
-        map.env_end = field[51];
-        map.exe_fd = static_cast<std::uint32_t>(-1);  // keep the executable
-        return map;
-    }
-
-    pid_t pid_ = -1;
-    bool emptied_ = false;
 };
 
 // A temporary folder whose name holds blanks, quotes and non-ASCII text.
@@ -209,6 +132,18 @@ std::string text_of(const JsonNode& row, const char* key) {
     return value->text;
 }
 
+// What ps shows as the process's arguments, an independent reading of the same cmdline.
+std::string ps_args(const std::string& pid) {
+    std::FILE* ps = ::popen(("ps -o args= -p " + pid).c_str(), "r");
+    if (ps == nullptr) return "<ps did not start>";
+    std::string shown;
+    char chunk[256];
+    while (std::fgets(chunk, sizeof chunk, ps) != nullptr) shown += chunk;
+    ::pclose(ps);
+    while (!shown.empty() && shown.back() == '\n') shown.pop_back();
+    return shown;
+}
+
 // "createdAt" as seconds since the Unix epoch (its ticks count 100 ns from 1601).
 double unix_seconds(const std::string& created_at) {
     constexpr double seconds_from_1601_to_1970 = 11644473600.0;
@@ -271,6 +206,20 @@ TEST(InspectE2e, FoundRowCarriesTheExactCommandLinePathAndStartTime) {
             EXPECT_EQ(created_at, first_created_at);
         }
     }
+}
+
+// Servers write their title over their argument area and fill the rest of it with zero bytes;
+// the row shows the title as it stands, as ps does, and not one '' per byte of padding.
+TEST(InspectE2e, RetitledProcessShowsItsTitleAsPsDoes) {
+    e2e::AwkwardChild server{{"retitle", "worker:", "my title", "--", std::string(60, 'x')}};
+    ASSERT_TRUE(server.says("ready"));
+    const std::string shown = ps_args(server.pid_text());
+    ASSERT_EQ(shown, "worker: my title");
+
+    const std::vector<JsonNode> rows = inspect_rows({server.pid_text()});
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(text_of(rows[0], "status"), "found");
+    EXPECT_EQ(text_of(rows[0], "commandLine"), shown);
 }
 
 TEST(InspectE2e, ProcessesThatAreNotThereAreNotFoundInTheirPlace) {
@@ -338,8 +287,8 @@ TEST(InspectE2e, ProcessWhoseMainThreadEndedIsFoundWithItsPathAndCommandLine) {
 // Any user can empty the argument range of its own process. That costs its own row, not the
 // rows of the processes beside it: the query answers an empty command line, never a null one.
 TEST(InspectE2e, AnEmptyCmdlineIsAnErrorOfItsOwnRowOnly) {
-    ChildWithoutCmdline silent;
-    if (!silent.emptied()) {
+    e2e::AwkwardChild silent{{"empty-arguments"}};
+    if (!silent.says("ready")) {
         GTEST_SKIP() << "this kernel does not let a process move its own argument area";
     }
     WaitingProgram talkative{"/bin/sh", {"/bin/sh", "-c", "read line"}};

@@ -125,8 +125,8 @@ std::vector<std::string> command_with(const char* word, const std::vector<pid_t>
 }
 
 // One process executing itself beside a stable one made every row of the stable one fail
-// (a null command line failed the whole query); the executing ones are read again until
-// their new arguments are there, so they are found too.
+// (a null command line failed the whole query). The executing ones are found, or, when they
+// executed between the looks at them, "PROCESS_CHANGED"; never another error.
 TEST(Motion, ProcessesThatExecuteThemselvesSpoilNoRow) {
     const pid_t stable = e2e::fork_waiting_child();
     ASSERT_GT(stable, 0);
@@ -141,7 +141,6 @@ TEST(Motion, ProcessesThatExecuteThemselvesSpoilNoRow) {
 
     int runs = 0;
     int stable_found = 0;
-    int executing_found = 0;
     std::vector<std::string> stable_outcomes;
     std::vector<std::string> other_outcomes;
     const auto end = Clock::now() + time_per_test;
@@ -156,17 +155,14 @@ TEST(Motion, ProcessesThatExecuteThemselvesSpoilNoRow) {
             stable_outcomes.push_back(rows[0].outcome);
         }
         for (std::size_t i = 1; i < rows.size(); ++i) {
-            if (rows[i].outcome == "found") {
-                ++executing_found;
-            } else {
+            if (rows[i].outcome != "found" && rows[i].outcome != "PROCESS_CHANGED") {
                 other_outcomes.push_back(rows[i].outcome);
             }
         }
     }
     e2e::end_child(stable);
     EXPECT_EQ(stable_found, runs) << testing::PrintToString(stable_outcomes);
-    EXPECT_EQ(executing_found, runs * static_cast<int>(loops.size()))
-        << testing::PrintToString(other_outcomes);
+    EXPECT_TRUE(other_outcomes.empty()) << testing::PrintToString(other_outcomes);
 }
 
 // Twenty processes killed while one run looks at them, at a different moment each run: the

@@ -169,7 +169,8 @@ TEST(ProcViews, ProcWithOnlyProcessesNeedsNoSystemFiles) {
 // whether a process exists, so no row may claim that it does not.
 TEST(ProcViews, ProcThatIsNotAProcFilesystemOpensNothing) {
     if (e2e::tool_has_sanitizers()) {
-        GTEST_SKIP() << "the sanitizer runtime of the tool needs /proc (LeakSanitizer ends the run)";
+        GTEST_SKIP() << "the sanitizer runtime of the tool needs /proc "
+                        "(LeakSanitizer ends the run)";
     }
     const auto launcher = after_private_mount("mount -t tmpfs tmpfs /proc");
     if (!launcher_works(launcher)) {
@@ -182,6 +183,35 @@ TEST(ProcViews, ProcThatIsNotAProcFilesystemOpensNothing) {
     for (const char* command : {"sample", "inspect"}) {
         SCOPED_TRACE(command);
         EXPECT_EQ(outcomes(run(command, pids, launcher)), open_process);
+    }
+}
+
+// hidepid=2 takes other users' processes out of /proc altogether. They still exist, and the
+// run may not open them: their rows say so, as hidepid=1 makes them say; only an ID that names
+// no process (or a thread that does not lead one) is not_found.
+TEST(ProcViews, ProcessesThatHidepidHidesCannotBeOpened) {
+    std::vector<std::string> launcher = after_private_mount("mount -t proc -o hidepid=2 proc /proc");
+    launcher.insert(launcher.end(), e2e::as_nobody.begin(), e2e::as_nobody.end());
+    if (!launcher_works(launcher)) {
+        GTEST_SKIP() << "not permitted to mount /proc with hidepid=2 in a private mount namespace "
+                        "and run as nobody here";
+    }
+    const e2e::ToolCopy tool;
+    ASSERT_FALSE(tool.path().empty());
+    WaitingChild child;
+    ASSERT_TRUE(child.started());
+    test_support::ParkedThread thread;
+    const std::vector<std::string> pids = {"1", child.pid(), thread.tid_text(), pid_nobody_has()};
+    const std::vector<std::string> expected = {"OPEN_PROCESS", "OPEN_PROCESS", "not_found",
+                                               "not_found"};
+    for (const char* command : {"sample", "inspect"}) {
+        SCOPED_TRACE(command);
+        std::vector<std::string> arguments{command};
+        arguments.insert(arguments.end(), pids.begin(), pids.end());
+        e2e::RunOptions options;
+        options.launcher = launcher;
+        options.program = tool.path();
+        EXPECT_EQ(outcomes(e2e::run_tool(arguments, options)), expected);
     }
 }
 

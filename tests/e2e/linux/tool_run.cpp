@@ -1,12 +1,13 @@
 #include "e2e/linux/tool_run.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <signal.h>
 #include <string_view>
 #include <sys/resource.h>
@@ -56,7 +57,7 @@ std::vector<char*> pointers_to(std::vector<std::string>& words) {
 
 // Runs in the child between fork and exec: only async-signal-safe calls, then exec or _exit.
 [[noreturn]] void become_tool(char* const* argv, char* const* envp, int out_fd, int err_fd,
-                              unsigned long address_space_bytes) {
+                              unsigned long address_space_bytes, unsigned long open_files) {
     ::close(STDIN_FILENO);
     if (out_fd >= 0) {
         ::dup2(out_fd, STDOUT_FILENO);
@@ -72,6 +73,10 @@ std::vector<char*> pointers_to(std::vector<std::string>& words) {
     if (address_space_bytes != 0) {
         const rlimit limit{address_space_bytes, address_space_bytes};
         if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(126);
+    }
+    if (open_files != 0) {
+        const rlimit limit{open_files, open_files};
+        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(126);
     }
     ::execve(argv[0], argv, envp);
     ::_exit(127);
@@ -91,8 +96,11 @@ bool tool_has_sanitizers() {
     // A program built with AddressSanitizer names its runtime's entry, whether it links the
     // runtime statically or not.
     static const bool sanitized = [] {
-        std::ifstream file{tool_path(), std::ios::binary};
-        const std::string bytes{std::istreambuf_iterator<char>{file}, {}};
+        std::ifstream file{tool_path(), std::ios::binary | std::ios::ate};
+        const std::streamoff size = std::max<std::streamoff>(file.tellg(), 0);
+        std::string bytes(static_cast<std::size_t>(size), '\0');
+        file.seekg(0);
+        file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         return bytes.find("__asan_init") != std::string::npos;
     }();
     return sanitized;
@@ -100,7 +108,7 @@ bool tool_has_sanitizers() {
 
 RunResult run_tool(const std::vector<std::string>& arguments, const RunOptions& options) {
     std::vector<std::string> words = options.launcher;
-    words.push_back(tool_path());
+    words.push_back(options.program.empty() ? tool_path() : options.program);
     words.insert(words.end(), arguments.begin(), arguments.end());
     const auto argv = pointers_to(words);
     auto environment = environment_with(options.diagnostics);
@@ -136,7 +144,8 @@ RunResult run_tool(const std::vector<std::string>& arguments, const RunOptions& 
     const pid_t child = ::fork();
     if (child == 0) {
         become_tool(argv.data(), envp.data(), out_fd,
-                    options.stderr_closed ? -1 : ::fileno(err_file), options.address_space_bytes);
+                    options.stderr_closed ? -1 : ::fileno(err_file), options.address_space_bytes,
+                    options.open_files);
     }
     if (extra_fd >= 0) {
         ::close(extra_fd);
@@ -186,6 +195,29 @@ RunResult run_tool(const std::vector<std::string>& arguments, const RunOptions& 
     std::fclose(out_file);
     std::fclose(err_file);
     return result;
+}
+
+ToolCopy::ToolCopy() {
+    namespace fs = std::filesystem;
+    char folder[] = "/tmp/zul-tool-XXXXXX";
+    if (::mkdtemp(folder) == nullptr) return;
+    folder_ = folder;
+    std::error_code failed;
+    const fs::path copy = fs::path{folder_} / "zul-process";
+    fs::permissions(folder_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                 fs::perms::others_read | fs::perms::others_exec,
+                    failed);
+    if (!failed) fs::copy_file(tool_path(), copy, failed);
+    if (!failed) {
+        fs::permissions(copy, fs::perms::others_read | fs::perms::others_exec,
+                        fs::perm_options::add, failed);
+    }
+    if (!failed) path_ = copy.string();
+}
+
+ToolCopy::~ToolCopy() {
+    std::error_code ignored;
+    if (!folder_.empty()) std::filesystem::remove_all(folder_, ignored);
 }
 
 }  // namespace e2e

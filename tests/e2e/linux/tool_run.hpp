@@ -24,6 +24,10 @@ struct RunOptions {
     int timeout_seconds = 30;
     // The tool's address-space limit (RLIMIT_AS) in bytes; 0 leaves the test's own.
     unsigned long address_space_bytes = 0;
+    // The tool's limit of open descriptors (RLIMIT_NOFILE); 0 leaves the test's own.
+    unsigned long open_files = 0;
+    // The tool to run in place of the tool under test (a copy of it, say); empty runs that one.
+    std::string program;
     // Words run first, which then run the tool with its arguments (such as unshare and its
     // options); the first is an absolute path.
     std::vector<std::string> launcher;
@@ -37,6 +41,11 @@ struct RunResult {
     std::string err;
 };
 
+// Launcher words that run the tool as the user nobody, who owns none of the processes the tests
+// look at (only root may use them).
+inline const std::vector<std::string> as_nobody = {"/usr/bin/setpriv", "--reuid=nobody",
+                                                   "--regid=nogroup", "--clear-groups"};
+
 RunResult run_tool(const std::vector<std::string>& arguments, const RunOptions& options = {});
 
 // The tool under test: ZUL_TEST_TOOL when set (ctest sets it for each tool the tests run),
@@ -46,5 +55,21 @@ const std::string& tool_path();
 // True when the tool under test was built with AddressSanitizer, whose runtime cannot start
 // under an address-space limit, without /proc or under valgrind.
 bool tool_has_sanitizers();
+
+// A copy of the tool under test in a folder of its own that every user may enter, for runs under
+// another user's identity (the build folder may be closed to them). Removed with the object;
+// path() is empty when the copy could not be made.
+class ToolCopy {
+public:
+    ToolCopy();
+    ~ToolCopy();
+    ToolCopy(const ToolCopy&) = delete;
+    ToolCopy& operator=(const ToolCopy&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string folder_;
+    std::string path_;
+};
 
 }  // namespace e2e

@@ -533,6 +533,16 @@ TEST(ComBstr, KeepsItsLengthAndIsFreedByVariantClear) {
     EXPECT_EQ(platform::sys_alloc_string(nullptr), nullptr);
     EXPECT_EQ(platform::sys_string_len(nullptr), 0u);
     platform::sys_free_string(nullptr);
+
+    // A shared text lives until its last holder frees it (the sanitizer build checks both the
+    // early free and the leak).
+    Bstr held = procfs::allocate_bstr(u"held twice");
+    Bstr shared = procfs::share_bstr(held);
+    EXPECT_EQ(shared, held);
+    platform::sys_free_string(held);
+    EXPECT_EQ(procfs::bstr_text(shared), u"held twice");
+    platform::sys_free_string(shared);
+    EXPECT_EQ(procfs::share_bstr(nullptr), nullptr);
 }
 
 }  // namespace

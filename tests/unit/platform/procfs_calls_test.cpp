@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <future>
@@ -23,6 +25,7 @@
 #include "platform/procfs/proc_files.hpp"
 #include "platform/procfs/proc_text.hpp"
 #include "platform/procfs/system_clock_facts.hpp"
+#include "support/linux_tasks.hpp"
 
 namespace {
 
@@ -196,6 +199,77 @@ TEST(ProcfsCalls, ZombieAndReapedChildrenHaveExited) {
     EXPECT_EQ(memory.peak_working_set, 0u);
 }
 
+// A child that executes /bin/sleep when asked; execute() returns once it has.
+class ExecutingChild {
+public:
+    ExecutingChild() {
+        int request[2];
+        int executed[2];
+        if (::pipe(request) != 0 || ::pipe2(executed, O_CLOEXEC) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            char byte;
+            if (::read(request[0], &byte, 1) == 1) {
+                ::execl("/bin/sleep", "sleep", "60", static_cast<char*>(nullptr));
+            }
+            ::_exit(127);
+        }
+        ::close(request[0]);
+        ::close(executed[1]);
+        request_ = request[1];
+        executed_ = executed[0];
+    }
+    ~ExecutingChild() {
+        ::close(request_);
+        ::close(executed_);
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    ExecutingChild(const ExecutingChild&) = delete;
+    ExecutingChild& operator=(const ExecutingChild&) = delete;
+
+    platform::Pid pid() const { return static_cast<platform::Pid>(pid_); }
+    // The end of the close-on-exec pipe reads 0 bytes once the child has executed.
+    void execute() const {
+        const char byte = 1;
+        ASSERT_EQ(::write(request_, &byte, 1), 1);
+        char ignored;
+        ASSERT_EQ(::read(executed_, &ignored, 1), 0);
+    }
+
+private:
+    pid_t pid_ = -1;
+    int request_ = -1;
+    int executed_ = -1;
+};
+
+// Executing another program keeps the ID and the start time; the image is what tells, and the
+// exit-code query of the recheck is what sees it, with no call of its own.
+TEST(ProcfsCalls, ExecutingAnotherProgramChangesTheImage) {
+    ExecutingChild child;
+    Opened process{child.pid()};
+    ASSERT_NE(process.get(), nullptr);
+    const auto creation_ticks = [&] {
+        platform::FileTime creation, exit, kernel, user;
+        EXPECT_TRUE(platform::process_times(process.get(), creation, exit, kernel, user));
+        return units(creation);
+    };
+    ASSERT_EQ(exit_code_of(process.get()), platform::still_active);
+    const auto created = creation_ticks();
+    EXPECT_TRUE(platform::image_unchanged(process.get()));
+    ASSERT_EQ(exit_code_of(process.get()), platform::still_active);
+    EXPECT_TRUE(platform::image_unchanged(process.get())) << "nothing was executed yet";
+
+    child.execute();
+    EXPECT_TRUE(platform::image_unchanged(process.get())) << "no exit-code query saw it yet";
+    ASSERT_EQ(exit_code_of(process.get()), platform::still_active);
+    EXPECT_EQ(creation_ticks(), created);
+    EXPECT_FALSE(platform::image_unchanged(process.get()));
+    ASSERT_EQ(exit_code_of(process.get()), platform::still_active);
+    EXPECT_FALSE(platform::image_unchanged(process.get())) << "compared with the first image";
+    EXPECT_TRUE(platform::image_unchanged(platform::current_process()));
+}
+
 // With no descriptor left, a live process is unreadable, never "no such process".
 TEST(ProcfsCalls, RunningOutOfDescriptorsIsNotInvalidParameter) {
     Child child;
@@ -221,6 +295,92 @@ TEST(ProcfsCalls, RunningOutOfDescriptorsIsNotInvalidParameter) {
         EXPECT_NE(error, platform::error_invalid_parameter);
         EXPECT_NE(error, 0u);
     }
+}
+
+// Whether a process whose main thread has ended still runs, only its other threads say; with
+// no descriptor to read them by, that is unknown (a failed call), never "still running".
+TEST(ProcfsCalls, HalfExitedProcessIsNotGuessedRunningWithoutADescriptor) {
+    test_support::HalfExitedChild child;
+    ASSERT_EQ(child.state(), 'Z');
+    Opened process{static_cast<platform::Pid>(child.pid())};
+    ASSERT_NE(process.get(), nullptr);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const int lowest_free = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(lowest_free, 0);
+    ::close(lowest_free);
+
+    rlimit tight = saved;
+    tight.rlim_cur = static_cast<rlim_t>(lowest_free);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    std::uint32_t code = 0;
+    const bool answered = platform::exit_code_process(process.get(), code);
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_FALSE(answered) << "answered " << code;
+    EXPECT_EQ(exit_code_of(process.get()), platform::still_active);
+}
+
+// A leader that stops after its exit code was read (a process being killed, its other threads
+// not yet gone) has let go of its memory and executable; a thread that runs still shows them.
+TEST(ProcfsCalls, LeaderThatStopsAfterItsExitCodeWasReadIsReadThroughAnotherThread) {
+    // A child whose main thread ends when a byte arrives, while a second thread runs on.
+    class Child {
+    public:
+        Child() {
+            if (::pipe(go_) != 0) return;
+            pid_ = ::fork();
+            if (pid_ == 0) {
+                std::thread{[] { ::pause(); }}.detach();
+                char byte = 0;
+                while (::read(go_[0], &byte, 1) < 0 && errno == EINTR) {
+                }
+                ::syscall(SYS_exit, 0);  // ends this thread only
+            }
+        }
+        ~Child() {
+            if (pid_ > 0) {
+                ::kill(pid_, SIGKILL);
+                ::waitpid(pid_, nullptr, 0);
+            }
+            ::close(go_[0]);
+            ::close(go_[1]);
+        }
+        pid_t pid() const { return pid_; }
+        void end_main_thread() const { EXPECT_EQ(::write(go_[1], "x", 1), 1); }
+        char leader_state() const {
+            std::ifstream stat{"/proc/" + std::to_string(pid_) + "/stat"};
+            std::string line;
+            std::getline(stat, line);
+            const auto close = line.rfind(')');
+            return close == std::string::npos || close + 2 >= line.size() ? '?' : line[close + 2];
+        }
+
+    private:
+        int go_[2] = {-1, -1};
+        pid_t pid_ = -1;
+    } child;
+    ASSERT_GT(child.pid(), 0);
+    Opened process{static_cast<platform::Pid>(child.pid())};
+    ASSERT_NE(process.get(), nullptr);
+    EXPECT_EQ(exit_code_of(process.get()), platform::still_active);
+    child.end_main_thread();
+    for (int tries = 0; tries < 5000 && child.leader_state() != 'Z'; ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(child.leader_state(), 'Z');
+
+    platform::MemoryCounters memory{};
+    ASSERT_TRUE(platform::process_memory_info(process.get(), memory));
+    EXPECT_GT(memory.working_set, 0u);
+    EXPECT_GE(memory.peak_working_set, memory.working_set);
+    char own[4096];
+    const auto length = ::readlink("/proc/self/exe", own, sizeof own);
+    ASSERT_GT(length, 0);
+    char16_t name[4096];
+    std::uint32_t size = 4096;
+    ASSERT_TRUE(platform::full_process_image_name(process.get(), 0, name, size));
+    // The child is a fork of this test program; its path is ASCII here.
+    EXPECT_EQ(std::u16string(name, size), std::u16string(own, own + length));
 }
 
 TEST(ProcfsCalls, KernelThreadHasNoMemoryAndNoImage) {

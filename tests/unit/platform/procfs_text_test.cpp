@@ -95,18 +95,32 @@ TEST(StatText, ExitedOnlyWhenStoppedAndNoThreadIsLeft) {
     }
 }
 
-TEST(StatText, ReadsAnyFieldByItsNumber) {
-    // Fields 3..52 as a current kernel writes them; 48 to 51 are arg_start to env_end.
+TEST(StatText, ReadsWhereTheProgramIsLaidOut) {
+    // Fields 3..52 as a current kernel writes them, each ten times its number.
     std::string line = "7 (a b) S";
     for (int field = 4; field <= 52; ++field) line += " " + std::to_string(field * 10);
-    line += "\n";
-    EXPECT_EQ(procfs::parse_stat_field(line, 4), 40u);
-    EXPECT_EQ(procfs::parse_stat_field(line, 51), 510u);
-    EXPECT_EQ(procfs::parse_stat_field(line, 52), 520u);
-    EXPECT_EQ(procfs::parse_stat_field(line, 3), std::nullopt);   // the state is a letter
-    EXPECT_EQ(procfs::parse_stat_field(line, 53), std::nullopt);  // beyond the line
-    EXPECT_EQ(procfs::parse_stat_field(line, 2), std::nullopt);   // inside the parentheses
-    EXPECT_EQ(procfs::parse_stat_field("7 (x S 1", 4), std::nullopt);
+    const procfs::ImageLayout written{260, 270, 280, 450, 460, 470, 480, 490, 500, 510};
+    struct Case {
+        const char* label;
+        std::string text;
+        procfs::ImageLayout layout;
+    };
+    const std::vector<Case> cases = {
+        {"a current kernel's line", line + "\n", written},
+        {"an older kernel's line, up to field 44", line.substr(0, line.find(" 450")) + "\n",
+         procfs::ImageLayout{260, 270, 280}},
+        {"a field that is not a number", line.substr(0, line.find(" 510")) + " -1 520\n",
+         procfs::ImageLayout{260, 270, 280, 450, 460, 470, 480, 490, 500, 0}},
+    };
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.label);
+        const auto parsed = procfs::parse_stat(each.text);
+        ASSERT_TRUE(parsed.has_value());
+        EXPECT_EQ(parsed->start_ticks, 220u);
+        EXPECT_TRUE(parsed->layout == each.layout)
+            << parsed->layout.start_code << " " << parsed->layout.start_data << " "
+            << parsed->layout.env_end;
+    }
 }
 
 TEST(StatusText, ReadsTgidAndResidentCounters) {

@@ -62,6 +62,13 @@ TEST(ShellQuote, TurnsACmdlineIntoOneText) {
         {"cut sequence replaced", "x\xc3\0y\0"s, "'x\xef\xbf\xbd' y"},
         {"rewritten title as it stands", "nginx: worker process"s, "nginx: worker process"},
         {"rewritten title, invalid byte", "title \xfe"s, "title \xef\xbf\xbd"},
+        // A title written over the argument area, the rest of it zero bytes.
+        {"padded title as it stands", "worker: my title\0\0\0\0"s, "worker: my title"},
+        {"padded title, the least padding", "title\0\0"s, "title"},
+        {"padded title, zero bytes inside as spaces", "worker:\0my\0\0title\0\0\0"s,
+         "worker: my  title"},
+        {"padded title, a cut sequence before a zero", "caf\xc3\0x\0\0"s, "caf\xef\xbf\xbd x"},
+        {"padding alone is empty", "\0\0\0"s, std::nullopt},
     };
     for (const CmdlineCase& c : cases) {
         SCOPED_TRACE(c.name);

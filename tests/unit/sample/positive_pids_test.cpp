@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
 #include <variant>
 #include <vector>
@@ -59,9 +58,10 @@ TEST(PositivePidsTest, ParsesOrNamesTheFirstFault) {
     }
 }
 
-// Patterns of IDs that a poorly spread table would pile into long probe runs: evenly spaced
-// high IDs, runs of consecutive IDs, and IDs that differ only in their upper bits.
-TEST(PositivePidsTest, StaysLinearOverManyDuplicatedArguments) {
+// Many IDs in patterns that a poorly spread table would pile into long runs of probes (their
+// cost is counted in the table's own test): evenly spaced high IDs, runs of consecutive IDs,
+// and IDs that differ only in their upper bits, each given twice.
+TEST(PositivePidsTest, KeepsFirstOccurrencesOverManyRepeatedArguments) {
     struct Pattern {
         const char* label;
         std::uint32_t (*id)(std::uint32_t);
@@ -83,11 +83,7 @@ TEST(PositivePidsTest, StaysLinearOverManyDuplicatedArguments) {
         for (auto it = expected.rbegin(); it != expected.rend(); ++it) {
             arguments.push_back(std::to_string(*it));
         }
-        const auto start = std::chrono::steady_clock::now();
-        const Result result = sample::positive_pids(arguments);
-        const auto took = std::chrono::steady_clock::now() - start;
-        EXPECT_EQ(result, Result{expected}) << pattern.label;
-        EXPECT_LT(took, std::chrono::seconds(1)) << pattern.label;
+        EXPECT_EQ(sample::positive_pids(arguments), Result{expected}) << pattern.label;
     }
 }
 

@@ -10,6 +10,7 @@
 #include "fake/runtime.hpp"
 #include "json/writer.hpp"
 #include "sample/sample_rows.hpp"
+#include "support/strict_json.hpp"
 #include "unit/platform_test.hpp"
 
 namespace {
@@ -83,14 +84,17 @@ using CollectTest = testing_support::PlatformTest;
 TEST_F(CollectTest, OneRowPerIdInListOrder) {
     fake::process(30);
     fake::process(10).open_fails = fake::always;  // access denied
-    const auto rows = sample::collect({30, 20, 10});
+    const json::WrittenArray written = sample::collect({30, 20, 10});
 
-    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(written.size(), 3u);
+    const auto rows = testing_support::read_json(written.text());
+    ASSERT_TRUE(rows.has_value()) << written.text();
+    ASSERT_EQ(rows->items.size(), 3u);
     const std::vector<std::pair<std::uint64_t, std::string>> expected{
         {30, "found"}, {20, "not_found"}, {10, "error"}};
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        EXPECT_EQ(rows[i].find("pid")->as_unsigned(), expected[i].first);
-        EXPECT_EQ(rows[i].find("status")->as_string(), expected[i].second);
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(rows->items[i].find("pid")->as_unsigned(), expected[i].first);
+        EXPECT_EQ(rows->items[i].find("status")->text, expected[i].second);
     }
 }
 

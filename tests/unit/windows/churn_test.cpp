@@ -14,6 +14,7 @@
 #include "json/writer.hpp"
 #include "sample/inspect_rows.hpp"
 #include "sample/sample_rows.hpp"
+#include "support/strict_json.hpp"
 #include "unit/platform_test.hpp"
 #include "windows/inspect.hpp"
 
@@ -93,9 +94,9 @@ const std::vector<ChurnCase> cases = {
     {"never ends", 21, [](fake::Process&) {}, true, "found", "found"},
 };
 
-std::string outcome_of(const json::Value& row) {
-    if (const json::Value* code = row.find("code")) return code->as_string();
-    return row.find("status")->as_string();
+std::string outcome_of(const testing_support::JsonNode& row) {
+    if (const testing_support::JsonNode* code = row.find("code")) return code->text;
+    return row.find("status")->text;
 }
 
 std::vector<std::uint32_t> all_pids() {
@@ -117,25 +118,26 @@ protected:
         }
     }
 
-    static void expect_outcomes(const std::vector<json::Value>& rows, bool inspect) {
-        ASSERT_EQ(rows.size(), cases.size());
+    static void expect_outcomes(const json::WrittenArray& written, bool inspect) {
+        const auto rows = testing_support::read_json(written.text());
+        ASSERT_TRUE(rows.has_value()) << written.text();
+        ASSERT_EQ(rows->items.size(), cases.size());
         for (std::size_t i = 0; i < cases.size(); ++i) {
             SCOPED_TRACE(cases[i].name);
-            EXPECT_EQ(rows[i].find("pid")->as_unsigned(), cases[i].pid);
-            EXPECT_EQ(outcome_of(rows[i]), inspect ? cases[i].inspect : cases[i].sample);
+            EXPECT_EQ(rows->items[i].find("pid")->as_unsigned(), cases[i].pid);
+            EXPECT_EQ(outcome_of(rows->items[i]), inspect ? cases[i].inspect : cases[i].sample);
         }
-        EXPECT_FALSE(json::to_compact(json::Value::array(rows)).empty());
     }
 };
 
 TEST_F(Churn, SampleRowsFollowTheStepAtWhichEachProcessEnded) {
-    const std::vector<json::Value> rows = sample::collect(all_pids());
+    const json::WrittenArray rows = sample::collect(all_pids());
     expect_outcomes(rows, false);
     EXPECT_TRUE(fake::com_record().calls.empty());
 }
 
 TEST_F(Churn, InspectRowsFollowTheStepAtWhichEachProcessEnded) {
-    const std::vector<json::Value> rows = windows::inspect(all_pids(), sample::inspect_rows);
+    const json::WrittenArray rows = windows::inspect(all_pids(), sample::inspect_rows);
     expect_outcomes(rows, true);
     EXPECT_EQ(fake::com_record().query_texts.size(), 1u);
 }

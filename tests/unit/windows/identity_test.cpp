@@ -153,6 +153,16 @@ TEST_F(Identity, RecheckThroughTheHeldHandle) {
              p.creation_ticks = {99, 990};
          },
          ProbeError{windows::codes::process_changed}},
+        // Same ID, same creation time, but another program since the identity was read.
+        {"executed another program since",
+         [](fake::Process& p) { p.image_replaced = fake::from_call(1); },
+         ProbeError{windows::codes::process_changed}},
+        {"executed another program, then ended",
+         [](fake::Process& p) {
+             p.image_replaced = fake::from_call(1);
+             p.exit_codes = {platform::still_active, 0};
+         },
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

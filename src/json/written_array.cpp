@@ -1,0 +1,22 @@
+#include "json/written_array.hpp"
+
+#include "json/writer.hpp"
+
+namespace json {
+
+void WrittenArray::reserve(std::size_t bytes) {
+    text_.reserve(text_.size() + bytes + wrapping_room);
+}
+
+void WrittenArray::push_back(const Value& element) {
+    // Room for the whole element first: a long one (a command line of megabytes) is written
+    // into place, never into a buffer that grows and copies on the way.
+    text_.reserve(text_.size() + 1 + written_size_limit(element) + wrapping_room);
+    text_.pop_back();  // the closing bracket, put back after the element
+    if (count_ != 0) text_.push_back(',');
+    write_compact(text_, element);
+    text_.push_back(']');
+    ++count_;
+}
+
+}  // namespace json

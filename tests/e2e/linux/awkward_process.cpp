@@ -1,0 +1,230 @@
+// Processes built to be awkward, as real software makes them, for the Linux end-to-end tests.
+// Each mode says "ready" on standard output once it is in the state it stands for, then waits
+// until its standard input is closed (or it is killed).
+//
+//   awkward_process retitle WORD... -- PADDING...
+//       rewrites its argument area the way servers set their title: the words joined by single
+//       zero bytes, the rest of the area zero bytes.
+//   awkward_process flip OTHER
+//       executes OTHER with the arguments "flip" and its own path, which executes this program
+//       again, and so on, until it is killed. Says nothing.
+//   awkward_process threads COUNT
+//       runs COUNT threads in all, the main thread among them.
+//   awkward_process empty-arguments
+//       empties its own argument range, so that its cmdline reads empty.
+//   awkward_process half-exited [empty-arguments]
+//       ends its main thread while a second one runs on; first empties its own argument range
+//       when asked.
+//   awkward_process zombie-threads COUNT
+//       starts COUNT threads, says "threads", and once a byte arrives on standard input (a
+//       tracer that never reaps them has seized them) lets them end; then starts one more
+//       thread, listed after them, and ends its main thread.
+//   awkward_process trace PID
+//       seizes every thread of PID but its first with ptrace, never waits for them (so those
+//       that end stay zombies), says "seized" and waits until it is killed.
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fstream>
+#include <linux/prctl.h>
+#include <signal.h>
+#include <sstream>
+#include <string>
+#include <sys/prctl.h>
+#include <sys/ptrace.h>
+#include <sys/syscall.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+void say(const char* word) {
+    std::printf("%s\n", word);
+    std::fflush(stdout);
+}
+
+// Until standard input is closed; then the whole process ends.
+[[noreturn]] void wait_for_end() {
+    char byte;
+    while (::read(STDIN_FILENO, &byte, 1) != 0) {
+        if (errno == EINTR) continue;
+    }
+    std::exit(0);
+}
+
+// Ends the calling thread only; the process lives on while another thread runs.
+[[noreturn]] void end_this_thread() {
+    for (;;) ::syscall(SYS_exit, 0);
+}
+
+// Fields of a stat line, numbered as proc(5) numbers them: the state letter as its byte, 0 where
+// a field is not a number.
+std::vector<std::uint64_t> stat_fields(const std::string& path) {
+    std::ifstream stat{path};
+    std::string line;
+    std::getline(stat, line);
+    const auto close = line.rfind(')');
+    std::vector<std::uint64_t> field(4, 0);
+    if (close == std::string::npos || close + 4 > line.size()) return field;
+    field[3] = static_cast<unsigned char>(line[close + 2]);  // the state letter
+    std::istringstream rest{line.substr(close + 4)};
+    std::string word;
+    while (rest >> word) {
+        field.push_back(word.find_first_not_of("0123456789") == std::string::npos
+                            ? std::stoull(word)
+                            : 0);
+    }
+    return field;
+}
+
+char state_of(pid_t pid, pid_t tid) {
+    const auto field = stat_fields("/proc/" + std::to_string(pid) + "/task/" +
+                                   std::to_string(tid) + "/stat");
+    return static_cast<char>(field[3]);
+}
+
+// Until the thread is a zombie, or gone (reaped: nobody keeps it).
+void wait_until_ended(pid_t tid) {
+    for (char state = state_of(::getpid(), tid); state != 'Z' && state != '\0';
+         state = state_of(::getpid(), tid)) {
+        ::usleep(1000);
+    }
+}
+
+std::vector<pid_t> threads_of(pid_t pid) {
+    std::vector<pid_t> tids;
+    DIR* tasks = ::opendir(("/proc/" + std::to_string(pid) + "/task").c_str());
+    if (tasks == nullptr) return tids;
+    while (const dirent* entry = ::readdir(tasks)) {
+        if (entry->d_name[0] >= '0' && entry->d_name[0] <= '9') {
+            tids.push_back(static_cast<pid_t>(std::atoi(entry->d_name)));
+        }
+    }
+    ::closedir(tasks);
+    return tids;
+}
+
+int retitle(int argc, char** argv) {
+    // The argument strings lie one after the other; the area ends after the last one's zero.
+    char* const start = argv[0];
+    char* const end = argv[argc - 1] + std::strlen(argv[argc - 1]) + 1;
+    std::string title;
+    for (int i = 2; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+        if (i > 2) title.push_back('\0');
+        title.append(argv[i]);
+    }
+    if (title.size() + 2 > static_cast<std::size_t>(end - start)) return 2;
+    std::memset(start, 0, static_cast<std::size_t>(end - start));
+    std::memcpy(start, title.data(), title.size());
+    say("ready");
+    wait_for_end();
+}
+
+int flip(char** argv) {
+    char* next[] = {argv[2], argv[1], argv[0], nullptr};
+    ::execv(argv[2], next);
+    return 127;
+}
+
+int threads(int count) {
+    for (int i = 1; i < count; ++i) std::thread{[] { ::pause(); }}.detach();
+    while (static_cast<int>(threads_of(::getpid()).size()) < count) ::usleep(1000);
+    say("ready");
+    wait_for_end();
+}
+
+// PR_SET_MM_MAP with the arguments' start moved to their end: cmdline reads empty from then on.
+bool empty_own_arguments() {
+    const auto field = stat_fields("/proc/self/stat");
+    if (field.size() <= 51) return false;
+    prctl_mm_map map{};
+    map.start_code = field[26];
+    map.end_code = field[27];
+    map.start_stack = field[28];
+    map.start_data = field[45];
+    map.end_data = field[46];
+    map.start_brk = field[47];
+    map.brk = reinterpret_cast<std::uint64_t>(::sbrk(0));
+    map.arg_start = field[49];
+    map.arg_end = field[49];
+    map.env_start = field[50];
+    map.env_end = field[51];
+    map.exe_fd = static_cast<std::uint32_t>(-1);  // keep the executable
+    return ::prctl(PR_SET_MM, PR_SET_MM_MAP, &map, sizeof map, 0) == 0;
+}
+
+// Ends the main thread; a new thread says "ready" once it is a zombie, then waits.
+[[noreturn]] void end_main_thread() {
+    const pid_t leader = ::getpid();
+    std::thread{[leader] {
+        wait_until_ended(leader);
+        say("ready");
+        wait_for_end();
+    }}.detach();
+    end_this_thread();
+}
+
+int empty_arguments() {
+    if (!empty_own_arguments()) return 3;
+    say("ready");
+    wait_for_end();
+}
+
+int half_exited(bool empty_arguments) {
+    if (empty_arguments && !empty_own_arguments()) return 3;
+    end_main_thread();
+}
+
+int zombie_threads(int count) {
+    int release[2];
+    if (::pipe(release) != 0) return 4;
+    for (int i = 0; i < count; ++i) {
+        std::thread{[read_end = release[0]] {
+            char byte;
+            while (::read(read_end, &byte, 1) < 0 && errno == EINTR) {
+            }
+            end_this_thread();
+        }}.detach();
+    }
+    while (static_cast<int>(threads_of(::getpid()).size()) < count + 1) ::usleep(1000);
+    say("threads");
+    char go;
+    if (::read(STDIN_FILENO, &go, 1) != 1) return 5;
+    ::close(release[1]);  // every waiting thread reads the end of the pipe and ends
+    for (const pid_t tid : threads_of(::getpid())) {
+        if (tid != ::getpid()) wait_until_ended(tid);
+    }
+    end_main_thread();
+}
+
+int trace(pid_t pid) {
+    // A tracer that ignores SIGCHLD would have its tracees reaped at once.
+    ::signal(SIGCHLD, SIG_DFL);
+    for (const pid_t tid : threads_of(pid)) {
+        if (tid != pid && ::ptrace(PTRACE_SEIZE, tid, nullptr, nullptr) != 0) return 6;
+    }
+    say("seized");
+    for (;;) ::pause();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return 2;
+    const std::string mode = argv[1];
+    if (mode == "retitle" && argc >= 3) return retitle(argc, argv);
+    if (mode == "flip" && argc == 3) return flip(argv);
+    if (mode == "threads" && argc == 3) return threads(std::atoi(argv[2]));
+    if (mode == "empty-arguments" && argc == 2) return empty_arguments();
+    if (mode == "half-exited") {
+        return half_exited(argc == 3 && std::string{argv[2]} == "empty-arguments");
+    }
+    if (mode == "zombie-threads" && argc == 3) return zombie_threads(std::atoi(argv[2]));
+    if (mode == "trace" && argc == 3) return trace(static_cast<pid_t>(std::atoi(argv[2])));
+    return 2;
+}

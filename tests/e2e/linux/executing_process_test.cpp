@@ -1,0 +1,123 @@
+// A process that executes another program keeps its ID and its start time. One that does so
+// between the look at its executable and the look at its command line must not come out as a
+// row that joins the path of one program to the command line of the other.
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "e2e/linux/awkward_child.hpp"
+#include "e2e/linux/child_pool.hpp"
+#include "e2e/linux/tool_run.hpp"
+#include "support/strict_json.hpp"
+
+namespace {
+
+using testing_support::JsonNode;
+using Kind = JsonNode::Kind;
+
+// Two copies of the helper, each of which executes the other.
+class FlipPrograms {
+public:
+    FlipPrograms() {
+        namespace fs = std::filesystem;
+        char folder[] = "/tmp/zul-flip-XXXXXX";
+        if (::mkdtemp(folder) == nullptr) return;
+        folder_ = folder;
+        std::error_code failed;
+        for (const char* name : {"flipA", "flipB"}) {
+            const std::string path = folder_ + "/" + name;
+            fs::copy_file(e2e::awkward_process_path(), path, failed);
+            if (failed) return;
+            paths_.push_back(path);
+        }
+    }
+    ~FlipPrograms() {
+        std::error_code ignored;
+        if (!folder_.empty()) std::filesystem::remove_all(folder_, ignored);
+    }
+    FlipPrograms(const FlipPrograms&) = delete;
+    FlipPrograms& operator=(const FlipPrograms&) = delete;
+
+    bool made() const { return paths_.size() == 2; }
+    const std::string& a() const { return paths_[0]; }
+    const std::string& b() const { return paths_[1]; }
+    // The command line each one runs with: its own path, "flip", and the other's path.
+    std::string command_line_of(const std::string& path) const {
+        return path + " flip " + (path == a() ? b() : a());
+    }
+
+private:
+    std::string folder_;
+    std::vector<std::string> paths_;
+};
+
+std::string text_of(const JsonNode& row, const char* key) {
+    const JsonNode* value = row.find(key);
+    return value != nullptr && value->kind == Kind::string ? value->text : "";
+}
+
+// A process that executes another program every few hundred microseconds, listed before some
+// hundreds of stable ones so that much happens between the looks at it: each of its found rows
+// names one program by both its path and its command line (or the row says that the process
+// changed), and every stable process is found every time.
+TEST(ExecutingProcess, FoundRowIsOneProgramNeverAMixOfTwo) {
+    constexpr int runs = 20;
+    constexpr std::size_t flippers = 3;
+    constexpr std::size_t stable = 300;
+    const FlipPrograms programs;
+    ASSERT_TRUE(programs.made());
+    std::vector<std::unique_ptr<e2e::AwkwardChild>> flipping;
+    std::vector<std::string> arguments{"inspect"};
+    for (std::size_t i = 0; i < flippers; ++i) {
+        flipping.push_back(
+            std::make_unique<e2e::AwkwardChild>(std::vector<std::string>{"flip", programs.b()},
+                                                programs.a()));
+        ASSERT_GT(flipping.back()->pid(), 0);
+        arguments.push_back(flipping.back()->pid_text());
+    }
+    const e2e::ChildPool pool{stable};
+    for (const std::string& pid : e2e::as_arguments(pool.pids())) arguments.push_back(pid);
+    ASSERT_EQ(arguments.size(), 1 + flippers + stable);
+
+    std::vector<std::string> mixed;
+    std::map<std::string, int> flipper_outcomes;
+    std::vector<std::string> stable_misses;
+    for (int run = 0; run < runs; ++run) {
+        const e2e::RunResult result = e2e::run_tool(arguments);
+        ASSERT_EQ(result.status, 0) << result.err;
+        const std::optional<JsonNode> document = testing_support::read_json_line(result.out);
+        ASSERT_TRUE(document && document->find("processes") != nullptr) << result.out;
+        const std::vector<JsonNode>& rows = document->find("processes")->items;
+        ASSERT_EQ(rows.size(), arguments.size() - 1);
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const std::string status = text_of(rows[i], "status");
+            const std::string outcome = status == "error" ? text_of(rows[i], "code") : status;
+            if (i >= flippers) {
+                if (outcome != "found") stable_misses.push_back(outcome);
+                continue;
+            }
+            ++flipper_outcomes[outcome];
+            const std::string path = text_of(rows[i], "executablePath");
+            if (outcome == "found" &&
+                text_of(rows[i], "commandLine") != programs.command_line_of(path)) {
+                mixed.push_back(path + " ran " + text_of(rows[i], "commandLine"));
+            }
+        }
+    }
+    EXPECT_TRUE(mixed.empty()) << mixed.size() << " mixed rows, such as: " << mixed.front();
+    // Found with its own command line, or changed since its identity was read.
+    for (const auto& [outcome, count] : flipper_outcomes) {
+        EXPECT_TRUE(outcome == "found" || outcome == "PROCESS_CHANGED") << count << "× " << outcome;
+    }
+    EXPECT_TRUE(stable_misses.empty()) << testing::PrintToString(stable_misses);
+}
+
+}  // namespace
