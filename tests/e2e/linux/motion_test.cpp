@@ -23,6 +23,7 @@
 
 #include "e2e/linux/child_pool.hpp"
 #include "e2e/linux/tool_run.hpp"
+#include "support/linux_tasks.hpp"
 #include "support/strict_json.hpp"
 
 extern char** environ;
@@ -47,7 +48,7 @@ public:
         char* argv[] = {shell.data(), flag.data(), script.data(), script.data(), nullptr};
         if (::posix_spawn(&pid_, "/bin/sh", nullptr, nullptr, argv, environ) != 0) pid_ = -1;
     }
-    ~ExecutingLoop() { e2e::end_child(pid_); }
+    ~ExecutingLoop() { test_support::end_child(pid_); }
     ExecutingLoop(const ExecutingLoop&) = delete;
     ExecutingLoop& operator=(const ExecutingLoop&) = delete;
     pid_t pid() const { return pid_; }
@@ -128,7 +129,7 @@ std::vector<std::string> command_with(const char* word, const std::vector<pid_t>
 // (a null command line failed the whole query). The executing ones are found, or, when they
 // executed between the looks at them, "PROCESS_CHANGED"; never another error.
 TEST(Motion, ProcessesThatExecuteThemselvesSpoilNoRow) {
-    const pid_t stable = e2e::fork_waiting_child();
+    const pid_t stable = test_support::fork_waiting_child();
     ASSERT_GT(stable, 0);
     std::vector<ExecutingLoop> loops(3);
     std::vector<pid_t> pids{stable};
@@ -160,7 +161,7 @@ TEST(Motion, ProcessesThatExecuteThemselvesSpoilNoRow) {
             }
         }
     }
-    e2e::end_child(stable);
+    test_support::end_child(stable);
     EXPECT_EQ(stable_found, runs) << testing::PrintToString(stable_outcomes);
     EXPECT_TRUE(other_outcomes.empty()) << testing::PrintToString(other_outcomes);
 }
@@ -171,7 +172,7 @@ TEST(Motion, ProcessesKilledDuringARunAreFoundOrNotFound) {
     constexpr std::size_t victims_per_run = 20;
     constexpr std::size_t victim_threads = 8;
     constexpr std::size_t victim_bytes = 8u << 20;
-    const pid_t stable = e2e::fork_waiting_child();
+    const pid_t stable = test_support::fork_waiting_child();
     ASSERT_GT(stable, 0);
     std::minstd_rand random{20261210};
 
@@ -189,7 +190,7 @@ TEST(Motion, ProcessesKilledDuringARunAreFoundOrNotFound) {
     }
     std::sort(durations.begin(), durations.end());
     const long run_micros = durations[durations.size() / 2];
-    for (const pid_t pid : victims) e2e::end_child(pid);
+    for (const pid_t pid : victims) test_support::end_child(pid);
 
     int runs = 0;
     std::vector<std::string> stable_outcomes;
@@ -226,7 +227,7 @@ TEST(Motion, ProcessesKilledDuringARunAreFoundOrNotFound) {
             }
         }
     }
-    e2e::end_child(stable);
+    test_support::end_child(stable);
     EXPECT_TRUE(stable_outcomes.empty())
         << stable_outcomes.size() << " of " << runs << " runs: "
         << testing::PrintToString(stable_outcomes);

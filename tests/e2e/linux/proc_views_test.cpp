@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <fstream>
 #include <future>
 #include <optional>
 #include <spawn.h>
@@ -61,27 +60,6 @@ std::vector<std::string> after_private_mount(const std::string& mount_command) {
     return {unshare_path(), "--mount", "/bin/sh", "-c", mount_command + " && exec \"$@\"", "sh"};
 }
 
-// A child of this test that waits until it is killed.
-class WaitingChild {
-public:
-    WaitingChild() : pid_(e2e::fork_waiting_child()) {}
-    ~WaitingChild() { e2e::end_child(pid_); }
-    WaitingChild(const WaitingChild&) = delete;
-    WaitingChild& operator=(const WaitingChild&) = delete;
-    std::string pid() const { return std::to_string(pid_); }
-    bool started() const { return pid_ > 0; }
-
-private:
-    pid_t pid_;
-};
-
-std::string pid_nobody_has() {
-    std::ifstream limit{"/proc/sys/kernel/pid_max"};
-    std::string text;
-    limit >> text;
-    return text;
-}
-
 e2e::RunResult run(const std::string& command, const std::vector<std::string>& pids,
                    const std::vector<std::string>& launcher = {},
                    const std::string& diagnostics = {}) {
@@ -122,10 +100,11 @@ TEST(ProcViews, PidNamespaceThatSeesTheHostsProcAnswersInItsNumbering) {
     if (!launcher_works(launcher)) {
         GTEST_SKIP() << "not permitted to make a PID namespace here (unshare --pid --fork)";
     }
-    WaitingChild child;
-    ASSERT_TRUE(child.started());
+    test_support::Child child;
+    ASSERT_GT(child.pid(), 0);
     test_support::ParkedThread thread;
-    const std::vector<std::string> pids = {child.pid(), thread.tid_text(), "1", pid_nobody_has()};
+    const std::vector<std::string> pids = {child.pid_text(), thread.tid_text(), "1",
+                                           test_support::pid_nobody_has()};
 
     const e2e::RunResult outside = run("inspect", pids);
     ASSERT_EQ(outcomes(outside)[0], "found") << outside.out;
@@ -144,9 +123,9 @@ TEST(ProcViews, ProcWithOnlyProcessesNeedsNoSystemFiles) {
         GTEST_SKIP() << "not permitted to mount /proc with subset=pid here (needs a private "
                         "mount namespace and Linux 5.8)";
     }
-    WaitingChild child;
-    ASSERT_TRUE(child.started());
-    const std::vector<std::string> pids = {child.pid(), pid_nobody_has()};
+    test_support::Child child;
+    ASSERT_GT(child.pid(), 0);
+    const std::vector<std::string> pids = {child.pid_text(), test_support::pid_nobody_has()};
 
     const e2e::RunResult sampled = run("sample", pids, launcher, "1");
     EXPECT_EQ(outcomes(sampled), (std::vector<std::string>{"found", "not_found"}));
@@ -175,9 +154,9 @@ TEST(ProcViews, ProcThatIsNotAProcFilesystemOpensNothing) {
     if (!launcher_works(launcher)) {
         GTEST_SKIP() << "not permitted to mount over /proc in a private mount namespace here";
     }
-    WaitingChild child;
-    ASSERT_TRUE(child.started());
-    const std::vector<std::string> pids = {"1", child.pid(), pid_nobody_has()};
+    test_support::Child child;
+    ASSERT_GT(child.pid(), 0);
+    const std::vector<std::string> pids = {"1", child.pid_text(), test_support::pid_nobody_has()};
     const std::vector<std::string> open_process(pids.size(), "OPEN_PROCESS");
     for (const char* command : {"sample", "inspect"}) {
         SCOPED_TRACE(command);
@@ -197,10 +176,11 @@ TEST(ProcViews, ProcessesThatHidepidHidesCannotBeOpened) {
     }
     const e2e::ToolCopy tool;
     ASSERT_FALSE(tool.path().empty());
-    WaitingChild child;
-    ASSERT_TRUE(child.started());
+    test_support::Child child;
+    ASSERT_GT(child.pid(), 0);
     test_support::ParkedThread thread;
-    const std::vector<std::string> pids = {"1", child.pid(), thread.tid_text(), pid_nobody_has()};
+    const std::vector<std::string> pids = {"1", child.pid_text(), thread.tid_text(),
+                                           test_support::pid_nobody_has()};
     const std::vector<std::string> expected = {"OPEN_PROCESS", "OPEN_PROCESS", "not_found",
                                                "not_found"};
     for (const char* command : {"sample", "inspect"}) {

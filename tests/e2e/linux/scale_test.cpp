@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fstream>
 #include <ostream>
 #include <string>
 #include <unistd.h>
@@ -12,6 +11,7 @@
 
 #include "e2e/linux/child_pool.hpp"
 #include "e2e/linux/tool_run.hpp"
+#include "support/linux_tasks.hpp"
 #include "support/strict_json.hpp"
 
 namespace {
@@ -21,13 +21,6 @@ using Kind = JsonNode::Kind;
 
 constexpr std::size_t id_count = 10000;
 constexpr std::size_t live_children = 50;
-
-std::uint64_t pid_max() {
-    std::ifstream limit{"/proc/sys/kernel/pid_max"};
-    std::uint64_t value = 4194304;
-    limit >> value;
-    return value;
-}
 
 struct ScaleCase {
     const char* command;
@@ -47,7 +40,7 @@ TEST_P(ScaleE2e, TenThousandIdsGiveOneRowEachInOrder) {
     // The live children spread evenly among IDs at and above pid_max, which nobody can have.
     std::vector<std::string> pids;
     std::vector<bool> expect_found;
-    std::uint64_t nobody = pid_max();
+    std::uint64_t nobody = test_support::pid_max();
     const std::size_t spacing = id_count / live.size();
     for (std::size_t i = 0; i < id_count; ++i) {
         const bool is_live = i % spacing == 0 && i / spacing < live.size();

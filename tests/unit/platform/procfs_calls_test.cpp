@@ -4,18 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <fcntl.h>
-#include <future>
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
+#include <fcntl.h>
 #include <optional>
 #include <string>
 #include <sys/resource.h>
-#include <sys/syscall.h>
 #include <sys/types.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -29,41 +25,9 @@ namespace {
 
 using platform::Handle;
 
-// A child that sleeps until it is killed, or exits at once when `exit_at_once`.
-class Child {
-public:
-    explicit Child(bool exit_at_once = false) {
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            if (!exit_at_once) {
-                ::pause();
-            }
-            ::_exit(0);
-        }
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-    ~Child() { reap(); }
+using test_support::Child;
 
-    platform::Pid pid() const { return static_cast<platform::Pid>(pid_); }
-
-    // Waits until the child is a zombie, without reaping it.
-    void wait_until_exited() const {
-        siginfo_t info{};
-        ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOWAIT);
-    }
-
-    void reap() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-            pid_ = -1;
-        }
-    }
-
-private:
-    pid_t pid_ = -1;
-};
+platform::Pid pid_of(const Child& child) { return static_cast<platform::Pid>(child.pid()); }
 
 // Opens with the one access right the probes ask for; closes on scope exit.
 class Opened {
@@ -107,7 +71,7 @@ TEST(ProcfsCalls, LiveChildAnswersEveryCall) {
     Child child;
     const auto descriptors_before = open_descriptor_count();
     {
-        Opened process{child.pid()};
+        Opened process{pid_of(child)};
         ASSERT_NE(process.get(), nullptr);
         EXPECT_EQ(exit_code_of(process.get()), platform::still_active);
 
@@ -152,16 +116,8 @@ TEST(ProcfsCalls, MissingAndNonProcessIdsAreInvalidParameter) {
     ids.push_back(0xffffffff);
 
     // A thread of this process: /proc/<tid> answers, but it is not a process.
-    std::promise<void> release;
-    pid_t thread_id = 0;
-    std::thread worker{[&] {
-        thread_id = static_cast<pid_t>(::syscall(SYS_gettid));
-        release.get_future().wait();
-    }};
-    while (__atomic_load_n(&thread_id, __ATOMIC_SEQ_CST) == 0) {
-        std::this_thread::yield();
-    }
-    ids.push_back(static_cast<platform::Pid>(thread_id));
+    const test_support::ParkedThread thread;
+    ids.push_back(static_cast<platform::Pid>(thread.tid()));
 
     for (const auto pid : ids) {
         SCOPED_TRACE(pid);
@@ -169,24 +125,21 @@ TEST(ProcfsCalls, MissingAndNonProcessIdsAreInvalidParameter) {
         EXPECT_EQ(process.get(), nullptr);
         EXPECT_EQ(process.error(), platform::error_invalid_parameter);
     }
-    release.set_value();
-    worker.join();
 }
 
 TEST(ProcfsCalls, ZombieAndReapedChildrenHaveExited) {
     // A zombie can be opened, like a Windows process whose object is still held.
-    Child zombie{true};
-    zombie.wait_until_exited();
-    Opened opened_zombie{zombie.pid()};
+    Child zombie{Child::State::exited};
+    Opened opened_zombie{pid_of(zombie)};
     ASSERT_NE(opened_zombie.get(), nullptr);
     EXPECT_NE(exit_code_of(opened_zombie.get()), platform::still_active);
 
     // Reaped while the handle is held: nothing can be read any more, and it reads as exited.
     Child reaped;
-    Opened opened_reaped{reaped.pid()};
+    Opened opened_reaped{pid_of(reaped)};
     ASSERT_NE(opened_reaped.get(), nullptr);
     EXPECT_EQ(exit_code_of(opened_reaped.get()), platform::still_active);
-    reaped.reap();
+    reaped.end();
     EXPECT_NE(exit_code_of(opened_reaped.get()), platform::still_active);
     platform::FileTime creation, exit, kernel, user;
     EXPECT_FALSE(platform::process_times(opened_reaped.get(), creation, exit, kernel, user));
@@ -285,7 +238,7 @@ TEST(ProcfsCalls, RunningOutOfDescriptorsIsNotInvalidParameter) {
         ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
         const Handle handle =
             platform::open_process(platform::process_query_limited_information, false,
-                                   child.pid());
+                                   pid_of(child));
         const auto error = platform::last_error();
         ::setrlimit(RLIMIT_NOFILE, &saved);
         EXPECT_EQ(handle, nullptr);
@@ -319,10 +272,8 @@ TEST(ProcfsCalls, HalfExitedProcessIsNotGuessedRunningWithoutADescriptor) {
 }
 
 TEST(ProcfsCalls, KernelThreadHasNoMemoryAndNoImage) {
-    std::ifstream cmdline{"/proc/2/cmdline"};
-    std::string content;
-    if (!cmdline || std::getline(cmdline, content), !content.empty()) {
-        GTEST_SKIP() << "no kernel thread visible as PID 2";
+    if (!test_support::is_kernel_thread(2)) {
+        GTEST_SKIP() << "no kernel thread visible as PID 2 here";
     }
     Opened kernel_thread{2};
     ASSERT_NE(kernel_thread.get(), nullptr);
@@ -350,7 +301,7 @@ TEST(ProcfsCalls, OwnProcessIsAlwaysReadable) {
 
 TEST(ProcfsCalls, ImageNameNeedsRoomForTheNull) {
     Child child;
-    Opened process{child.pid()};
+    Opened process{pid_of(child)};
     ASSERT_NE(process.get(), nullptr);
     std::vector<char16_t> name(platform::image_name_units);
     std::uint32_t size = platform::image_name_units;
