@@ -51,6 +51,26 @@ inline bool is_kernel_thread(pid_t pid) {
     return fields.size() > 9 && (std::stoull(fields[9]) & pf_kthread) != 0;
 }
 
+// btime of /proc/stat: when the system booted, in seconds since the Unix epoch; 0 when there
+// is no such line.
+inline std::uint64_t boot_seconds() {
+    std::ifstream stat{"/proc/stat"};
+    for (std::string line; std::getline(stat, line);) {
+        if (line.rfind("btime ", 0) == 0) return std::stoull(line.substr(6));
+    }
+    return 0;
+}
+
+// A start `start_ticks` clock ticks after a boot at `boot_seconds`, as 100-ns ticks since
+// 1601-01-01 UTC: (btime + starttime / CLK_TCK) × 10^7 + the 1601-to-1970 offset, exact in
+// integers (rounded down where CLK_TCK does not divide 10^7).
+inline std::uint64_t ticks_since_1601(std::uint64_t boot_seconds, std::uint64_t start_ticks) {
+    constexpr std::uint64_t per_second = 10'000'000;
+    constexpr std::uint64_t from_1601_to_1970 = 116'444'736'000'000'000;
+    const auto clock_ticks = static_cast<std::uint64_t>(::sysconf(_SC_CLK_TCK));
+    return from_1601_to_1970 + boot_seconds * per_second + start_ticks * per_second / clock_ticks;
+}
+
 // The kernel hands out PIDs below this, so no process has it or any ID above it.
 inline std::uint64_t pid_max() {
     std::ifstream limit{"/proc/sys/kernel/pid_max"};

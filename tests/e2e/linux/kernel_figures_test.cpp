@@ -69,7 +69,7 @@ std::string shown_through(pid_t pid) {
     return live;
 }
 
-// The number after `key` on its line of `path`, such as "VmRSS:" or "btime".
+// The number after `key` on its line of `path`, such as "VmRSS:".
 std::optional<std::uint64_t> keyed_number(const std::string& path, const std::string& key) {
     std::ifstream file{path};
     for (std::string line; std::getline(file, line);) {
@@ -85,17 +85,17 @@ std::optional<KernelReading> read_kernel(pid_t pid) {
     const std::string shown = shown_through(pid);
     const auto resident = keyed_number(shown + "/status", "VmRSS:");
     const auto peak = keyed_number(shown + "/status", "VmHWM:");
-    const auto boot = keyed_number("/proc/stat", "btime ");
+    const std::uint64_t boot = test_support::boot_seconds();
     std::error_code failed;
     const auto executable = std::filesystem::read_symlink(shown + "/exe", failed);
-    if (stat.size() <= 22 || !resident || !peak || !boot || failed) return std::nullopt;
+    if (stat.size() <= 22 || !resident || !peak || boot == 0 || failed) return std::nullopt;
 
     KernelReading reading;
     reading.user_ticks = std::stoull(stat[14]);
     reading.system_ticks = std::stoull(stat[15]);
     reading.threads = std::stoull(stat[20]);
     reading.start_ticks = std::stoull(stat[22]);
-    reading.boot_seconds = *boot;
+    reading.boot_seconds = boot;
     reading.resident_kb = *resident;
     reading.peak_kb = *peak;
     reading.executable = executable.string();
@@ -108,17 +108,6 @@ std::optional<KernelReading> read_kernel(pid_t pid) {
 // Milliseconds of processor time from clock ticks, as a double.
 double milliseconds(std::uint64_t ticks) {
     return static_cast<double>(ticks) * 1000.0 / static_cast<double>(clock_ticks_per_second());
-}
-
-// The start as 100-ns ticks since 1601-01-01 UTC: (btime + starttime / CLK_TCK) × 10^7 +
-// the 1601-to-1970 offset, exact in integers.
-std::string creation_ticks(const KernelReading& kernel) {
-    constexpr std::uint64_t ticks_per_second = 10'000'000;
-    constexpr std::uint64_t from_1601_to_1970 = 116'444'736'000'000'000;
-    const std::uint64_t since_boot =
-        kernel.start_ticks * ticks_per_second / clock_ticks_per_second();
-    return std::to_string(from_1601_to_1970 + kernel.boot_seconds * ticks_per_second +
-                          since_boot);
 }
 
 // The processes of the tests, all from one copy of the helper in a folder whose name needs no
@@ -293,7 +282,9 @@ TEST_F(KernelFigures, InspectRowsAreTheKernelsStartExecutableAndArguments) {
 
         EXPECT_EQ(text_of(row, "pid"), std::to_string(processes_->pids()[i]));
         ASSERT_EQ(text_of(row, "status"), "found");
-        EXPECT_EQ(text_of(row, "createdAt"), creation_ticks(kernel));
+        EXPECT_EQ(text_of(row, "createdAt"),
+                  std::to_string(test_support::ticks_since_1601(kernel.boot_seconds,
+                                                                kernel.start_ticks)));
         EXPECT_EQ(text_of(row, "executablePath"), kernel.executable);
         EXPECT_EQ(text_of(row, "commandLine"), expected[i].command_line);
     }
