@@ -1,9 +1,8 @@
 // Ten thousand process IDs in one run: most name nobody, some live children. Both commands
-// must finish in seconds and print one row per ID, in order.
+// print one row per ID, in order. How long they take is the benchmark's to say.
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <ostream>
 #include <string>
 #include <unistd.h>
@@ -50,15 +49,10 @@ TEST_P(ScaleE2e, TenThousandIdsGiveOneRowEachInOrder) {
 
     std::vector<std::string> arguments{GetParam().command};
     arguments.insert(arguments.end(), pids.begin(), pids.end());
-    const auto start = std::chrono::steady_clock::now();
     const e2e::RunResult run = e2e::run_tool(arguments);
-    const auto seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
-    // Generous for the sanitizer build on a busy machine; a normal run takes a fraction.
-    EXPECT_LT(seconds, 20.0);
     ASSERT_TRUE(!run.out.empty() && run.out.back() == '\n');
     const auto document = testing_support::read_json_line(run.out);
     ASSERT_TRUE(document.has_value()) << "not JSON";
