@@ -7,12 +7,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 #include "e2e/linux/awkward_child.hpp"
+#include "e2e/linux/document_rows.hpp"
 #include "e2e/linux/tool_run.hpp"
 #include "support/linux_tasks.hpp"
 #include "support/strict_json.hpp"
@@ -20,6 +20,7 @@
 namespace {
 
 using testing_support::JsonNode;
+using e2e::text_of;
 using test_support::WaitingProgram;
 using Kind = JsonNode::Kind;
 
@@ -52,30 +53,16 @@ std::vector<JsonNode> inspect_rows(const std::vector<std::string>& pids) {
     std::vector<std::string> arguments{"inspect"};
     arguments.insert(arguments.end(), pids.begin(), pids.end());
     const e2e::RunResult run = e2e::run_tool(arguments);
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.err, "");
-    EXPECT_TRUE(!run.out.empty() && run.out.back() == '\n');
-    const std::optional<JsonNode> document = testing_support::read_json_line(run.out);
-    if (!document || document->kind != Kind::object || document->members.size() != 1 ||
-        document->members[0].first != "processes" ||
-        document->members[0].second.kind != Kind::array) {
-        ADD_FAILURE() << "not a processes document: " << run.out;
-        return {};
-    }
-    EXPECT_EQ(document->members[0].second.items.size(), pids.size());
-    return document->members[0].second.items;
+    EXPECT_EQ(run.out.rfind("{\"processes\":[", 0), 0u) << run.out;
+    std::vector<JsonNode> rows = e2e::rows_of(run);
+    EXPECT_EQ(rows.size(), pids.size());
+    return rows;
 }
 
 std::vector<std::string> keys_of(const JsonNode& row) {
     std::vector<std::string> keys;
     for (const auto& member : row.members) keys.push_back(member.first);
     return keys;
-}
-
-std::string text_of(const JsonNode& row, const char* key) {
-    const JsonNode* value = row.find(key);
-    if (value == nullptr || value->kind != Kind::string) return "<no " + std::string{key} + ">";
-    return value->text;
 }
 
 // What ps shows as the process's arguments, an independent reading of the same cmdline.

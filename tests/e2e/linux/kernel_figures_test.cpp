@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "e2e/linux/awkward_child.hpp"
+#include "e2e/linux/document_rows.hpp"
 #include "e2e/linux/tool_run.hpp"
 #include "support/linux_tasks.hpp"
 #include "support/strict_json.hpp"
@@ -28,6 +29,7 @@ namespace {
 
 using testing_support::JsonNode;
 using Kind = JsonNode::Kind;
+using e2e::text_of;
 
 // What the kernel shows of one process.
 struct KernelReading {
@@ -182,35 +184,26 @@ std::optional<StillRun> run_while_still(const char* command, const char* array_k
         const auto before = read_all(pids);
         const e2e::RunResult run = e2e::run_tool(arguments);
         const auto after = read_all(pids);
-        EXPECT_EQ(run.status, 0) << run.err;
         if (!before || !after) {
             ADD_FAILURE() << "the kernel's reading failed";
             return std::nullopt;
         }
         if (*before != *after) continue;
-        const auto document = testing_support::read_json_line(run.out);
-        const JsonNode* rows = document ? document->find(array_key) : nullptr;
-        if (rows == nullptr || rows->kind != Kind::array || rows->items.size() != pids.size()) {
-            ADD_FAILURE() << "not a document of " << pids.size() << " rows: " << run.out;
+        EXPECT_EQ(run.out.rfind("{\"" + std::string{array_key} + "\":[", 0), 0u) << run.out;
+        std::vector<JsonNode> rows = e2e::rows_of(run);
+        if (rows.size() != pids.size()) {
+            ADD_FAILURE() << "not " << pids.size() << " rows: " << run.out;
             return std::nullopt;
         }
-        return StillRun{*after, rows->items};
+        return StillRun{*after, std::move(rows)};
     }
     ADD_FAILURE() << "the processes' figures moved during every run";
     return std::nullopt;
 }
 
-std::string text_of(const JsonNode& row, const char* key) {
-    const JsonNode* value = row.find(key);
-    return value != nullptr && value->kind != Kind::object && value->kind != Kind::array
-               ? value->text
-               : "<no " + std::string{key} + ">";
-}
-
 double number_of(const JsonNode& row, const char* key) {
     const JsonNode* value = row.find(key);
-    if (value == nullptr || value->kind != Kind::number) return -1.0;
-    return std::strtod(value->text.c_str(), nullptr);
+    return value != nullptr && value->kind == Kind::number ? value->as_double() : -1.0;
 }
 
 class KernelFigures : public ::testing::Test {

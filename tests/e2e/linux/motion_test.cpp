@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstddef>
 #include <fcntl.h>
-#include <optional>
 #include <random>
 #include <signal.h>
 #include <spawn.h>
@@ -22,16 +21,14 @@
 #include <vector>
 
 #include "e2e/linux/child_pool.hpp"
+#include "e2e/linux/document_rows.hpp"
 #include "e2e/linux/tool_run.hpp"
 #include "support/linux_tasks.hpp"
-#include "support/strict_json.hpp"
 
 extern char** environ;
 
 namespace {
 
-using testing_support::JsonNode;
-using Kind = JsonNode::Kind;
 using Clock = std::chrono::steady_clock;
 
 constexpr auto time_per_test = std::chrono::seconds(3);
@@ -97,28 +94,6 @@ std::vector<pid_t> children_with_memory(std::size_t count, std::size_t threads,
     return children;
 }
 
-struct Row {
-    std::string pid;
-    std::string outcome;  // the status, or the code of an error row
-};
-
-std::vector<Row> rows_of(const e2e::RunResult& run, const char* array_key) {
-    EXPECT_EQ(run.status, 0) << "signal " << run.signal << ": " << run.err;
-    const std::optional<JsonNode> document = testing_support::read_json_line(run.out);
-    const JsonNode* rows = document ? document->find(array_key) : nullptr;
-    if (rows == nullptr || rows->kind != Kind::array) {
-        ADD_FAILURE() << "no rows: " << run.out;
-        return {};
-    }
-    std::vector<Row> found;
-    for (const JsonNode& row : rows->items) {
-        const JsonNode* code = row.find("code");
-        found.push_back({row.find("pid")->text, code != nullptr ? code->text
-                                                                : row.find("status")->text});
-    }
-    return found;
-}
-
 std::vector<std::string> command_with(const char* word, const std::vector<pid_t>& pids) {
     std::vector<std::string> arguments{word};
     for (const std::string& pid : e2e::as_arguments(pids)) arguments.push_back(pid);
@@ -147,17 +122,17 @@ TEST(Motion, ProcessesThatExecuteThemselvesSpoilNoRow) {
     const auto end = Clock::now() + time_per_test;
     while (runs < fewest_runs || Clock::now() < end) {
         ++runs;
-        const std::vector<Row> rows = rows_of(e2e::run_tool(command_with("inspect", pids)),
-                                              "processes");
-        ASSERT_EQ(rows.size(), pids.size());
-        if (rows[0].outcome == "found") {
+        const std::vector<std::string> outcomes =
+            e2e::outcomes_of(e2e::run_tool(command_with("inspect", pids)));
+        ASSERT_EQ(outcomes.size(), pids.size());
+        if (outcomes[0] == "found") {
             ++stable_found;
         } else {
-            stable_outcomes.push_back(rows[0].outcome);
+            stable_outcomes.push_back(outcomes[0]);
         }
-        for (std::size_t i = 1; i < rows.size(); ++i) {
-            if (rows[i].outcome != "found" && rows[i].outcome != "PROCESS_CHANGED") {
-                other_outcomes.push_back(rows[i].outcome);
+        for (std::size_t i = 1; i < outcomes.size(); ++i) {
+            if (outcomes[i] != "found" && outcomes[i] != "PROCESS_CHANGED") {
+                other_outcomes.push_back(outcomes[i]);
             }
         }
     }
@@ -217,13 +192,12 @@ TEST(Motion, ProcessesKilledDuringARunAreFoundOrNotFound) {
         killer.join();
         for (const pid_t pid : victims) ::waitpid(pid, nullptr, 0);
 
-        const std::vector<Row> rows =
-            rows_of(run, std::string{word} == "sample" ? "samples" : "processes");
-        ASSERT_EQ(rows.size(), pids.size());
-        if (rows[0].outcome != "found") stable_outcomes.push_back(word + (": " + rows[0].outcome));
-        for (std::size_t i = 1; i < rows.size(); ++i) {
-            if (rows[i].outcome != "found" && rows[i].outcome != "not_found") {
-                victim_errors.push_back(word + (": " + rows[i].outcome));
+        const std::vector<std::string> outcomes = e2e::outcomes_of(run);
+        ASSERT_EQ(outcomes.size(), pids.size());
+        if (outcomes[0] != "found") stable_outcomes.push_back(word + (": " + outcomes[0]));
+        for (std::size_t i = 1; i < outcomes.size(); ++i) {
+            if (outcomes[i] != "found" && outcomes[i] != "not_found") {
+                victim_errors.push_back(word + (": " + outcomes[i]));
             }
         }
     }

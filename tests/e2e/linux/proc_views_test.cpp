@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "e2e/linux/child_pool.hpp"
+#include "e2e/linux/document_rows.hpp"
 #include "e2e/linux/tool_run.hpp"
 #include "support/linux_tasks.hpp"
 #include "support/strict_json.hpp"
@@ -71,27 +72,6 @@ e2e::RunResult run(const std::string& command, const std::vector<std::string>& p
     return e2e::run_tool(arguments, options);
 }
 
-// Each row's status, or its code when it is an error row.
-std::vector<std::string> outcomes(const e2e::RunResult& result) {
-    EXPECT_EQ(result.status, 0) << result.err;
-    const std::optional<JsonNode> document = testing_support::read_json_line(result.out);
-    const JsonNode* rows = nullptr;
-    if (document && document->kind == Kind::object) {
-        rows = document->find("samples") != nullptr ? document->find("samples")
-                                                    : document->find("processes");
-    }
-    if (rows == nullptr || rows->kind != Kind::array) {
-        ADD_FAILURE() << "not a document of rows: " << result.out;
-        return {};
-    }
-    std::vector<std::string> found;
-    for (const JsonNode& row : rows->items) {
-        const JsonNode* code = row.find("code");
-        found.push_back(code != nullptr ? code->text : row.find("status")->text);
-    }
-    return found;
-}
-
 // tgkill counts PIDs in the caller's namespace, /proc in the namespace it was mounted in:
 // a run whose /proc/self is not its own PID asks /proc itself whether an ID leads its group,
 // and answers exactly as a run outside the namespace.
@@ -107,12 +87,13 @@ TEST(ProcViews, PidNamespaceThatSeesTheHostsProcAnswersInItsNumbering) {
                                            test_support::pid_nobody_has()};
 
     const e2e::RunResult outside = run("inspect", pids);
-    ASSERT_EQ(outcomes(outside)[0], "found") << outside.out;
+    ASSERT_EQ(e2e::outcomes_of(outside)[0], "found") << outside.out;
     const e2e::RunResult inside = run("inspect", pids, launcher);
     EXPECT_EQ(inside.status, 0) << inside.err;
     EXPECT_EQ(inside.out, outside.out);
 
-    EXPECT_EQ(outcomes(run("sample", pids, launcher)), outcomes(run("sample", pids)));
+    EXPECT_EQ(e2e::outcomes_of(run("sample", pids, launcher)),
+              e2e::outcomes_of(run("sample", pids)));
 }
 
 // systemd's ProcSubset=pid: no /proc/stat. sample needs no boot time, inspect takes it from
@@ -128,7 +109,7 @@ TEST(ProcViews, ProcWithOnlyProcessesNeedsNoSystemFiles) {
     const std::vector<std::string> pids = {child.pid_text(), test_support::pid_nobody_has()};
 
     const e2e::RunResult sampled = run("sample", pids, launcher, "1");
-    EXPECT_EQ(outcomes(sampled), (std::vector<std::string>{"found", "not_found"}));
+    EXPECT_EQ(e2e::outcomes_of(sampled), (std::vector<std::string>{"found", "not_found"}));
     const std::optional<JsonNode> document = testing_support::read_json_line(sampled.out);
     ASSERT_TRUE(document.has_value());
     const JsonNode* resources = document->find("diagnostics")->find("resources");
@@ -138,7 +119,7 @@ TEST(ProcViews, ProcWithOnlyProcessesNeedsNoSystemFiles) {
 
     // Same rows, same creation times as with the whole of /proc.
     const e2e::RunResult outside = run("inspect", pids);
-    ASSERT_EQ(outcomes(outside)[0], "found") << outside.out;
+    ASSERT_EQ(e2e::outcomes_of(outside)[0], "found") << outside.out;
     const e2e::RunResult inside = run("inspect", pids, launcher);
     EXPECT_EQ(inside.status, 0) << inside.err;
     EXPECT_EQ(inside.out, outside.out);
@@ -160,7 +141,7 @@ TEST(ProcViews, ProcThatIsNotAProcFilesystemOpensNothing) {
     const std::vector<std::string> open_process(pids.size(), "OPEN_PROCESS");
     for (const char* command : {"sample", "inspect"}) {
         SCOPED_TRACE(command);
-        EXPECT_EQ(outcomes(run(command, pids, launcher)), open_process);
+        EXPECT_EQ(e2e::outcomes_of(run(command, pids, launcher)), open_process);
     }
 }
 
@@ -190,7 +171,7 @@ TEST(ProcViews, ProcessesThatHidepidHidesCannotBeOpened) {
         e2e::RunOptions options;
         options.launcher = launcher;
         options.program = tool.path();
-        EXPECT_EQ(outcomes(e2e::run_tool(arguments, options)), expected);
+        EXPECT_EQ(e2e::outcomes_of(e2e::run_tool(arguments, options)), expected);
     }
 }
 

@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "e2e/linux/document_rows.hpp"
 #include "e2e/linux/tool_run.hpp"
 #include "support/linux_tasks.hpp"
 #include "support/strict_json.hpp"
@@ -26,17 +27,8 @@ std::vector<JsonNode> sample_rows(const std::vector<std::string>& pids) {
     std::vector<std::string> arguments{"sample"};
     arguments.insert(arguments.end(), pids.begin(), pids.end());
     const auto run = e2e::run_tool(arguments);
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.err, "");
-    EXPECT_TRUE(!run.out.empty() && run.out.back() == '\n');
-    const auto document = testing_support::read_json_line(run.out);
-    if (!document || document->kind != Kind::object || document->members.size() != 1 ||
-        document->members[0].first != "samples" ||
-        document->members[0].second.kind != Kind::array) {
-        ADD_FAILURE() << "not a samples document: " << run.out;
-        return {};
-    }
-    return document->members[0].second.items;
+    EXPECT_EQ(run.out.rfind("{\"samples\":[", 0), 0u) << run.out;
+    return e2e::rows_of(run);
 }
 
 bool is_null(const JsonNode* node) {
