@@ -3,6 +3,7 @@
 
 #include "diagnostics/timing_scope.hpp"
 #include "pid_table/pid_table.hpp"
+#include "text/decimal.hpp"
 
 namespace sample {
 namespace {
@@ -10,20 +11,12 @@ namespace {
 // The value of an argument, or the message that rejects it. Every byte is checked for being a
 // digit even after an overflow, so "99999999999x" is not decimal rather than out of range.
 std::variant<std::uint32_t, PidMessage> parse_pid(std::string_view argument) {
-    if (argument.empty()) return PidMessage{messages::not_decimal};
-    std::uint32_t value = 0;
-    bool overflow = false;
-    for (const char byte : argument) {
-        if (byte < '0' || byte > '9') return PidMessage{messages::not_decimal};
-        const auto digit = static_cast<std::uint32_t>(byte - '0');
-        if (overflow || __builtin_mul_overflow(value, 10u, &value) ||
-            __builtin_add_overflow(value, digit, &value)) {
-            overflow = true;
-        }
-    }
-    if (overflow) return PidMessage{messages::out_of_range};
-    if (value == 0) return PidMessage{messages::zero};
-    return value;
+    using Kind = text::Decimal<std::uint32_t>::Kind;
+    const auto read = text::read_decimal<std::uint32_t>(argument);
+    if (read.kind == Kind::not_decimal) return PidMessage{messages::not_decimal};
+    if (read.kind == Kind::too_large) return PidMessage{messages::out_of_range};
+    if (read.value == 0) return PidMessage{messages::zero};
+    return read.value;
 }
 
 }  // namespace

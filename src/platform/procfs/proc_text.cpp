@@ -1,36 +1,21 @@
-// The texts /proc writes, read as pure functions: first the decimal numbers all of them hold,
-// then a process's stat line and status file as a probe reads them, the boot time in
-// /proc/stat that dates a task's start, the clock ticks as 100-ns units, and last the cmdline
-// that the command-line query turns into one text.
+// The texts /proc writes, read as pure functions: a process's stat line and status file as a
+// probe reads them, the boot time in /proc/stat that dates a task's start, the clock ticks as
+// 100-ns units, and last the cmdline that the command-line query turns into one text.
 
 #include "platform/procfs/proc_text.hpp"
 
 #include <cstring>
 #include <limits>
 
+#include "text/decimal.hpp"
 #include "text/utf.hpp"
 
 namespace procfs {
 namespace {
 
-// ---- Decimal numbers
-
-// Unsigned, as /proc writes them: the whole text must be digits that fit in 64 bits. A plain
-// loop: from_chars costs several times as much for the handful of short numbers read per
-// process.
+// The numbers /proc writes are unsigned and fit in 64 bits.
 std::optional<std::uint64_t> parse_decimal(std::string_view text) {
-    if (text.empty()) {
-        return std::nullopt;
-    }
-    std::uint64_t value = 0;
-    for (const char c : text) {
-        const auto digit = static_cast<unsigned>(static_cast<unsigned char>(c) - '0');
-        if (digit > 9 || __builtin_mul_overflow(value, 10u, &value) ||
-            __builtin_add_overflow(value, digit, &value)) {
-            return std::nullopt;
-        }
-    }
-    return value;
+    return text::decimal_value<std::uint64_t>(text);
 }
 
 // ---- /proc/<pid>/stat

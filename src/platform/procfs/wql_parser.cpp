@@ -2,7 +2,7 @@
 
 #include "platform/procfs/wql_parser.hpp"
 
-#include <limits>
+#include "text/decimal.hpp"
 
 namespace procfs {
 
@@ -56,17 +56,6 @@ private:
     std::string_view rest_;
 };
 
-std::optional<std::uint32_t> decimal(std::string_view digits) {
-    if (digits.empty()) return std::nullopt;
-    std::uint64_t value = 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9') return std::nullopt;
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
-        if (value > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
-    }
-    return static_cast<std::uint32_t>(value);
-}
-
 }  // namespace
 
 std::optional<std::vector<std::uint32_t>> parse_process_query(std::string_view query) {
@@ -78,7 +67,7 @@ std::optional<std::vector<std::uint32_t>> parse_process_query(std::string_view q
     std::vector<std::uint32_t> pids;
     do {
         if (!tokens.take("ProcessId") || !tokens.take("=")) return std::nullopt;
-        const std::optional<std::uint32_t> pid = decimal(tokens.next());
+        const std::optional<std::uint32_t> pid = text::decimal_value<std::uint32_t>(tokens.next());
         if (!pid) return std::nullopt;
         pids.push_back(*pid);
         if (tokens.at_end()) return pids;

@@ -10,6 +10,12 @@
 //       again, and so on, until it is killed. Says nothing.
 //   awkward_process threads COUNT
 //       runs COUNT threads in all, the main thread among them.
+//   awkward_process burn COUNT [WORD...]
+//       spends at least 200 ms of processor time in user mode and 100 ms in kernel mode in
+//       each of COUNT threads, the main thread among them; the others then end, and as many new
+//       ones wait in their place (the process's times include those of threads that ended).
+//       Then grows its memory by 32 MiB and gives that back, so that its peak stays well above
+//       what is resident. The WORDs are ignored: they give the command line what a test needs.
 //   awkward_process empty-arguments
 //       empties its own argument range, so that its cmdline reads empty.
 //   awkward_process half-exited [empty-arguments]
@@ -29,13 +35,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
 #include <linux/prctl.h>
 #include <signal.h>
 #include <sstream>
 #include <string>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/ptrace.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
@@ -138,6 +147,55 @@ int threads(int count) {
     wait_for_end();
 }
 
+std::uint64_t micros(const timeval& time) {
+    return static_cast<std::uint64_t>(time.tv_sec) * 1000000u +
+           static_cast<std::uint64_t>(time.tv_usec);
+}
+
+// Spends processor time in this thread until the kernel has counted at least 200 ms of it in
+// user mode and 100 ms in kernel mode (reading /dev/zero is kernel work: it clears the buffer).
+// Gives up after 20 s of processor time, which only a kernel that counts no time would need.
+void burn_in_this_thread() {
+    constexpr std::uint64_t user_target = 200000;
+    constexpr std::uint64_t system_target = 100000;
+    constexpr std::uint64_t most = 20000000;
+    const int zero = ::open("/dev/zero", O_RDONLY | O_CLOEXEC);
+    std::vector<char> buffer(1 << 16);
+    volatile std::uint64_t sink = 0;
+    for (;;) {
+        rusage used{};
+        ::getrusage(RUSAGE_THREAD, &used);
+        const std::uint64_t user = micros(used.ru_utime);
+        const std::uint64_t system = micros(used.ru_stime);
+        if ((user >= user_target && system >= system_target) || user + system >= most) break;
+        if (user < user_target) {
+            for (int i = 0; i < 1000000; ++i) sink = sink * 31 + static_cast<std::uint64_t>(i);
+        } else if (zero >= 0) {
+            for (int i = 0; i < 16; ++i) (void)!::read(zero, buffer.data(), buffer.size());
+        }
+    }
+    if (zero >= 0) ::close(zero);
+}
+
+int burn(int count) {
+    std::vector<std::thread> burners;
+    for (int i = 1; i < count; ++i) burners.emplace_back(burn_in_this_thread);
+    burn_in_this_thread();
+    for (std::thread& burner : burners) burner.join();
+    // The burners have ended; threads that wait take their place, so the count holds.
+    for (int i = 1; i < count; ++i) std::thread{[] { ::pause(); }}.detach();
+    while (static_cast<int>(threads_of(::getpid()).size()) < count) ::usleep(1000);
+
+    constexpr std::size_t grown = 32u << 20;
+    void* block = ::mmap(nullptr, grown, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
+                         -1, 0);
+    if (block == MAP_FAILED) return 7;
+    for (std::size_t at = 0; at < grown; at += 4096) static_cast<volatile char*>(block)[at] = 1;
+    ::munmap(block, grown);
+    say("ready");
+    wait_for_end();
+}
+
 // PR_SET_MM_MAP with the arguments' start moved to their end: cmdline reads empty from then on.
 bool empty_own_arguments() {
     const auto field = stat_fields("/proc/self/stat");
@@ -220,6 +278,7 @@ int main(int argc, char** argv) {
     if (mode == "retitle" && argc >= 3) return retitle(argc, argv);
     if (mode == "flip" && argc == 3) return flip(argv);
     if (mode == "threads" && argc == 3) return threads(std::atoi(argv[2]));
+    if (mode == "burn" && argc >= 3) return burn(std::atoi(argv[2]));
     if (mode == "empty-arguments" && argc == 2) return empty_arguments();
     if (mode == "half-exited") {
         return half_exited(argc == 3 && std::string{argv[2]} == "empty-arguments");

@@ -1,30 +1,18 @@
 #include "e2e/linux/child_pool.hpp"
 
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <random>
 
+#include "support/linux_tasks.hpp"
+
 namespace e2e {
 
-pid_t fork_waiting_child() {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        // Only async-signal-safe calls here: the test may have other threads.
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        for (;;) ::pause();
-    }
-    return pid;
-}
-
-void end_child(pid_t pid) {
-    if (pid <= 0) return;
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
-}
+using test_support::end_child;
+using test_support::fork_waiting_child;
 
 std::vector<std::string> as_arguments(const std::vector<pid_t>& pids) {
     std::vector<std::string> words;

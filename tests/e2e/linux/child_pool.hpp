@@ -51,12 +51,6 @@ private:
     std::thread churner_;
 };
 
-// A child that waits until it is killed; -1 when fork failed.
-pid_t fork_waiting_child();
-
-// Kills and reaps.
-void end_child(pid_t pid);
-
 std::vector<std::string> as_arguments(const std::vector<pid_t>& pids);
 
 }  // namespace e2e

@@ -9,19 +9,18 @@
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "e2e/linux/awkward_child.hpp"
 #include "e2e/linux/child_pool.hpp"
+#include "e2e/linux/document_rows.hpp"
 #include "e2e/linux/tool_run.hpp"
 #include "support/strict_json.hpp"
 
 namespace {
 
 using testing_support::JsonNode;
-using Kind = JsonNode::Kind;
 
 // Two copies of the helper, each of which executes the other.
 class FlipPrograms {
@@ -59,11 +58,6 @@ private:
     std::vector<std::string> paths_;
 };
 
-std::string text_of(const JsonNode& row, const char* key) {
-    const JsonNode* value = row.find(key);
-    return value != nullptr && value->kind == Kind::string ? value->text : "";
-}
-
 // A process that executes another program every few hundred microseconds, listed before some
 // hundreds of stable ones so that much happens between the looks at it: each of its found rows
 // names one program by both its path and its command line (or the row says that the process
@@ -91,24 +85,19 @@ TEST(ExecutingProcess, FoundRowIsOneProgramNeverAMixOfTwo) {
     std::map<std::string, int> flipper_outcomes;
     std::vector<std::string> stable_misses;
     for (int run = 0; run < runs; ++run) {
-        const e2e::RunResult result = e2e::run_tool(arguments);
-        ASSERT_EQ(result.status, 0) << result.err;
-        const std::optional<JsonNode> document = testing_support::read_json_line(result.out);
-        ASSERT_TRUE(document && document->find("processes") != nullptr) << result.out;
-        const std::vector<JsonNode>& rows = document->find("processes")->items;
+        const std::vector<JsonNode> rows = e2e::rows_of(e2e::run_tool(arguments));
         ASSERT_EQ(rows.size(), arguments.size() - 1);
         for (std::size_t i = 0; i < rows.size(); ++i) {
-            const std::string status = text_of(rows[i], "status");
-            const std::string outcome = status == "error" ? text_of(rows[i], "code") : status;
+            const std::string outcome = e2e::outcome_of(rows[i]);
             if (i >= flippers) {
                 if (outcome != "found") stable_misses.push_back(outcome);
                 continue;
             }
             ++flipper_outcomes[outcome];
-            const std::string path = text_of(rows[i], "executablePath");
+            const std::string path = e2e::text_of(rows[i], "executablePath");
             if (outcome == "found" &&
-                text_of(rows[i], "commandLine") != programs.command_line_of(path)) {
-                mixed.push_back(path + " ran " + text_of(rows[i], "commandLine"));
+                e2e::text_of(rows[i], "commandLine") != programs.command_line_of(path)) {
+                mixed.push_back(path + " ran " + e2e::text_of(rows[i], "commandLine"));
             }
         }
     }

@@ -6,69 +6,23 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
-#include <future>
-#include <optional>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
 #include "e2e/linux/awkward_child.hpp"
+#include "e2e/linux/document_rows.hpp"
 #include "e2e/linux/tool_run.hpp"
 #include "support/linux_tasks.hpp"
 #include "support/strict_json.hpp"
 
-extern char** environ;
-
 namespace {
 
 using testing_support::JsonNode;
+using e2e::text_of;
+using test_support::WaitingProgram;
 using Kind = JsonNode::Kind;
-
-// A program that waits on its standard input and ends when the test closes it, started with
-// exactly the arguments the test chooses (argv[0] included).
-class WaitingProgram {
-public:
-    WaitingProgram(const std::string& program, std::vector<std::string> arguments) {
-        int ends[2];
-        if (::pipe2(ends, O_CLOEXEC) != 0) return;
-        input_ = ends[1];
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, ends[0], STDIN_FILENO);
-        std::vector<char*> argv;
-        for (std::string& argument : arguments) argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        // posix_spawn returns once the program has been executed, so its cmdline is final.
-        if (::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
-            pid_ = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(ends[0]);
-    }
-    ~WaitingProgram() { end(); }
-    WaitingProgram(const WaitingProgram&) = delete;
-    WaitingProgram& operator=(const WaitingProgram&) = delete;
-
-    pid_t pid() const { return pid_; }
-    std::string pid_text() const { return std::to_string(pid_); }
-
-    // Ends the program and reaps it, so its PID names nobody any more.
-    void end() {
-        if (input_ >= 0) ::close(input_);
-        input_ = -1;
-        if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
-    }
-
-private:
-    int input_ = -1;
-    pid_t pid_ = -1;
-};
 
 // A temporary folder whose name holds blanks, quotes and non-ASCII text.
 class AwkwardFolder {
@@ -95,41 +49,20 @@ private:
     std::string path_;
 };
 
-std::string pid_max() {
-    std::ifstream limit{"/proc/sys/kernel/pid_max"};
-    std::string text;
-    limit >> text;
-    return text;  // PIDs are handed out below it, so nobody has this one
-}
-
 std::vector<JsonNode> inspect_rows(const std::vector<std::string>& pids) {
     std::vector<std::string> arguments{"inspect"};
     arguments.insert(arguments.end(), pids.begin(), pids.end());
     const e2e::RunResult run = e2e::run_tool(arguments);
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.err, "");
-    EXPECT_TRUE(!run.out.empty() && run.out.back() == '\n');
-    const std::optional<JsonNode> document = testing_support::read_json_line(run.out);
-    if (!document || document->kind != Kind::object || document->members.size() != 1 ||
-        document->members[0].first != "processes" ||
-        document->members[0].second.kind != Kind::array) {
-        ADD_FAILURE() << "not a processes document: " << run.out;
-        return {};
-    }
-    EXPECT_EQ(document->members[0].second.items.size(), pids.size());
-    return document->members[0].second.items;
+    EXPECT_EQ(run.out.rfind("{\"processes\":[", 0), 0u) << run.out;
+    std::vector<JsonNode> rows = e2e::rows_of(run);
+    EXPECT_EQ(rows.size(), pids.size());
+    return rows;
 }
 
 std::vector<std::string> keys_of(const JsonNode& row) {
     std::vector<std::string> keys;
     for (const auto& member : row.members) keys.push_back(member.first);
     return keys;
-}
-
-std::string text_of(const JsonNode& row, const char* key) {
-    const JsonNode* value = row.find(key);
-    if (value == nullptr || value->kind != Kind::string) return "<no " + std::string{key} + ">";
-    return value->text;
 }
 
 // What ps shows as the process's arguments, an independent reading of the same cmdline.
@@ -239,7 +172,7 @@ TEST(InspectE2e, ProcessesThatAreNotThereAreNotFoundInTheirPlace) {
     const std::vector<Case> cases = {
         {"an exited process", ended_pid, "not_found"},
         {"a live process", live.pid_text(), "found"},
-        {"a PID nobody has", pid_max(), "not_found"},
+        {"a PID nobody has", test_support::pid_nobody_has(), "not_found"},
         {"a thread that is not its process's first", thread.tid_text(), "not_found"},
     };
     std::vector<std::string> pids;
@@ -258,9 +191,7 @@ TEST(InspectE2e, ProcessesThatAreNotThereAreNotFoundInTheirPlace) {
 }
 
 TEST(InspectE2e, KernelThreadHasNoExecutablePath) {
-    std::ifstream comm{"/proc/2/comm"};
-    std::string name;
-    if (!std::getline(comm, name) || name != "kthreadd") {
+    if (!test_support::is_kernel_thread(2)) {
         GTEST_SKIP() << "no kernel thread visible as PID 2 here";
     }
     const std::vector<JsonNode> rows = inspect_rows({"2"});
@@ -294,7 +225,7 @@ TEST(InspectE2e, AnEmptyCmdlineIsAnErrorOfItsOwnRowOnly) {
     WaitingProgram talkative{"/bin/sh", {"/bin/sh", "-c", "read line"}};
     ASSERT_GT(talkative.pid(), 0);
     const std::vector<JsonNode> rows =
-        inspect_rows({talkative.pid_text(), silent.pid_text(), pid_max()});
+        inspect_rows({talkative.pid_text(), silent.pid_text(), test_support::pid_nobody_has()});
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(text_of(rows[0], "status"), "found");
     EXPECT_EQ(text_of(rows[0], "commandLine"), "/bin/sh -c 'read line'");

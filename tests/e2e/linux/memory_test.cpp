@@ -9,7 +9,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -17,6 +16,7 @@
 #include "e2e/linux/child_pool.hpp"
 #include "e2e/linux/stopped_shell.hpp"
 #include "e2e/linux/tool_run.hpp"
+#include "support/linux_tasks.hpp"
 
 namespace {
 
@@ -41,17 +41,10 @@ Measured run_measured(const std::vector<std::string>& arguments) {
     return measured;
 }
 
-std::uint64_t pid_max() {
-    std::ifstream limit{"/proc/sys/kernel/pid_max"};
-    std::uint64_t value = 4194304;
-    limit >> value;
-    return value;
-}
-
 // IDs from pid_max up, which nobody can have.
 std::vector<std::string> nobody(std::size_t count) {
     std::vector<std::string> pids;
-    for (std::uint64_t pid = pid_max(); pids.size() < count; ++pid) {
+    for (std::uint64_t pid = test_support::pid_max(); pids.size() < count; ++pid) {
         pids.push_back(std::to_string(pid));
     }
     return pids;

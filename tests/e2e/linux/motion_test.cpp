@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstddef>
 #include <fcntl.h>
-#include <optional>
 #include <random>
 #include <signal.h>
 #include <spawn.h>
@@ -22,15 +21,14 @@
 #include <vector>
 
 #include "e2e/linux/child_pool.hpp"
+#include "e2e/linux/document_rows.hpp"
 #include "e2e/linux/tool_run.hpp"
-#include "support/strict_json.hpp"
+#include "support/linux_tasks.hpp"
 
 extern char** environ;
 
 namespace {
 
-using testing_support::JsonNode;
-using Kind = JsonNode::Kind;
 using Clock = std::chrono::steady_clock;
 
 constexpr auto time_per_test = std::chrono::seconds(3);
@@ -47,7 +45,7 @@ public:
         char* argv[] = {shell.data(), flag.data(), script.data(), script.data(), nullptr};
         if (::posix_spawn(&pid_, "/bin/sh", nullptr, nullptr, argv, environ) != 0) pid_ = -1;
     }
-    ~ExecutingLoop() { e2e::end_child(pid_); }
+    ~ExecutingLoop() { test_support::end_child(pid_); }
     ExecutingLoop(const ExecutingLoop&) = delete;
     ExecutingLoop& operator=(const ExecutingLoop&) = delete;
     pid_t pid() const { return pid_; }
@@ -96,28 +94,6 @@ std::vector<pid_t> children_with_memory(std::size_t count, std::size_t threads,
     return children;
 }
 
-struct Row {
-    std::string pid;
-    std::string outcome;  // the status, or the code of an error row
-};
-
-std::vector<Row> rows_of(const e2e::RunResult& run, const char* array_key) {
-    EXPECT_EQ(run.status, 0) << "signal " << run.signal << ": " << run.err;
-    const std::optional<JsonNode> document = testing_support::read_json_line(run.out);
-    const JsonNode* rows = document ? document->find(array_key) : nullptr;
-    if (rows == nullptr || rows->kind != Kind::array) {
-        ADD_FAILURE() << "no rows: " << run.out;
-        return {};
-    }
-    std::vector<Row> found;
-    for (const JsonNode& row : rows->items) {
-        const JsonNode* code = row.find("code");
-        found.push_back({row.find("pid")->text, code != nullptr ? code->text
-                                                                : row.find("status")->text});
-    }
-    return found;
-}
-
 std::vector<std::string> command_with(const char* word, const std::vector<pid_t>& pids) {
     std::vector<std::string> arguments{word};
     for (const std::string& pid : e2e::as_arguments(pids)) arguments.push_back(pid);
@@ -128,7 +104,7 @@ std::vector<std::string> command_with(const char* word, const std::vector<pid_t>
 // (a null command line failed the whole query). The executing ones are found, or, when they
 // executed between the looks at them, "PROCESS_CHANGED"; never another error.
 TEST(Motion, ProcessesThatExecuteThemselvesSpoilNoRow) {
-    const pid_t stable = e2e::fork_waiting_child();
+    const pid_t stable = test_support::fork_waiting_child();
     ASSERT_GT(stable, 0);
     std::vector<ExecutingLoop> loops(3);
     std::vector<pid_t> pids{stable};
@@ -146,21 +122,21 @@ TEST(Motion, ProcessesThatExecuteThemselvesSpoilNoRow) {
     const auto end = Clock::now() + time_per_test;
     while (runs < fewest_runs || Clock::now() < end) {
         ++runs;
-        const std::vector<Row> rows = rows_of(e2e::run_tool(command_with("inspect", pids)),
-                                              "processes");
-        ASSERT_EQ(rows.size(), pids.size());
-        if (rows[0].outcome == "found") {
+        const std::vector<std::string> outcomes =
+            e2e::outcomes_of(e2e::run_tool(command_with("inspect", pids)));
+        ASSERT_EQ(outcomes.size(), pids.size());
+        if (outcomes[0] == "found") {
             ++stable_found;
         } else {
-            stable_outcomes.push_back(rows[0].outcome);
+            stable_outcomes.push_back(outcomes[0]);
         }
-        for (std::size_t i = 1; i < rows.size(); ++i) {
-            if (rows[i].outcome != "found" && rows[i].outcome != "PROCESS_CHANGED") {
-                other_outcomes.push_back(rows[i].outcome);
+        for (std::size_t i = 1; i < outcomes.size(); ++i) {
+            if (outcomes[i] != "found" && outcomes[i] != "PROCESS_CHANGED") {
+                other_outcomes.push_back(outcomes[i]);
             }
         }
     }
-    e2e::end_child(stable);
+    test_support::end_child(stable);
     EXPECT_EQ(stable_found, runs) << testing::PrintToString(stable_outcomes);
     EXPECT_TRUE(other_outcomes.empty()) << testing::PrintToString(other_outcomes);
 }
@@ -171,7 +147,7 @@ TEST(Motion, ProcessesKilledDuringARunAreFoundOrNotFound) {
     constexpr std::size_t victims_per_run = 20;
     constexpr std::size_t victim_threads = 8;
     constexpr std::size_t victim_bytes = 8u << 20;
-    const pid_t stable = e2e::fork_waiting_child();
+    const pid_t stable = test_support::fork_waiting_child();
     ASSERT_GT(stable, 0);
     std::minstd_rand random{20261210};
 
@@ -189,7 +165,7 @@ TEST(Motion, ProcessesKilledDuringARunAreFoundOrNotFound) {
     }
     std::sort(durations.begin(), durations.end());
     const long run_micros = durations[durations.size() / 2];
-    for (const pid_t pid : victims) e2e::end_child(pid);
+    for (const pid_t pid : victims) test_support::end_child(pid);
 
     int runs = 0;
     std::vector<std::string> stable_outcomes;
@@ -216,17 +192,16 @@ TEST(Motion, ProcessesKilledDuringARunAreFoundOrNotFound) {
         killer.join();
         for (const pid_t pid : victims) ::waitpid(pid, nullptr, 0);
 
-        const std::vector<Row> rows =
-            rows_of(run, std::string{word} == "sample" ? "samples" : "processes");
-        ASSERT_EQ(rows.size(), pids.size());
-        if (rows[0].outcome != "found") stable_outcomes.push_back(word + (": " + rows[0].outcome));
-        for (std::size_t i = 1; i < rows.size(); ++i) {
-            if (rows[i].outcome != "found" && rows[i].outcome != "not_found") {
-                victim_errors.push_back(word + (": " + rows[i].outcome));
+        const std::vector<std::string> outcomes = e2e::outcomes_of(run);
+        ASSERT_EQ(outcomes.size(), pids.size());
+        if (outcomes[0] != "found") stable_outcomes.push_back(word + (": " + outcomes[0]));
+        for (std::size_t i = 1; i < outcomes.size(); ++i) {
+            if (outcomes[i] != "found" && outcomes[i] != "not_found") {
+                victim_errors.push_back(word + (": " + outcomes[i]));
             }
         }
     }
-    e2e::end_child(stable);
+    test_support::end_child(stable);
     EXPECT_TRUE(stable_outcomes.empty())
         << stable_outcomes.size() << " of " << runs << " runs: "
         << testing::PrintToString(stable_outcomes);

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <fstream>
 #include <future>
 #include <optional>
 #include <spawn.h>
@@ -18,6 +17,7 @@
 #include <vector>
 
 #include "e2e/linux/child_pool.hpp"
+#include "e2e/linux/document_rows.hpp"
 #include "e2e/linux/tool_run.hpp"
 #include "support/linux_tasks.hpp"
 #include "support/strict_json.hpp"
@@ -61,27 +61,6 @@ std::vector<std::string> after_private_mount(const std::string& mount_command) {
     return {unshare_path(), "--mount", "/bin/sh", "-c", mount_command + " && exec \"$@\"", "sh"};
 }
 
-// A child of this test that waits until it is killed.
-class WaitingChild {
-public:
-    WaitingChild() : pid_(e2e::fork_waiting_child()) {}
-    ~WaitingChild() { e2e::end_child(pid_); }
-    WaitingChild(const WaitingChild&) = delete;
-    WaitingChild& operator=(const WaitingChild&) = delete;
-    std::string pid() const { return std::to_string(pid_); }
-    bool started() const { return pid_ > 0; }
-
-private:
-    pid_t pid_;
-};
-
-std::string pid_nobody_has() {
-    std::ifstream limit{"/proc/sys/kernel/pid_max"};
-    std::string text;
-    limit >> text;
-    return text;
-}
-
 e2e::RunResult run(const std::string& command, const std::vector<std::string>& pids,
                    const std::vector<std::string>& launcher = {},
                    const std::string& diagnostics = {}) {
@@ -93,27 +72,6 @@ e2e::RunResult run(const std::string& command, const std::vector<std::string>& p
     return e2e::run_tool(arguments, options);
 }
 
-// Each row's status, or its code when it is an error row.
-std::vector<std::string> outcomes(const e2e::RunResult& result) {
-    EXPECT_EQ(result.status, 0) << result.err;
-    const std::optional<JsonNode> document = testing_support::read_json_line(result.out);
-    const JsonNode* rows = nullptr;
-    if (document && document->kind == Kind::object) {
-        rows = document->find("samples") != nullptr ? document->find("samples")
-                                                    : document->find("processes");
-    }
-    if (rows == nullptr || rows->kind != Kind::array) {
-        ADD_FAILURE() << "not a document of rows: " << result.out;
-        return {};
-    }
-    std::vector<std::string> found;
-    for (const JsonNode& row : rows->items) {
-        const JsonNode* code = row.find("code");
-        found.push_back(code != nullptr ? code->text : row.find("status")->text);
-    }
-    return found;
-}
-
 // tgkill counts PIDs in the caller's namespace, /proc in the namespace it was mounted in:
 // a run whose /proc/self is not its own PID asks /proc itself whether an ID leads its group,
 // and answers exactly as a run outside the namespace.
@@ -122,18 +80,20 @@ TEST(ProcViews, PidNamespaceThatSeesTheHostsProcAnswersInItsNumbering) {
     if (!launcher_works(launcher)) {
         GTEST_SKIP() << "not permitted to make a PID namespace here (unshare --pid --fork)";
     }
-    WaitingChild child;
-    ASSERT_TRUE(child.started());
+    test_support::Child child;
+    ASSERT_GT(child.pid(), 0);
     test_support::ParkedThread thread;
-    const std::vector<std::string> pids = {child.pid(), thread.tid_text(), "1", pid_nobody_has()};
+    const std::vector<std::string> pids = {child.pid_text(), thread.tid_text(), "1",
+                                           test_support::pid_nobody_has()};
 
     const e2e::RunResult outside = run("inspect", pids);
-    ASSERT_EQ(outcomes(outside)[0], "found") << outside.out;
+    ASSERT_EQ(e2e::outcomes_of(outside)[0], "found") << outside.out;
     const e2e::RunResult inside = run("inspect", pids, launcher);
     EXPECT_EQ(inside.status, 0) << inside.err;
     EXPECT_EQ(inside.out, outside.out);
 
-    EXPECT_EQ(outcomes(run("sample", pids, launcher)), outcomes(run("sample", pids)));
+    EXPECT_EQ(e2e::outcomes_of(run("sample", pids, launcher)),
+              e2e::outcomes_of(run("sample", pids)));
 }
 
 // systemd's ProcSubset=pid: no /proc/stat. sample needs no boot time, inspect takes it from
@@ -144,12 +104,12 @@ TEST(ProcViews, ProcWithOnlyProcessesNeedsNoSystemFiles) {
         GTEST_SKIP() << "not permitted to mount /proc with subset=pid here (needs a private "
                         "mount namespace and Linux 5.8)";
     }
-    WaitingChild child;
-    ASSERT_TRUE(child.started());
-    const std::vector<std::string> pids = {child.pid(), pid_nobody_has()};
+    test_support::Child child;
+    ASSERT_GT(child.pid(), 0);
+    const std::vector<std::string> pids = {child.pid_text(), test_support::pid_nobody_has()};
 
     const e2e::RunResult sampled = run("sample", pids, launcher, "1");
-    EXPECT_EQ(outcomes(sampled), (std::vector<std::string>{"found", "not_found"}));
+    EXPECT_EQ(e2e::outcomes_of(sampled), (std::vector<std::string>{"found", "not_found"}));
     const std::optional<JsonNode> document = testing_support::read_json_line(sampled.out);
     ASSERT_TRUE(document.has_value());
     const JsonNode* resources = document->find("diagnostics")->find("resources");
@@ -159,7 +119,7 @@ TEST(ProcViews, ProcWithOnlyProcessesNeedsNoSystemFiles) {
 
     // Same rows, same creation times as with the whole of /proc.
     const e2e::RunResult outside = run("inspect", pids);
-    ASSERT_EQ(outcomes(outside)[0], "found") << outside.out;
+    ASSERT_EQ(e2e::outcomes_of(outside)[0], "found") << outside.out;
     const e2e::RunResult inside = run("inspect", pids, launcher);
     EXPECT_EQ(inside.status, 0) << inside.err;
     EXPECT_EQ(inside.out, outside.out);
@@ -176,13 +136,13 @@ TEST(ProcViews, ProcThatIsNotAProcFilesystemOpensNothing) {
     if (!launcher_works(launcher)) {
         GTEST_SKIP() << "not permitted to mount over /proc in a private mount namespace here";
     }
-    WaitingChild child;
-    ASSERT_TRUE(child.started());
-    const std::vector<std::string> pids = {"1", child.pid(), pid_nobody_has()};
+    test_support::Child child;
+    ASSERT_GT(child.pid(), 0);
+    const std::vector<std::string> pids = {"1", child.pid_text(), test_support::pid_nobody_has()};
     const std::vector<std::string> open_process(pids.size(), "OPEN_PROCESS");
     for (const char* command : {"sample", "inspect"}) {
         SCOPED_TRACE(command);
-        EXPECT_EQ(outcomes(run(command, pids, launcher)), open_process);
+        EXPECT_EQ(e2e::outcomes_of(run(command, pids, launcher)), open_process);
     }
 }
 
@@ -198,10 +158,11 @@ TEST(ProcViews, ProcessesThatHidepidHidesCannotBeOpened) {
     }
     const e2e::ToolCopy tool;
     ASSERT_FALSE(tool.path().empty());
-    WaitingChild child;
-    ASSERT_TRUE(child.started());
+    test_support::Child child;
+    ASSERT_GT(child.pid(), 0);
     test_support::ParkedThread thread;
-    const std::vector<std::string> pids = {"1", child.pid(), thread.tid_text(), pid_nobody_has()};
+    const std::vector<std::string> pids = {"1", child.pid_text(), thread.tid_text(),
+                                           test_support::pid_nobody_has()};
     const std::vector<std::string> expected = {"OPEN_PROCESS", "OPEN_PROCESS", "not_found",
                                                "not_found"};
     for (const char* command : {"sample", "inspect"}) {
@@ -211,7 +172,7 @@ TEST(ProcViews, ProcessesThatHidepidHidesCannotBeOpened) {
         e2e::RunOptions options;
         options.launcher = launcher;
         options.program = tool.path();
-        EXPECT_EQ(outcomes(e2e::run_tool(arguments, options)), expected);
+        EXPECT_EQ(e2e::outcomes_of(e2e::run_tool(arguments, options)), expected);
     }
 }
 

@@ -2,106 +2,22 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
 #include <dirent.h>
-#include <fstream>
-#include <functional>
-#include <future>
 #include <set>
-#include <signal.h>
 #include <string>
-#include <sys/syscall.h>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
+#include "e2e/linux/document_rows.hpp"
 #include "e2e/linux/tool_run.hpp"
+#include "support/linux_tasks.hpp"
 #include "support/strict_json.hpp"
 
 namespace {
 
 using testing_support::JsonNode;
 using Kind = JsonNode::Kind;
-
-char state_of(pid_t pid) {
-    std::ifstream stat{"/proc/" + std::to_string(pid) + "/stat"};
-    std::string line;
-    std::getline(stat, line);
-    const auto close = line.rfind(')');
-    return close == std::string::npos || close + 2 >= line.size() ? '?' : line[close + 2];
-}
-
-// A child process that stays until the test ends, exits at once and is left unreaped, or
-// lives on in a second thread after its main thread has ended (its leader shows as a zombie).
-class Child {
-public:
-    enum class Kind { sleeping, zombie, leader_exited };
-
-    explicit Child(Kind kind) {
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            if (kind == Kind::leader_exited) {
-                std::thread{[] { ::pause(); }}.detach();
-                ::syscall(SYS_exit, 0);  // ends this thread only
-            }
-            if (kind == Kind::sleeping) {
-                ::pause();
-            }
-            ::_exit(0);
-        }
-        if (kind == Kind::zombie) {
-            siginfo_t info{};
-            ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOWAIT);
-        }
-        if (kind == Kind::leader_exited) {
-            for (int tries = 0; tries < 5000 && state_of(pid_) != 'Z'; ++tries) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-        }
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-    ~Child() {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-    }
-
-    std::string pid() const { return std::to_string(pid_); }
-
-private:
-    pid_t pid_ = -1;
-};
-
-// A second thread of this test program; its ID names a thread, not a process.
-class ExtraThread {
-public:
-    ExtraThread()
-        : worker_{[this] {
-              id_promise_.set_value(static_cast<pid_t>(::syscall(SYS_gettid)));
-              release_.get_future().wait();
-          }} {
-        id_ = id_promise_.get_future().get();
-    }
-    ExtraThread(const ExtraThread&) = delete;
-    ExtraThread& operator=(const ExtraThread&) = delete;
-    ~ExtraThread() {
-        release_.set_value();
-        worker_.join();
-    }
-
-    std::string id() const { return std::to_string(id_); }
-
-private:
-    std::promise<pid_t> id_promise_;
-    std::promise<void> release_;
-    pid_t id_ = 0;
-    std::thread worker_;
-};
-
-// A PID above the kernel's largest, so no process can have it.
-constexpr const char* pid_nobody_has = "4194399";
 
 const std::set<std::string> probe_codes = {"OPEN_PROCESS", "PROCESS_STATE", "PROCESS_TIMES",
                                            "PROCESS_MEMORY"};
@@ -111,17 +27,8 @@ std::vector<JsonNode> sample_rows(const std::vector<std::string>& pids) {
     std::vector<std::string> arguments{"sample"};
     arguments.insert(arguments.end(), pids.begin(), pids.end());
     const auto run = e2e::run_tool(arguments);
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.err, "");
-    EXPECT_TRUE(!run.out.empty() && run.out.back() == '\n');
-    const auto document = testing_support::read_json_line(run.out);
-    if (!document || document->kind != Kind::object || document->members.size() != 1 ||
-        document->members[0].first != "samples" ||
-        document->members[0].second.kind != Kind::array) {
-        ADD_FAILURE() << "not a samples document: " << run.out;
-        return {};
-    }
-    return document->members[0].second.items;
+    EXPECT_EQ(run.out.rfind("{\"samples\":[", 0), 0u) << run.out;
+    return e2e::rows_of(run);
 }
 
 bool is_null(const JsonNode* node) {
@@ -186,10 +93,10 @@ void expect_well_formed(const JsonNode& row, const std::string& pid) {
 }
 
 TEST(SampleE2e, LiveChildIsFoundWithItsMemory) {
-    Child child{Child::Kind::sleeping};
-    const auto rows = sample_rows({child.pid()});
+    test_support::Child child;
+    const auto rows = sample_rows({child.pid_text()});
     ASSERT_EQ(rows.size(), 1u);
-    expect_well_formed(rows[0], child.pid());
+    expect_well_formed(rows[0], child.pid_text());
     ASSERT_EQ(rows[0].find("status")->text, "found");
     const auto rss = rows[0].find("rssBytes")->as_unsigned();
     EXPECT_GT(rss, 0u);
@@ -197,21 +104,21 @@ TEST(SampleE2e, LiveChildIsFoundWithItsMemory) {
 }
 
 TEST(SampleE2e, EachIdGetsItsRowInOrder) {
-    Child live{Child::Kind::sleeping};
-    Child zombie{Child::Kind::zombie};
-    Child leader_exited{Child::Kind::leader_exited};
-    ExtraThread thread;
+    test_support::Child live;
+    test_support::Child zombie{test_support::Child::State::exited};
+    test_support::HalfExitedChild leader_exited;
+    test_support::ParkedThread thread;
     struct Case {
         const char* label;
         std::string pid;
         const char* status;
     };
     const std::vector<Case> cases = {
-        {"live child", live.pid(), "found"},
-        {"PID nobody has", pid_nobody_has, "not_found"},
-        {"zombie child", zombie.pid(), "not_found"},
-        {"child running on after its main thread ended", leader_exited.pid(), "found"},
-        {"thread that is not a process", thread.id(), "not_found"},
+        {"live child", live.pid_text(), "found"},
+        {"PID nobody has", test_support::pid_nobody_has(), "not_found"},
+        {"zombie child", zombie.pid_text(), "not_found"},
+        {"child running on after its main thread ended", leader_exited.pid_text(), "found"},
+        {"thread that is not a process", thread.tid_text(), "not_found"},
         {"this test program", std::to_string(::getpid()), "found"},
     };
     std::vector<std::string> pids;
@@ -231,10 +138,7 @@ TEST(SampleE2e, EachIdGetsItsRowInOrder) {
 }
 
 TEST(SampleE2e, KernelThreadIsFoundWithZeroMemory) {
-    std::ifstream cmdline{"/proc/2/cmdline"};
-    std::string content;
-    std::getline(cmdline, content);
-    if (!cmdline.is_open() || !content.empty()) {
+    if (!test_support::is_kernel_thread(2)) {
         GTEST_SKIP() << "no kernel thread visible as PID 2 here";
     }
     const auto rows = sample_rows({"2"});

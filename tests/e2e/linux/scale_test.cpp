@@ -1,10 +1,8 @@
 // Ten thousand process IDs in one run: most name nobody, some live children. Both commands
-// must finish in seconds and print one row per ID, in order.
+// print one row per ID, in order. How long they take is the benchmark's to say.
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <fstream>
 #include <ostream>
 #include <string>
 #include <unistd.h>
@@ -12,6 +10,7 @@
 
 #include "e2e/linux/child_pool.hpp"
 #include "e2e/linux/tool_run.hpp"
+#include "support/linux_tasks.hpp"
 #include "support/strict_json.hpp"
 
 namespace {
@@ -21,13 +20,6 @@ using Kind = JsonNode::Kind;
 
 constexpr std::size_t id_count = 10000;
 constexpr std::size_t live_children = 50;
-
-std::uint64_t pid_max() {
-    std::ifstream limit{"/proc/sys/kernel/pid_max"};
-    std::uint64_t value = 4194304;
-    limit >> value;
-    return value;
-}
 
 struct ScaleCase {
     const char* command;
@@ -47,7 +39,7 @@ TEST_P(ScaleE2e, TenThousandIdsGiveOneRowEachInOrder) {
     // The live children spread evenly among IDs at and above pid_max, which nobody can have.
     std::vector<std::string> pids;
     std::vector<bool> expect_found;
-    std::uint64_t nobody = pid_max();
+    std::uint64_t nobody = test_support::pid_max();
     const std::size_t spacing = id_count / live.size();
     for (std::size_t i = 0; i < id_count; ++i) {
         const bool is_live = i % spacing == 0 && i / spacing < live.size();
@@ -57,15 +49,10 @@ TEST_P(ScaleE2e, TenThousandIdsGiveOneRowEachInOrder) {
 
     std::vector<std::string> arguments{GetParam().command};
     arguments.insert(arguments.end(), pids.begin(), pids.end());
-    const auto start = std::chrono::steady_clock::now();
     const e2e::RunResult run = e2e::run_tool(arguments);
-    const auto seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
-    // Generous for the sanitizer build on a busy machine; a normal run takes a fraction.
-    EXPECT_LT(seconds, 20.0);
     ASSERT_TRUE(!run.out.empty() && run.out.back() == '\n');
     const auto document = testing_support::read_json_line(run.out);
     ASSERT_TRUE(document.has_value()) << "not JSON";

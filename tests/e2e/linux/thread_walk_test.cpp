@@ -16,13 +16,13 @@
 #include <vector>
 
 #include "e2e/linux/awkward_child.hpp"
+#include "e2e/linux/document_rows.hpp"
 #include "e2e/linux/tool_run.hpp"
 #include "support/strict_json.hpp"
 
 namespace {
 
 using testing_support::JsonNode;
-using Kind = JsonNode::Kind;
 
 constexpr const char* strace_path = "/usr/bin/strace";
 
@@ -31,24 +31,10 @@ struct Row {
     std::string command_line;
 };
 
-std::vector<Row> rows_of(const e2e::RunResult& run) {
-    EXPECT_EQ(run.status, 0) << "signal " << run.signal << ": " << run.err;
-    const std::optional<JsonNode> document = testing_support::read_json_line(run.out);
-    const JsonNode* rows = nullptr;
-    if (document && document->kind == Kind::object) {
-        rows = document->find("samples") != nullptr ? document->find("samples")
-                                                    : document->find("processes");
-    }
-    if (rows == nullptr || rows->kind != Kind::array) {
-        ADD_FAILURE() << "not a document of rows: " << run.out;
-        return {};
-    }
+std::vector<Row> row_outcomes(const e2e::RunResult& run) {
     std::vector<Row> found;
-    for (const JsonNode& row : rows->items) {
-        const JsonNode* code = row.find("code");
-        const JsonNode* command_line = row.find("commandLine");
-        found.push_back({code != nullptr ? code->text : row.find("status")->text,
-                         command_line != nullptr ? command_line->text : ""});
+    for (const JsonNode& row : e2e::rows_of(run)) {
+        found.push_back({e2e::outcome_of(row), e2e::text_of(row, "commandLine")});
     }
     return found;
 }
@@ -114,7 +100,7 @@ TracedRun traced(const std::string& command, const std::string& pid, const std::
     options.launcher.insert(options.launcher.end(), launcher.begin(), launcher.end());
     options.program = program;
     TracedRun result;
-    result.rows = rows_of(run(command, pid, options));
+    result.rows = row_outcomes(run(command, pid, options));
     std::ifstream lines{log};
     for (std::string line; std::getline(lines, line);) result.calls.push_back(line);
     ::unlink(log);
@@ -140,8 +126,8 @@ TEST(ThreadWalk, HalfExitedProcessNeedsNoMoreDescriptorsThanARunningOne) {
                          " descriptors");
             e2e::RunOptions options;
             options.open_files = limit;
-            const std::vector<Row> plain = rows_of(run(command, running.pid_text(), options));
-            const std::vector<Row> ended = rows_of(run(command, half.pid_text(), options));
+            const std::vector<Row> plain = row_outcomes(run(command, running.pid_text(), options));
+            const std::vector<Row> ended = row_outcomes(run(command, half.pid_text(), options));
             ASSERT_EQ(plain.size(), 1u);
             ASSERT_EQ(ended.size(), 1u);
             EXPECT_EQ(ended[0].outcome, plain[0].outcome);

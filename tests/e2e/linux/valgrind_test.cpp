@@ -13,6 +13,7 @@
 
 #include "e2e/linux/child_pool.hpp"
 #include "e2e/linux/tool_run.hpp"
+#include "support/linux_tasks.hpp"
 
 namespace {
 
@@ -37,13 +38,6 @@ std::size_t occurrences(const std::string& text, const std::string& word) {
     return count;
 }
 
-std::string pid_max() {
-    std::ifstream limit{"/proc/sys/kernel/pid_max"};
-    std::string text;
-    limit >> text;
-    return text;
-}
-
 TEST(ValgrindE2e, BothCommandsRunClean) {
     if (e2e::tool_has_sanitizers()) {
         GTEST_SKIP() << "valgrind cannot run a program built with AddressSanitizer";
@@ -52,13 +46,13 @@ TEST(ValgrindE2e, BothCommandsRunClean) {
 
     e2e::ChildPool children{2};
     ASSERT_EQ(children.pids().size(), 2u);
-    const pid_t ended = e2e::fork_waiting_child();
-    e2e::end_child(ended);
+    const pid_t ended = test_support::fork_waiting_child();
+    test_support::end_child(ended);
 
     std::vector<std::string> pids = e2e::as_arguments(children.pids());
     pids.push_back(std::to_string(::getpid()));
     pids.push_back(std::to_string(ended));
-    pids.push_back(pid_max());
+    pids.push_back(test_support::pid_nobody_has());
 
     char log_path[] = "/tmp/zul-valgrind-XXXXXX";
     const int log_fd = ::mkstemp(log_path);

@@ -60,7 +60,7 @@ public:
     ~ParkedThreads() {
         SetEvent(release_.get());
         for (const auto& thread : threads_) {
-            WaitForSingleObject(thread.get(), 30000);
+            WaitForSingleObject(thread.get(), e2e::hang_guard_ms);
         }
     }
     ParkedThreads(const ParkedThreads&) = delete;

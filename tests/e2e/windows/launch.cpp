@@ -7,8 +7,6 @@
 namespace e2e {
 namespace {
 
-constexpr DWORD run_timeout_ms = 30000;
-
 // A temporary file for one captured stream; inheritable, gone when closed.
 OwnedHandle capture_file() {
     wchar_t folder[MAX_PATH + 1] = {};
@@ -203,9 +201,9 @@ ToolRun run_command_line(const std::wstring& program, std::wstring line,
     OwnedHandle process(started.hProcess);
     OwnedHandle thread(started.hThread);
     run.pid = started.dwProcessId;
-    if (WaitForSingleObject(process.get(), run_timeout_ms) != WAIT_OBJECT_0) {
+    if (WaitForSingleObject(process.get(), hang_guard_ms) != WAIT_OBJECT_0) {
         TerminateProcess(process.get(), 0xDEAD);
-        WaitForSingleObject(process.get(), run_timeout_ms);
+        WaitForSingleObject(process.get(), hang_guard_ms);
         run.exit_code = 0xFFFFFFFEu;
         run.err = "timed out";
         return run;
@@ -224,12 +222,12 @@ ToolRun run_command_line(const std::wstring& program, std::wstring line,
 Child::~Child() {
     if (process_) {
         TerminateProcess(process_.get(), 0);
-        WaitForSingleObject(process_.get(), run_timeout_ms);
+        WaitForSingleObject(process_.get(), hang_guard_ms);
     }
 }
 
-bool Child::wait_for_end(DWORD milliseconds) const {
-    return WaitForSingleObject(process_.get(), milliseconds) == WAIT_OBJECT_0;
+bool Child::wait_for_end() const {
+    return WaitForSingleObject(process_.get(), hang_guard_ms) == WAIT_OBJECT_0;
 }
 
 std::optional<Child> start_probe_target(const std::vector<std::wstring>& arguments) {

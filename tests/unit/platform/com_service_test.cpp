@@ -4,22 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <csignal>
 #include <cstdint>
-#include <fcntl.h>
 #include <fstream>
-#include <future>
 #include <iterator>
 #include <map>
 #include <memory>
 #include <optional>
-#include <spawn.h>
 #include <string>
 #include <sys/resource.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -28,8 +20,6 @@
 #include "platform/procfs/query_service.hpp"
 #include "support/linux_tasks.hpp"
 #include "text/utf.hpp"
-
-extern char** environ;
 
 namespace {
 
@@ -71,66 +61,17 @@ private:
     ComObject* object_ = nullptr;
 };
 
-// A /bin/sh that waits on its standard input, with arguments chosen by the test; it ends when
-// the test closes the pipe.
-class WaitingShell {
+// A /bin/sh that waits on its standard input, with the words chosen by the test; it ends when
+// the test closes its input.
+class WaitingShell : public test_support::WaitingProgram {
 public:
-    explicit WaitingShell(std::vector<std::string> arguments) {
-        int ends[2];
-        if (::pipe2(ends, O_CLOEXEC) != 0) return;
-        input_ = ends[1];
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, ends[0], 0);
-        std::vector<char*> argv;
-        for (std::string& argument : arguments) argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        pid_t child = 0;
-        if (posix_spawn(&child, "/bin/sh", &actions, nullptr, argv.data(), environ) == 0) {
-            pid_ = child;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(ends[0]);
-        wait_for_arguments();
+    explicit WaitingShell(std::vector<std::string> words)
+        : WaitingProgram("/bin/sh", std::move(words)) {}
+    // 0 when it did not start.
+    Pid pid() const {
+        const pid_t pid = WaitingProgram::pid();
+        return pid > 0 ? static_cast<Pid>(pid) : 0;
     }
-    ~WaitingShell() {
-        finish();
-        reap();
-    }
-    WaitingShell(const WaitingShell&) = delete;
-    WaitingShell& operator=(const WaitingShell&) = delete;
-
-    Pid pid() const { return static_cast<Pid>(pid_); }
-    // Closes its input: the shell exits but stays a zombie until reaped.
-    void finish() {
-        if (input_ >= 0) ::close(input_);
-        input_ = -1;
-    }
-    // Blocks until the shell has exited, leaving it unreaped.
-    void wait_until_zombie() const {
-        siginfo_t info{};
-        ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOWAIT);
-    }
-    void reap() {
-        if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
-
-private:
-    // Under load /proc can show the new program's cmdline a moment after posix_spawn returns;
-    // tests that read it must see the shell's own arguments.
-    void wait_for_arguments() const {
-        if (pid_ <= 0) return;
-        const std::string path = "/proc/" + std::to_string(pid_) + "/cmdline";
-        for (int attempt = 0; attempt < 200; ++attempt) {
-            std::ifstream cmdline{path};
-            if (cmdline.peek() != std::ifstream::traits_type::eof()) return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-    }
-
-    int input_ = -1;
-    pid_t pid_ = -1;
 };
 
 std::string own_command_line() {
@@ -145,14 +86,6 @@ struct Row {
     std::uint16_t command_line_type = platform::vt_empty;
     std::string command_line;
 };
-
-Pid unused_pid() {
-    // PIDs are handed out below pid_max, so pid_max itself is never one.
-    std::ifstream limit{"/proc/sys/kernel/pid_max"};
-    Pid pid_max = 0;
-    limit >> pid_max;
-    return pid_max;
-}
 
 std::string query_for(const std::vector<Pid>& pids) {
     std::string query = query_prefix;
@@ -315,16 +248,16 @@ TEST_F(ComService, AnswersEachLiveProcessOnceInAscendingOrder) {
     ASSERT_GT(shell.pid(), 0u);
     test_support::ParkedThread thread;
     const Pid self = static_cast<Pid>(::getpid());
-    const Pid kernel_thread = 2;  // kthreadd, when this kernel shows it
-
-    const std::vector<Row> fetched =
-        rows({unused_pid(), shell.pid(), static_cast<Pid>(thread.tid()), self, kernel_thread, shell.pid()});
-
+    const Pid kernel_thread = 2;  // kthreadd, asked about only where this kernel shows it
+    std::vector<Pid> asked = {static_cast<Pid>(test_support::pid_max()), shell.pid(),
+                              static_cast<Pid>(thread.tid()), self, shell.pid()};
     std::vector<Pid> expected_order = {self, shell.pid()};
-    std::ifstream kthreadd_comm{"/proc/2/comm"};
-    std::string comm;
-    const bool kernel_thread_visible = std::getline(kthreadd_comm, comm) && comm == "kthreadd";
-    if (kernel_thread_visible) expected_order.push_back(kernel_thread);
+    if (test_support::is_kernel_thread(kernel_thread)) {
+        asked.insert(asked.begin() + 4, kernel_thread);
+        expected_order.push_back(kernel_thread);
+    }
+
+    const std::vector<Row> fetched = rows(asked);
     std::sort(expected_order.begin(), expected_order.end());
 
     std::vector<Pid> order;
@@ -353,15 +286,15 @@ TEST_F(ComService, EndedProcessesDropOutWhetherReapedOrNot) {
     WaitingShell shell{{"/bin/sh", "-c", "read line"}};
     ASSERT_GT(shell.pid(), 0u);
     const Pid self = static_cast<Pid>(::getpid());
-    shell.finish();
-    shell.wait_until_zombie();
+    shell.close_input();
+    shell.wait_until_exited();
     std::vector<Row> fetched = rows({shell.pid(), self});
     ASSERT_EQ(fetched.size(), 1u);
     EXPECT_EQ(fetched[0].pid, self);
     EXPECT_EQ(fetched[0].command_line_type, platform::vt_bstr);
 
     const Pid ended = shell.pid();
-    shell.reap();
+    shell.end();
     EXPECT_TRUE(rows({ended}).empty());
 }
 
@@ -442,10 +375,9 @@ TEST_F(ComService, ProcessesHeldOpenAnswerAsOtherProcesses) {
             handles.push_back(std::make_unique<HeldProcess>(pid));
             ASSERT_TRUE(handles.back()->opened());
         }
-        zombie.finish();
-        zombie.wait_until_zombie();
-        reaped.finish();
-        reaped.reap();
+        zombie.close_input();
+        zombie.wait_until_exited();
+        reaped.end();
 
         std::map<Pid, std::string> found;
         for (const Row& row : rows(pids)) {

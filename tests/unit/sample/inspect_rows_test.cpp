@@ -9,6 +9,7 @@
 #include "fake/processes.hpp"
 #include "fake/runtime.hpp"
 #include "json/writer.hpp"
+#include "support/strict_json.hpp"
 #include "unit/windows/com_expectations.hpp"
 
 namespace {
@@ -110,13 +111,24 @@ TEST_F(InspectRows, EachHandleClosesRightAfterItsOwnRecheck) {
     EXPECT_EQ(fake::call_log(), expected);
 }
 
-TEST_F(InspectRows, TheMapIsOnlyRead) {
-    fake::process(pid);
-    const CommandLineResult query = CommandLineMap{{pid, "app.exe --flag"}};
+// Each row takes the command line of its own ID, whatever else the map holds and in whatever
+// order; an ID the map lacks is missing even when the map holds others.
+TEST_F(InspectRows, EachProcessTakesItsOwnCommandLine) {
+    for (const std::uint32_t running : {5u, 3u, 9u, 4u}) fake::process(running);
+    const CommandLineResult query =
+        CommandLineMap{{9, "nine"}, {3, "three"}, {8, "not asked"}, {5, "five"}};
 
-    sample::inspect_rows(windows::collect_identities({pid}), query);
+    const auto rows = sample::inspect_rows(windows::collect_identities({5, 3, 9, 4}), query);
 
-    EXPECT_EQ(std::get<CommandLineMap>(query).at(pid), "app.exe --flag");
+    const auto parsed = testing_support::read_json(rows.text());
+    ASSERT_TRUE(parsed.has_value()) << rows.text();
+    std::vector<std::string> command_lines;
+    for (const auto& row : parsed->items) {
+        const auto* code = row.find("code");
+        command_lines.push_back(code != nullptr ? code->text : row.find("commandLine")->text);
+    }
+    EXPECT_EQ(command_lines,
+              (std::vector<std::string>{"five", "three", "nine", "WMI_MISSING"}));
 }
 
 TEST_F(InspectRows, RowsCarryOnlyTheirOwnKeys) {
