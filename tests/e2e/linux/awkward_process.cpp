@@ -6,8 +6,8 @@
 //       rewrites its argument area the way servers set their title: the words joined by single
 //       zero bytes, the rest of the area zero bytes.
 //   awkward_process flip OTHER
-//       executes OTHER with the arguments "flip" and its own path, which executes this program
-//       again, and so on, until it is killed. Says nothing.
+//       waits 5 ms, then executes OTHER with the arguments "flip" and its own path, which
+//       does the same with this program, and so on, until it is killed. Says nothing.
 //   awkward_process threads COUNT
 //       runs COUNT threads in all, the main thread among them.
 //   awkward_process burn COUNT [WORD...]
@@ -101,7 +101,7 @@ char state_of(pid_t pid, pid_t tid) {
 void wait_until_ended(pid_t tid) {
     for (char state = state_of(::getpid(), tid); state != 'Z' && state != '\0';
          state = state_of(::getpid(), tid)) {
-        ::usleep(1000);
+        ::usleep(5000);
     }
 }
 
@@ -135,6 +135,9 @@ int retitle(int argc, char** argv) {
 }
 
 int flip(char** argv) {
+    // Two hundred programs a second still change under a run many times; executing without a
+    // pause, three of these would take the whole machine from the tool and the tests.
+    ::usleep(5000);
     char* next[] = {argv[2], argv[1], argv[0], nullptr};
     ::execv(argv[2], next);
     return 127;
@@ -142,7 +145,7 @@ int flip(char** argv) {
 
 int threads(int count) {
     for (int i = 1; i < count; ++i) std::thread{[] { ::pause(); }}.detach();
-    while (static_cast<int>(threads_of(::getpid()).size()) < count) ::usleep(1000);
+    while (static_cast<int>(threads_of(::getpid()).size()) < count) ::usleep(5000);
     say("ready");
     wait_for_end();
 }
@@ -184,7 +187,7 @@ int burn(int count) {
     for (std::thread& burner : burners) burner.join();
     // The burners have ended; threads that wait take their place, so the count holds.
     for (int i = 1; i < count; ++i) std::thread{[] { ::pause(); }}.detach();
-    while (static_cast<int>(threads_of(::getpid()).size()) < count) ::usleep(1000);
+    while (static_cast<int>(threads_of(::getpid()).size()) < count) ::usleep(5000);
 
     constexpr std::size_t grown = 32u << 20;
     void* block = ::mmap(nullptr, grown, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
@@ -249,7 +252,7 @@ int zombie_threads(int count) {
             end_this_thread();
         }}.detach();
     }
-    while (static_cast<int>(threads_of(::getpid()).size()) < count + 1) ::usleep(1000);
+    while (static_cast<int>(threads_of(::getpid()).size()) < count + 1) ::usleep(5000);
     say("threads");
     char go;
     if (::read(STDIN_FILENO, &go, 1) != 1) return 5;
