@@ -27,24 +27,15 @@ class FlipPrograms {
 public:
     FlipPrograms() {
         namespace fs = std::filesystem;
-        char folder[] = "/tmp/zul-flip-XXXXXX";
-        if (::mkdtemp(folder) == nullptr) return;
-        folder_ = folder;
+        if (folder_.path().empty()) return;
         std::error_code failed;
         for (const char* name : {"flipA", "flipB"}) {
-            const std::string path = folder_ + "/" + name;
+            const std::string path = folder_.path() + "/" + name;
             fs::copy_file(e2e::awkward_process_path(), path, failed);
             if (failed) return;
             paths_.push_back(path);
         }
     }
-    ~FlipPrograms() {
-        std::error_code ignored;
-        if (!folder_.empty()) std::filesystem::remove_all(folder_, ignored);
-    }
-    FlipPrograms(const FlipPrograms&) = delete;
-    FlipPrograms& operator=(const FlipPrograms&) = delete;
-
     bool made() const { return paths_.size() == 2; }
     const std::string& a() const { return paths_[0]; }
     const std::string& b() const { return paths_[1]; }
@@ -54,7 +45,7 @@ public:
     }
 
 private:
-    std::string folder_;
+    e2e::TemporaryFolder folder_{"zul-flip"};
     std::vector<std::string> paths_;
 };
 

@@ -28,24 +28,16 @@ using Kind = JsonNode::Kind;
 class AwkwardFolder {
 public:
     AwkwardFolder() {
-        char base[] = "/tmp/zul-inspect-XXXXXX";
-        if (::mkdtemp(base) == nullptr) return;
-        base_ = base;
-        path_ = base_ + "/it's a caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x98\x80";
+        if (base_.path().empty()) return;
+        path_ = base_.path() + "/it's a caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x98\x80";
         std::filesystem::create_directory(path_);
     }
-    ~AwkwardFolder() {
-        std::error_code ignored;
-        if (!base_.empty()) std::filesystem::remove_all(base_, ignored);
-    }
-    AwkwardFolder(const AwkwardFolder&) = delete;
-    AwkwardFolder& operator=(const AwkwardFolder&) = delete;
 
-    const std::string& base() const { return base_; }
+    const std::string& base() const { return base_.path(); }
     const std::string& path() const { return path_; }
 
 private:
-    std::string base_;
+    e2e::TemporaryFolder base_{"zul-inspect"};
     std::string path_;
 };
 

@@ -117,10 +117,8 @@ double milliseconds(std::uint64_t ticks) {
 class Processes {
 public:
     Processes() {
-        char folder[] = "/tmp/zul-figures-XXXXXX";
-        if (::mkdtemp(folder) == nullptr) return;
-        folder_ = folder;
-        program_ = folder_ + "/busy";
+        if (folder_.path().empty()) return;
+        program_ = folder_.path() + "/busy";
         std::error_code failed;
         std::filesystem::copy_file(e2e::awkward_process_path(), program_, failed);
         if (failed) return;
@@ -128,14 +126,6 @@ public:
         three_threads_ = start({"burn", "3"});
         half_exited_ = start({"half-exited"});
     }
-    ~Processes() {
-        one_thread_.reset();
-        three_threads_.reset();
-        half_exited_.reset();
-        std::error_code ignored;
-        if (!folder_.empty()) std::filesystem::remove_all(folder_, ignored);
-    }
-
     bool ready() const { return one_thread_ && three_threads_ && half_exited_; }
     const std::string& program() const { return program_; }
     const e2e::AwkwardChild& one_thread() const { return *one_thread_; }
@@ -152,7 +142,8 @@ private:
         return child;
     }
 
-    std::string folder_;
+    // Declared first, so removed only once the children that run its program have ended.
+    e2e::TemporaryFolder folder_{"zul-figures"};
     std::string program_;
     std::unique_ptr<e2e::AwkwardChild> one_thread_;
     std::unique_ptr<e2e::AwkwardChild> three_threads_;

@@ -197,14 +197,22 @@ RunResult run_tool(const std::vector<std::string>& arguments, const RunOptions& 
     return result;
 }
 
+TemporaryFolder::TemporaryFolder(const char* prefix) {
+    std::string pattern = std::string{"/tmp/"} + prefix + "-XXXXXX";
+    if (::mkdtemp(pattern.data()) != nullptr) path_ = std::move(pattern);
+}
+
+TemporaryFolder::~TemporaryFolder() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+}
+
 ToolCopy::ToolCopy() {
     namespace fs = std::filesystem;
-    char folder[] = "/tmp/zul-tool-XXXXXX";
-    if (::mkdtemp(folder) == nullptr) return;
-    folder_ = folder;
+    if (folder_.path().empty()) return;
     std::error_code failed;
-    const fs::path copy = fs::path{folder_} / "zul-process";
-    fs::permissions(folder_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+    const fs::path copy = fs::path{folder_.path()} / "zul-process";
+    fs::permissions(folder_.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                  fs::perms::others_read | fs::perms::others_exec,
                     failed);
     if (!failed) fs::copy_file(tool_path(), copy, failed);
@@ -213,11 +221,6 @@ ToolCopy::ToolCopy() {
                         fs::perm_options::add, failed);
     }
     if (!failed) path_ = copy.string();
-}
-
-ToolCopy::~ToolCopy() {
-    std::error_code ignored;
-    if (!folder_.empty()) std::filesystem::remove_all(folder_, ignored);
 }
 
 }  // namespace e2e

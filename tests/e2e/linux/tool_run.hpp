@@ -60,19 +60,30 @@ const std::string& tool_path();
 // under an address-space limit, without /proc or under valgrind.
 bool tool_has_sanitizers();
 
+// A new folder "/tmp/<prefix>-XXXXXX", removed with everything in it when the object ends;
+// path() is empty when it could not be made.
+class TemporaryFolder {
+public:
+    explicit TemporaryFolder(const char* prefix);
+    ~TemporaryFolder();
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
 // A copy of the tool under test in a folder of its own that every user may enter, for runs under
 // another user's identity (the build folder may be closed to them). Removed with the object;
 // path() is empty when the copy could not be made.
 class ToolCopy {
 public:
     ToolCopy();
-    ~ToolCopy();
-    ToolCopy(const ToolCopy&) = delete;
-    ToolCopy& operator=(const ToolCopy&) = delete;
     const std::string& path() const { return path_; }
 
 private:
-    std::string folder_;
+    TemporaryFolder folder_{"zul-tool"};
     std::string path_;
 };
 
