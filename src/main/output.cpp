@@ -12,9 +12,10 @@ namespace app {
 namespace {
 
 // Called by operator new when it finds no memory, before anything is thrown: no stack unwinds
-// through code that cannot take an exception. The document is written in one piece at the end,
-// so nothing of it has gone out yet. This path allocates nothing: the text is fixed and the
-// write unbuffered. A failing write whose error text needs memory comes back here, and ends.
+// through code that cannot take an exception. The document goes out only once it is whole, so
+// nothing of it has gone out yet (unless the write of it failed part-way, and its error text
+// found no memory: status 101 then tells the caller to discard what did). This path allocates
+// nothing: the text is fixed and the write unbuffered.
 [[noreturn]] void out_of_memory() {
     static std::atomic<bool> entered{false};
     if (!entered.exchange(true)) {
@@ -47,10 +48,11 @@ int print_document(std::string_view rows_key, json::WrittenArray rows,
     json::write_compact(before_rows, json::Value::string(std::string{rows_key}));
     before_rows += ':';
 
-    // One buffer and one write: a failing stream then leaves no partial line behind us. The
-    // buffer is the rows' own, with the rest put in the room kept around them: a document of
-    // megabytes is not copied whole once more (only a diagnostics object larger than that
-    // room would move it).
+    // The whole document in one buffer, written only once it is complete: a run that ends
+    // before this point has written none of it. A write can still stop part-way (a full disk
+    // takes what fits); the status 101 is what tells the caller to discard it. The buffer is the rows' own,
+    // with the rest put in the room kept around them: a document of megabytes is not copied
+    // whole once more (only a diagnostics object larger than that room would move it).
     std::string text = std::move(rows).take_text();
     text.reserve(before_rows.size() + text.size() + 2);
     text.insert(0, before_rows);
