@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # What scripts/package wrote into dist/, checked as a user would meet it: the .deb passes
 # lintian, unpacks to a tool that runs, a man page that renders and a completion that completes,
-# and holds what `cmake --install` installs; the tarball and the zip hold their files; the zip's
-# .exe runs under Wine; each tool carries the project's version; and building the packages again
-# gives the same bytes.
+# and holds what `cmake --install --strip` installs, byte for byte; the tarball and the zip hold
+# their files; the zip's .exe runs under Wine; each tool carries the project's version; and
+# building the packages again gives the same bytes.
 # Usage: tests/package/packages_test.sh   (from the source folder, after scripts/package; the
 # Windows checks use the Wine session of build/windows when one is running)
 set -euo pipefail
@@ -86,12 +86,12 @@ check "the unpacked .deb's man page renders, without warnings, with its version"
 check "the unpacked .deb's completion offers the command words" \
   tests/package/completion_test.sh "$work/deb/usr/share/bash-completion/completions/zul-process"
 
-files_under() { (cd "$1" && find . -type f | sort); }
+files_under() { (cd "$1" && find . -type f -exec sha256sum {} + | sort -k 2); }
 same_as_cmake_install() {
-  DESTDIR=$work/installed cmake --install build/release --prefix /usr >/dev/null
+  DESTDIR=$work/installed cmake --install build/release --prefix /usr --strip >/dev/null
   same_lines "$(files_under "$work/deb")" "$(files_under "$work/installed")"
 }
-check "cmake --install installs the files of the .deb" same_as_cmake_install
+check "cmake --install --strip installs the files of the .deb, byte for byte" same_as_cmake_install
 
 # --- The Linux tarball -----------------------------------------------------------------------
 check "the tarball holds the tool, man page, completion, README and LICENSE" same_lines \
