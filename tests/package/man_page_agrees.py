@@ -1,14 +1,16 @@
 #!/usr/bin/env python3
-"""The man page says what the README says, as a reader sees it.
+"""The man page says what the README and the notes in doc/ say, as a reader sees it.
 
-The man page is made from README sections at build time; this reads the built page the way
-man shows it and checks, with a reading of the Markdown of its own, that every paragraph, list
-item, table cell and code line of those sections is there, word for word and in the README's
-order (so a meaning stays beside its code), and that no part of the README's reference is left
-out of the page.
+The man page is made from sections of those Markdown files at build time; this reads the built
+page the way man shows it and checks, with a reading of the Markdown of its own, that every
+paragraph, list item, table cell and code line of those sections is there, word for word and in
+the frame's order (so a meaning stays beside its code), and that no part is left out of the
+page: the README's introduction, usage sections and reference, every section below one the
+page takes, and every section of every Markdown file in doc/.
 
-Usage: man_page_agrees.py README FRAME PAGE
-  FRAME  doc/zul-process.1.scd.in, whose "%readme <heading>" lines name the sections it takes
+Usage: man_page_agrees.py SOURCE_FOLDER FRAME PAGE
+  FRAME  doc/zul-process.1.scd.in, whose "%from <file> <heading>" lines name the sections it
+         takes
   PAGE   the built page (roff)
 """
 import os
@@ -16,11 +18,28 @@ import re
 import subprocess
 import sys
 
+README = "README.md"
 REFERENCE = "## Reference"
+# The README's sections that the page shows besides the reference; installing, building and
+# the benchmark are not for the page.
+README_SHOWN = ["# zul-process", "## Usage on Windows", "## Usage on Linux",
+                "## CPU percentage from two samples"]
 
 
-def readme_sections(path):
-    """Heading -> body lines, in the README's order; a "#" inside a code block is code."""
+def level(heading):
+    return len(heading) - len(heading.lstrip("#"))
+
+
+def below(headings, heading):
+    """The headings under one, to the next of its level or above."""
+    at = headings.index(heading)
+    end = next((i for i in range(at + 1, len(headings))
+                if level(headings[i]) <= level(heading)), len(headings))
+    return headings[at + 1:end]
+
+
+def markdown_sections(path):
+    """Heading -> body lines, in the file's order; a "#" inside a code block is code."""
     found, current, in_code = {}, None, False
     with open(path, encoding="utf-8") as f:
         for line in f.read().splitlines():
@@ -87,49 +106,61 @@ def rendered(page):
     return " ".join(text.split())
 
 
-def main(readme_path, frame_path, page):
-    sections = readme_sections(readme_path)
+def main(source_folder, frame_path, page):
     with open(frame_path, encoding="utf-8") as f:
-        taken = [line[len("%readme "):] for line in f.read().splitlines()
-                 if line.startswith("%readme ")]
+        taken = [tuple(line[len("%from "):].split(" ", 1)) for line in f.read().splitlines()
+                 if line.startswith("%from ")]
+    notes = sorted("doc/" + name for name in os.listdir(os.path.join(source_folder, "doc"))
+                   if name.endswith(".md"))
+    documents = {name: markdown_sections(os.path.join(source_folder, name))
+                 for name in dict.fromkeys([README] + notes + [name for name, _ in taken])}
     problems = []
 
-    # Every part of the reference: the section and each heading below it, to the next "## ".
-    headings = list(sections)
-    end = next((i for i, h in enumerate(headings) if i > headings.index(REFERENCE)
-                and re.match(r"#{1,2} ", h)), len(headings))
-    for heading in headings[headings.index(REFERENCE):end]:
-        if heading not in taken:
-            problems.append(f"the man page leaves out the README's {heading!r}")
+    # What must be taken: the README's introduction, usage sections, and reference with its
+    # parts; the parts of every section taken (a title brings only itself: the README's is its
+    # introduction, not the whole file); and every section of the notes in doc/.
+    required = [(README, heading) for heading in README_SHOWN + [REFERENCE]]
+    if REFERENCE in documents[README]:
+        required += [(README, h) for h in below(list(documents[README]), REFERENCE)]
+    for name, heading in taken:
+        if heading in documents[name] and level(heading) > 1:
+            required += [(name, h) for h in below(list(documents[name]), heading)]
+    for name in documents:
+        if name != README:
+            required += [(name, heading) for heading in documents[name]]
+    for name, heading in dict.fromkeys(required):
+        if (name, heading) not in taken:
+            problems.append(f"the man page leaves out {heading!r} of {name}")
 
     man = rendered(page)
     at, said = 0, 0
-    for heading in taken:
+    for name, heading in taken:
+        sections = documents[name]
         if heading not in sections:
-            problems.append(f"the man page takes {heading!r}, which the README does not have")
+            problems.append(f"the man page takes {heading!r}, which {name} does not have")
             continue
         for fragment in fragments(sections[heading]):
             found = man.find(fragment, at)
             if found < 0:
                 where = "elsewhere, out of order" if fragment in man else "nowhere"
-                problems.append(f"under {heading!r} the man page does not say, after what it "
+                problems.append(f"under {heading!r} of {name} the man page does not say, after what it "
                                 f"said before ({where}):\n    {fragment}")
                 continue
             at = found + len(fragment)
             said += 1
 
     if problems:
-        print("README and man page disagree:")
+        print("The man page and the Markdown it is made from disagree:")
         for problem in problems[:12]:
             print("  " + problem)
         if len(problems) > 12:
             print(f"  and {len(problems) - 12} more")
         return 1
-    print(f"README and man page agree: {said} passages of {len(taken)} sections, in order")
+    print(f"The man page says all it takes: {said} passages of {len(taken)} sections, in order")
     return 0
 
 
 if __name__ == "__main__":
     if len(sys.argv) != 4:
-        sys.exit("usage: man_page_agrees.py README FRAME PAGE")
+        sys.exit("usage: man_page_agrees.py SOURCE_FOLDER FRAME PAGE")
     sys.exit(main(*sys.argv[1:]))

@@ -1,22 +1,24 @@
 #!/usr/bin/env python3
-"""The man page's scdoc source, made from its frame and the README.
+"""The man page's scdoc source, made from its frame, the README and the documents beside it.
 
-The frame (doc/zul-process.1.scd.in) is scdoc; each of its lines "%readme <heading>" stands for
-the body of that README section, from the line after the heading to the next heading of any
-level, turned from Markdown into scdoc here. So the README is where the reference is written,
-and the man page says it in the same words.
+The frame (doc/zul-process.1.scd.in) is scdoc; each of its lines "%from <file> <heading>" stands
+for the body of that section of that Markdown file (a path from the source folder), from the
+line after the heading to the next heading of any level, turned from Markdown into scdoc here.
+So the README and the notes in doc/ are where the reference is written, and the man page says
+it in the same words.
 
-Usage: scdoc_from_readme.py FRAME README > OUT
+Usage: scdoc_from_markdown.py FRAME SOURCE_FOLDER > OUT
 
-Only the Markdown the README uses is understood: paragraphs, "- " lists with continuation lines
-indented by two spaces, tables, fenced code blocks, `code`, **bold**, [links](...) and backslash
-escapes. Anything else stops the build with the line it could not read, rather than reaching the
-man page garbled.
+Only the Markdown these sections use is understood: paragraphs, "- " lists with continuation
+lines indented by two spaces, tables, fenced code blocks, `code`, **bold**, [links](...) and
+backslash escapes. Anything else stops the build with the line it could not read, rather than
+reaching the man page garbled.
 """
+import os
 import re
 import sys
 
-DIRECTIVE = "%readme "
+DIRECTIVE = "%from "
 HEADING = re.compile(r"#{1,6} ")
 MARKDOWN_ESCAPE = re.compile(r"\\([!-/:-@\[-`{-~])")  # a backslash before ASCII punctuation
 
@@ -25,15 +27,15 @@ class Unreadable(Exception):
     pass
 
 
-def sections(readme_lines):
+def sections(markdown_lines, name):
     """Heading line -> the lines of its body, headings inside code blocks being code."""
     found, current, in_code = {}, None, False
-    for line in readme_lines:
+    for line in markdown_lines:
         if line.startswith("```"):
             in_code = not in_code
         if not in_code and HEADING.match(line):
             if line in found:
-                raise Unreadable(f"the README has the heading {line!r} twice")
+                raise Unreadable(f"{name} has the heading {line!r} twice")
             current = found[line] = []
         elif current is not None:
             current.append(line)
@@ -148,26 +150,27 @@ def body(lines, heading):
     return out
 
 
-def main(frame_path, readme_path):
-    with open(readme_path, encoding="utf-8") as f:
-        readme = sections(f.read().splitlines())
-    out = []
+def main(frame_path, source_folder):
+    documents, out = {}, []
     with open(frame_path, encoding="utf-8") as f:
         for line in f.read().splitlines():
             if not line.startswith(DIRECTIVE):
                 out.append(line)
                 continue
-            heading = line[len(DIRECTIVE):]
-            if heading not in readme:
-                raise Unreadable(f"the README has no heading {heading!r}")
-            out += body(readme[heading], heading)
+            name, _, heading = line[len(DIRECTIVE):].partition(" ")
+            if name not in documents:
+                with open(os.path.join(source_folder, name), encoding="utf-8") as markdown:
+                    documents[name] = sections(markdown.read().splitlines(), name)
+            if heading not in documents[name]:
+                raise Unreadable(f"{name} has no heading {heading!r}")
+            out += body(documents[name][heading], heading)
     sys.stdout.write("\n".join(out) + "\n")
 
 
 if __name__ == "__main__":
     if len(sys.argv) != 3:
-        sys.exit("usage: scdoc_from_readme.py FRAME README > OUT")
+        sys.exit("usage: scdoc_from_markdown.py FRAME SOURCE_FOLDER > OUT")
     try:
         main(sys.argv[1], sys.argv[2])
     except Unreadable as problem:
-        sys.exit(f"scdoc_from_readme.py: {problem}")
+        sys.exit(f"scdoc_from_markdown.py: {problem}")
