@@ -75,13 +75,17 @@ carries_version() {  # the tool answers only sample and inspect; strings finds i
 check "the unpacked .deb's tool carries its version" carries_version "$work/deb/usr/bin/zul-process"
 
 man_page_renders() {
-  local page=$work/deb/usr/share/man/man1/zul-process.1.gz
-  MANWIDTH=80 LC_ALL=C.UTF-8 man --warnings -l "$page" >"$work/man" 2>"$work/man-warnings"
-  if [ -s "$work/man-warnings" ]; then cat "$work/man-warnings"; return 1; fi
+  local page=$work/deb/usr/share/man/man1/zul-process.1.gz locale
+  # In a UTF-8 locale and in plain C, where troff has no glyph for many characters beyond ASCII.
+  for locale in C.UTF-8 C; do
+    MANWIDTH=80 LC_ALL=$locale man --warnings -l "$page" >"$work/man" 2>"$work/man-warnings"
+    if [ -s "$work/man-warnings" ]; then echo "in $locale:"; cat "$work/man-warnings"; return 1; fi
+  done
   grep -q '^NAME' "$work/man" && grep -q '^EXIT STATUS' "$work/man" &&
     grep -q "zul-process $version" "$work/man" && grep -q 'OPEN_PROCESS' "$work/man"
 }
-check "the unpacked .deb's man page renders, without warnings, with its version" man_page_renders
+check "the unpacked .deb's man page renders, without warnings in UTF-8 and in C, with its version" \
+  man_page_renders
 
 check "the unpacked .deb's completion offers the command words" \
   tests/package/completion_test.sh "$work/deb/usr/share/bash-completion/completions/zul-process"
