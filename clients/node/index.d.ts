@@ -130,6 +130,7 @@ export declare const codes: {
 export type ErrorCode = (typeof codes)[keyof typeof codes];
 
 export declare class ZulProcessError extends Error {
+  constructor(code: ErrorCode, message: string, options?: { cause?: unknown });
   readonly name: 'ZulProcessError';
   readonly code: ErrorCode;
 }

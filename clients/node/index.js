@@ -3,6 +3,7 @@
 // A client of `zul-process serve`: a call takes process IDs, sends one request line and
 // resolves to the rows of the answer.
 
+const path = require('node:path');
 const { Session } = require('./lib/session');
 const { ZulProcessError, codes } = require('./lib/errors');
 
@@ -27,7 +28,8 @@ function createClient(options = {}) {
   if (!(timeoutMs > 0 && (timeoutMs <= LONGEST_TIMER_MS || timeoutMs === Infinity))) {
     throw new RangeError(`createClient: timeoutMs must be above 0 and at most ${LONGEST_TIMER_MS}, or Infinity`);
   }
-  const session = new Session({ binary, env, timeoutMs });
+  // A relative path means the folder the client was made in, whatever the process does later.
+  const session = new Session({ binary: binary && path.resolve(binary), env, timeoutMs });
   return Object.freeze({
     sample: (pids) => ask(session, 'sample', 'samples', pids),
     inspect: (pids) => ask(session, 'inspect', 'processes', pids),

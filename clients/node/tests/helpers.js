@@ -78,7 +78,7 @@ function runNode(source, env = process.env) {
     let stderr = '';
     child.stdout.on('data', (d) => { stdout += d; });
     child.stderr.on('data', (d) => { stderr += d; });
-    const guard = setTimeout(() => child.kill('SIGKILL'), 120_000);
+    const guard = setTimeout(() => child.kill('SIGKILL'), 60_000);
     child.on('error', reject);
     child.on('close', (status, signal) => {
       clearTimeout(guard);
