@@ -83,6 +83,14 @@ test('the first place that names a binary decides', async (t) => {
   }
 });
 
+test('an empty entry of PATH does not mean the current folder', (t) => {
+  const root = tree(t, ['here/zul-process', 'c/zul-process']);
+  const before = process.cwd();
+  process.chdir(path.join(root, 'here'));
+  t.after(() => process.chdir(before));
+  assert.equal(findBinary({ env: { PATH: `:${root}/c` } }), path.join(root, 'c/zul-process'));
+});
+
 test('nothing found: the error says where the client looked', async (t) => {
   const cases = [
     {

@@ -10,6 +10,12 @@ const { standIn, temporaryFolder, starts, receivedLines, alive, eventually } = r
 
 // A client of the stand-in, with the files that record its starts and the lines it received.
 function standInClient(t, options = {}, env = {}) {
+  // Registered before the folder's removal, so it runs first: a stand-in left hanging by a
+  // fault would hold close() forever.
+  t.after(() => {
+    for (const pid of starts(startsFile)) if (alive(pid)) process.kill(pid, 'SIGKILL');
+    return client.close();
+  });
   const folder = temporaryFolder(t);
   const startsFile = path.join(folder, 'starts');
   const linesFile = path.join(folder, 'lines');
@@ -18,7 +24,6 @@ function standInClient(t, options = {}, env = {}) {
     env: { ...process.env, STAND_IN_STARTS: startsFile, STAND_IN_LINES: linesFile, ...env },
     ...options,
   });
-  t.after(() => client.close());
   return { client, starts: () => starts(startsFile), lines: () => receivedLines(linesFile) };
 }
 

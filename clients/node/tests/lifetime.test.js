@@ -8,7 +8,8 @@ const path = require('node:path');
 const { standIn, temporaryFolder, starts, alive, eventually, runNode } = require('./helpers');
 
 // A script in a Node of its own, with a client of the stand-in as `client` and the stand-in's
-// starts recorded in `startsFile`.
+// starts recorded in `startsFile`. The client has no timeout, so no timer holds Node while a
+// request waits: only the client can.
 async function runWithClient(t, body) {
   const startsFile = path.join(temporaryFolder(t), 'starts');
   const source = `
@@ -18,6 +19,7 @@ async function runWithClient(t, body) {
     const client = createClient({
       binary: ${JSON.stringify(standIn)},
       env: { ...process.env, STAND_IN_STARTS: startsFile },
+      timeoutMs: Infinity,
     });
     ${body}`;
   return { ...(await runNode(source)), starts: () => starts(startsFile) };
