@@ -26,7 +26,8 @@ function createClient(options = {}) {
     throw new TypeError('createClient: timeoutMs must be a number');
   }
   if (!(timeoutMs > 0 && (timeoutMs <= LONGEST_TIMER_MS || timeoutMs === Infinity))) {
-    throw new RangeError(`createClient: timeoutMs must be above 0 and at most ${LONGEST_TIMER_MS}, or Infinity`);
+    throw new RangeError(
+      `createClient: timeoutMs must be above 0 and at most ${LONGEST_TIMER_MS}, or Infinity`);
   }
   // A relative path means the folder the client was made in, whatever the process does later.
   const session = new Session({ binary: binary && path.resolve(binary), env, timeoutMs });
@@ -41,8 +42,9 @@ async function ask(session, command, member, pids) {
   const document = await session.ask(requestLine(command, pids));
   const rows = document[member];
   if (!Array.isArray(rows)) {
+    const text = JSON.stringify(document).slice(0, 200);
     throw new ZulProcessError(codes.PROTOCOL,
-      `zul-process serve answered "${command}" without "${member}": ${JSON.stringify(document).slice(0, 200)}`);
+      `zul-process serve answered "${command}" without "${member}": ${text}`);
   }
   // Diagnostics ride along on the rows, out of the way of iteration, equality and JSON.
   if (document.diagnostics !== undefined) {
@@ -54,11 +56,13 @@ async function ask(session, command, member, pids) {
 // The tool judges every ID; the client only makes sure each one travels as one word of one
 // line, so that no ID can split into two, vanish, or start a second request.
 function requestLine(command, pids) {
-  const list = pids !== null && typeof pids === 'object' && Symbol.iterator in pids ? [...pids] : [pids];
+  const iterable = pids !== null && typeof pids === 'object' && Symbol.iterator in pids;
+  const list = iterable ? [...pids] : [pids];
   const words = list.map((pid) => {
     if (typeof pid !== 'number' && typeof pid !== 'bigint' && typeof pid !== 'string') {
+      const type = pid === null ? 'null' : typeof pid;
       throw new ZulProcessError(codes.INVALID_PID,
-        `a process ID must be a number, a bigint or a string, not ${pid === null ? 'null' : typeof pid}`);
+        `a process ID must be a number, a bigint or a string, not ${type}`);
     }
     const word = String(pid);
     if (!/^[^\x00-\x20]+$/.test(word)) {

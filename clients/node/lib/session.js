@@ -70,10 +70,9 @@ class Session {
 
 class Connection {
   constructor(file, env, timeoutMs) {
-    this.file = file;
     this.timeoutMs = timeoutMs;
     this.pending = [];
-    this.ended = null;
+    this.ended = false;
     this.finishing = false;
     this.partialLine = [];
     this.stderrTail = '';
@@ -91,15 +90,16 @@ class Connection {
     // A write to a child that has died fails here; its exit, which follows, says why.
     child.stdin.on('error', () => {});
     child.on('error', (error) => {
-      this.end(() => new ZulProcessError(
-        child.pid === undefined ? codes.SPAWN : codes.EXITED,
-        `zul-process serve (${file}) ${child.pid === undefined ? 'could not be started' : 'failed'}: ` +
+      const started = child.pid !== undefined;
+      this.end(() => new ZulProcessError(started ? codes.EXITED : codes.SPAWN,
+        `zul-process serve (${file}) ${started ? 'failed' : 'could not be started'}: ` +
         error.message, { cause: error }));
     });
     child.on('close', (status, signal) => {
       liveChildren.delete(child);
+      const how = this.describeExit(status, signal);
       this.end(() => new ZulProcessError(codes.EXITED,
-        `zul-process serve (${file}) ended before answering: ${this.describeExit(status, signal)}`));
+        `zul-process serve (${file}) ended before answering: ${how}`));
       this.markExited();
     });
     this.holdEventLoop(false);

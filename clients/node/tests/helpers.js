@@ -18,12 +18,14 @@ function temporaryFolder(t) {
 
 // The process IDs of the stand-ins started with this file as STAND_IN_STARTS.
 function starts(file) {
-  return fs.existsSync(file) ? fs.readFileSync(file, 'utf8').split('\n').filter(Boolean).map(Number) : [];
+  if (!fs.existsSync(file)) return [];
+  return fs.readFileSync(file, 'utf8').split('\n').filter(Boolean).map(Number);
 }
 
 // The request lines a stand-in received, with this file as STAND_IN_LINES.
 function receivedLines(file) {
-  return fs.existsSync(file) ? fs.readFileSync(file, 'utf8').split('\n').filter(Boolean).map((l) => JSON.parse(l)) : [];
+  if (!fs.existsSync(file)) return [];
+  return fs.readFileSync(file, 'utf8').split('\n').filter(Boolean).map((line) => JSON.parse(line));
 }
 
 // Running and not a zombie: an orphan's reaper may be slow, or absent in a container.
@@ -88,5 +90,6 @@ function runNode(source, env = process.env) {
 }
 
 module.exports = {
-  standIn, packageRoot, temporaryFolder, starts, receivedLines, alive, eventually, childrenNamed, runNode,
+  standIn, packageRoot, temporaryFolder, starts, receivedLines, alive, eventually, childrenNamed,
+  runNode,
 };
