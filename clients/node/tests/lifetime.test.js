@@ -52,5 +52,6 @@ test('Node exiting while a child is stuck in a request kills the child', async (
   assert.equal(run.status, 3);
   const [child] = run.starts();
   assert.ok(child, 'the child had started');
+  t.after(() => alive(child) && process.kill(child, 'SIGKILL'));
   await eventually(() => !alive(child), 'the stuck child was killed');
 });
