@@ -2,8 +2,9 @@
 # What scripts/package wrote into dist/, checked as a user would meet it: the .deb passes
 # lintian, unpacks to a tool that runs, a man page that renders and a completion that completes,
 # and holds what `cmake --install --strip` installs, byte for byte; the tarball and the zip hold
-# their files; the zip's .exe runs under Wine; each tool carries the project's version; and
-# building the packages again gives the same bytes.
+# their files; the zip's .exe runs under Wine; each tool carries the project's version; the npm
+# package holds the Node.js client, which loads from either entry; and building the packages
+# again gives the same bytes.
 # Usage: tests/package/packages_test.sh   (from the source folder, after scripts/package; the
 # Windows checks use the Wine session of build/windows when one is running)
 set -euo pipefail
@@ -14,6 +15,7 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/release/CMakeCache.
 deb=dist/zul-process_${version}_amd64.deb
 linux=zul-process-$version-linux-x86_64
 windows=zul-process-$version-windows-x86_64
+npm_package=zul-process-$version.tgz
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -33,9 +35,9 @@ same_lines() {  # expected (one per line), actual
   diff <(echo "$1") <(echo "$2")
 }
 
-# --- The four files -------------------------------------------------------------------------
-check "dist holds the three packages and SHA256SUMS" same_lines \
-  "$(printf '%s\n' SHA256SUMS "$(basename "$deb")" "$linux.tar.gz" "$windows.zip" | sort)" \
+# --- The five files -------------------------------------------------------------------------
+check "dist holds the four packages and SHA256SUMS" same_lines \
+  "$(printf '%s\n' SHA256SUMS "$(basename "$deb")" "$linux.tar.gz" "$windows.zip" "$npm_package" | sort)" \
   "$(ls dist | sort)"
 check "SHA256SUMS matches the packages" sh -c 'cd dist && sha256sum --strict -c SHA256SUMS'
 
@@ -127,6 +129,27 @@ else
   echo "FAIL  the zip's .exe carries its version: build the windows preset's tests first"
   failures=$((failures + 1))
 fi
+
+# --- The npm package -------------------------------------------------------------------------
+check "the npm package holds the client, its declarations, README and LICENSE" same_lines \
+  "$(printf 'package/%s\n' LICENSE README.md index.d.mts index.d.ts index.js index.mjs \
+       lib/binary.js lib/errors.js lib/session.js package.json | sort)" \
+  "$(tar -tzf "dist/$npm_package" | sort)"
+mkdir -p "$work/npm/node_modules/zul-process"
+tar -C "$work/npm/node_modules/zul-process" --strip-components=1 -xzf "dist/$npm_package"
+check "the npm package carries version $version" same_lines "$version" \
+  "$(cd "$work/npm" && node -p 'require("zul-process/package.json").version' 2>&1)"
+npm_client_loads() (  # from both entries, as the same client, which finds no binary where none is
+  cd "$work/npm" && node --input-type=module -e '
+    import { createRequire } from "node:module";
+    import * as imported from "zul-process";
+    const required = createRequire(import.meta.url)("zul-process");
+    if (imported.createClient !== required.createClient) throw new Error("two clients");
+    await imported.createClient({ env: { PATH: "/nonexistent" } }).sample([1]).then(
+      () => { throw new Error("sampled without a binary"); },
+      (error) => { if (error.code !== "ERR_ZUL_PROCESS_NOT_FOUND") throw error; });'
+)
+check "the npm package's client loads from require and import" npm_client_loads
 
 # --- Reproducible -----------------------------------------------------------------------------
 # What can change from one build to the next is made again: both tools are linked again, the man
