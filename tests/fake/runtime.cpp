@@ -16,6 +16,7 @@ constexpr std::uint64_t nanos_per_second = 1'000'000'000;
 
 struct StreamScript {
     std::string captured;
+    std::uint64_t writes = 0;
     std::optional<std::string> failure;
     bool echoed = false;
 };
@@ -88,6 +89,8 @@ void set_arguments(std::vector<std::string> arguments) {
 
 const std::string& captured(platform::Stream stream) { return stream_script(stream).captured; }
 
+std::uint64_t writes(platform::Stream stream) { return stream_script(stream).writes; }
+
 void fail_stream(platform::Stream stream, std::string error_text) {
     stream_script(stream).failure = std::move(error_text);
 }
@@ -126,6 +129,7 @@ std::vector<std::string> arguments() { return fake::script().arguments; }
 
 std::optional<std::string> write(Stream stream, std::string_view bytes) {
     auto& target = fake::stream_script(stream);
+    ++target.writes;
     if (target.failure) return target.failure;
     target.captured.append(bytes);
     if (target.echoed) std::fwrite(bytes.data(), 1, bytes.size(), stderr);

@@ -36,6 +36,8 @@ void set_arguments(std::vector<std::string> arguments);
 // Streams. Everything written is captured; a failing stream captures nothing and answers
 // `error_text` from every write.
 const std::string& captured(platform::Stream stream);
+// How many writes reached the stream, the failed ones included.
+std::uint64_t writes(platform::Stream stream);
 void fail_stream(platform::Stream stream, std::string error_text);
 // Also copies what is written on `stream` to the test's own standard error, where a death test,
 // which sees only what its child printed, can read it.
