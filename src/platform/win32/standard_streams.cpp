@@ -62,12 +62,14 @@ std::optional<std::string> write(Stream stream, std::string_view bytes) {
 
 namespace {
 
-// A pipe ends only when its writer has gone (ERROR_BROKEN_PIPE): a read of no bytes is a write
-// of no bytes, and more may follow. For a console (Ctrl+Z at the start of a line) and a file,
-// no bytes is the end.
-bool ends_only_when_broken(HANDLE handle) {
+// A read of no bytes from a pipe whose writer is still there is a write of no bytes, and more
+// may follow; the end of a pipe is ERROR_BROKEN_PIPE. A pipe that cannot be asked (Wine's
+// stand-in for a Unix pipe, which reads no bytes at its end) is at its end. For a console
+// (Ctrl+Z at the start of a line) and a file, no bytes is the end.
+bool more_may_follow(HANDLE handle) {
     static const bool pipe = GetFileType(handle) == FILE_TYPE_PIPE;
-    return pipe;
+    DWORD available = 0;
+    return pipe && PeekNamedPipe(handle, nullptr, 0, nullptr, &available, nullptr);
 }
 
 }  // namespace
@@ -85,7 +87,7 @@ std::optional<std::string> read_input(char* buffer, std::size_t room, std::size_
             if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) return std::nullopt;
             return error_text(error);
         }
-        if (read == 0 && ends_only_when_broken(handle)) continue;
+        if (read == 0 && more_may_follow(handle)) continue;
         got = read;
         return std::nullopt;
     }
