@@ -2,7 +2,7 @@
 // kept in its place, then the figure itself, then the sweep that forgets the stale readings.
 #include "sample/cpu_percent.hpp"
 
-#include <utility>
+#include <vector>
 
 #include "diagnostics/elapsed.hpp"
 #include "diagnostics/timing_scope.hpp"
@@ -48,23 +48,18 @@ bool EarlierReadings::stale(const Earlier& earlier, platform::Instant now) {
 }
 
 // At most once a second, so that a request pays for a sweep no more than a second's readings
-// do; the table is made anew, and only when something is stale, which also gives back the room
-// of processes long gone.
+// do. The table keeps its room: it never holds more than the processes found within a minute.
 void EarlierReadings::forget_stale(platform::Instant now) {
     const diagnostics::Elapsed until_sweep = diagnostics::elapsed_between(now, next_sweep_);
     if (until_sweep.seconds != 0 || until_sweep.nanos != 0) return;
     next_sweep_ = platform::Instant{now.seconds + 1, now.nanos};
 
-    bool any_stale = false;
-    table_.for_each([&](std::uint32_t, const Earlier& earlier) {
-        any_stale = any_stale || stale(earlier, now);
-    });
-    if (!any_stale) return;
-    pid_table::PidTable<Earlier> kept;
+    // Gathered first: erasing moves later entries into slots the walk has passed.
+    std::vector<std::uint32_t> stale_pids;
     table_.for_each([&](std::uint32_t pid, const Earlier& earlier) {
-        if (!stale(earlier, now)) kept.insert(pid).value = earlier;
+        if (stale(earlier, now)) stale_pids.push_back(pid);
     });
-    table_ = std::move(kept);
+    for (const std::uint32_t pid : stale_pids) table_.erase(pid);
 }
 
 }  // namespace sample

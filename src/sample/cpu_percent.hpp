@@ -13,8 +13,8 @@
 namespace sample {
 
 // What a session keeps of the last found reading of each process it was asked about. Holds one
-// entry per process found in the last minute: its memory stays bounded by the processes alive
-// at once, whatever number of IDs the session meets over its life.
+// entry per process found in the last minute: its memory stays bounded by the processes found
+// within a minute, whatever number of IDs the session meets over its life.
 class EarlierReadings {
 public:
     // A process not read for this long is forgotten: its next reading is a first one.
