@@ -33,9 +33,6 @@ public:
     // session's memory returns to its usual size after every request.
     void give_back_room();
 
-    // The bytes the buffer holds room for.
-    std::size_t capacity() const { return capacity_; }
-
 private:
     // Room for `read_size` more bytes after what is held, the held bytes moved into a larger
     // block when there is none (twice as large, so a long line is copied a few times only).
