@@ -2,7 +2,9 @@
 // fuzzer: the command line, the diagnostics switch, each process's answers and failures
 // (exit codes, creation times that change, image names of any UTF-16 units), every COM/WMI
 // answer (failed calls, results of any type, duplicate or unknown IDs, command lines with
-// unpaired surrogates) and failing output streams.
+// unpaired surrogates) and failing output streams; sometimes a session instead, whose input
+// lines are made of such command lines (blanks and line ends of every kind, any bytes), and
+// whose input may fail.
 //
 // Properties:
 // - status 0: nothing on standard error, and standard output is one compact document and a
@@ -11,11 +13,15 @@
 //   row has a known status and, when an error, a known code;
 // - status 1: nothing on standard output and one known message line on standard error;
 // - status 101: only when a stream failed, and nothing on standard output;
+// - a session: status 0 or 101 (101 only when a stream failed), and one answer a line of its
+//   input, each the one that line's words call for: {"error":<message>} with the message of
+//   the first word that fails, or a document as above;
 // - whatever happened: every handle closed once, every COM object released, every BSTR freed,
 //   every VARIANT cleared, COM uninitialised as often as initialised.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -176,6 +182,21 @@ public:
         return out;
     }
 
+    // Lines of command lines: each set of words joined by blanks, ended by LF or CR LF, the
+    // last one sometimes not ended at all.
+    std::string session_input() {
+        std::string input;
+        const auto lines = input_.ConsumeIntegralInRange<std::size_t>(0, 4);
+        for (std::size_t line = 0; line < lines; ++line) {
+            for (const std::string& word : arguments()) {
+                input += input_.PickValueInArray({" ", "\t", " \t "});
+                input += word;
+            }
+            if (line + 1 < lines || !rarely(4)) input += rarely(3) ? "\r\n" : "\n";
+        }
+        return input;
+    }
+
     void streams(bool& out_fails, bool& err_fails) {
         out_fails = rarely(16);
         err_fails = rarely(16);
@@ -224,6 +245,12 @@ void check_row(const JsonNode& row, std::uint32_t pid, bool is_sample) {
         FUZZ_CHECK((is_sample ? sample_codes : inspect_codes).count(code->text) == 1);
     }
     if (is_sample) {
+        // A rate only between two readings, and never below zero.
+        const JsonNode* percent = row.find("cpuPercent");
+        FUZZ_CHECK(percent != nullptr);
+        FUZZ_CHECK(percent->kind == JsonNode::Kind::null ||
+                   (state == "found" && percent->kind == JsonNode::Kind::number &&
+                    percent->as_double() >= 0.0));
         const JsonNode* unavailable = row.find("unavailable");
         FUZZ_CHECK(unavailable != nullptr);
         if (state == "found") FUZZ_CHECK(unavailable->kind == JsonNode::Kind::null);
@@ -253,6 +280,53 @@ void check_document(const std::string& out, const std::vector<std::string>& argu
     for (std::size_t i = 0; i < pids.size(); ++i) check_row(rows->items[i], pids[i], is_sample);
 }
 
+// The words of a session's line, the line feed gone: its line, one CR at its end dropped,
+// split at spaces and tabs.
+std::vector<std::string> words_of_line(std::string line) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::vector<std::string> words;
+    std::size_t start = 0;
+    while ((start = line.find_first_not_of(" \t", start)) != std::string::npos) {
+        const std::size_t end = line.find_first_of(" \t", start);
+        words.push_back(line.substr(start, end - start));
+        start = end;
+    }
+    return words;
+}
+
+// The refusal a session's words call for, if any.
+std::optional<std::string_view> refusal_of(const std::vector<std::string>& words) {
+    if (words.empty() || (words[0] != "sample" && words[0] != "inspect")) {
+        return "usage: zul-process <inspect|sample> <pid> [pid...]";
+    }
+    const auto pids = sample::positive_pids(std::span<const std::string>(words).subspan(1));
+    if (const auto* message = std::get_if<sample::PidMessage>(&pids)) return message->text;
+    return std::nullopt;
+}
+
+void check_session(const std::string& input, const std::string& out, bool diagnostics_on) {
+    std::vector<std::string> lines;
+    for (std::size_t start = 0; start < input.size();) {
+        const std::size_t end = std::min(input.find('\n', start), input.size());
+        lines.push_back(input.substr(start, end - start));
+        start = end + 1;
+    }
+    std::size_t at = 0;
+    for (const std::string& line : lines) {
+        const std::size_t end = out.find('\n', at);
+        FUZZ_CHECK(end != std::string::npos);
+        const std::string answer = out.substr(at, end + 1 - at);
+        at = end + 1;
+        const std::vector<std::string> words = words_of_line(line);
+        if (const auto refusal = refusal_of(words)) {
+            FUZZ_CHECK(answer == R"({"error":")" + std::string(*refusal) + "\"}\n");
+        } else {
+            check_document(answer, words, diagnostics_on);
+        }
+    }
+    FUZZ_CHECK(at == out.size());
+}
+
 void check_balanced() {
     FUZZ_CHECK(fake::open_handles() == 0);
     for (const std::string& violation : fake::violations()) {
@@ -277,6 +351,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     World world(input);
     fake::reset_processes();
     fake::reset_runtime();
+    // A session's lines are drawn first, while the input still has bytes to give.
+    const bool session = world.rarely(4);
+    const std::string session_input = session ? world.session_input() : std::string{};
 
     const auto arguments = world.arguments();
     fake::set_arguments(arguments);
@@ -291,10 +368,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         world.script_process(fake::process(pid));
     }
     world.script_process(fake::self_process());
+    bool input_fails = false;
+    if (session) {
+        fake::set_arguments({"serve"});
+        fake::add_input(session_input);
+        input_fails = world.rarely(8);
+        if (input_fails) fake::fail_input("Input/output error");
+    }
 
     const int status = app::run();
     const std::string& out = fake::captured(platform::Stream::out);
     const std::string& err = fake::captured(platform::Stream::err);
+
+    if (session) {
+        if (status == 0) {
+            // An output that fails is not met by a session with nothing to answer.
+            FUZZ_CHECK(!input_fails && (!out_fails || session_input.empty()));
+            FUZZ_CHECK(err.empty());
+            check_session(session_input, out, diagnostics_on);
+        } else {
+            FUZZ_CHECK(status == 101);
+            FUZZ_CHECK(out_fails || input_fails);
+        }
+        check_balanced();
+        return 0;
+    }
 
     switch (status) {
     case 0:

@@ -1,4 +1,5 @@
-# bash completion for zul-process: the command word, then the IDs of live processes.
+# bash completion for zul-process: the command word, then the IDs of live processes (serve, the
+# session on standard input, takes nothing more).
 # Installed as share/bash-completion/completions/zul-process, where bash-completion loads it on
 # first use; it needs nothing from bash-completion itself, so it can also be sourced directly.
 
@@ -6,7 +7,7 @@ _zul_process() {
   local word=${COMP_WORDS[COMP_CWORD]}
   COMPREPLY=()
   if [ "$COMP_CWORD" -eq 1 ]; then
-    mapfile -t COMPREPLY < <(compgen -W 'inspect sample' -- "$word")
+    mapfile -t COMPREPLY < <(compgen -W 'inspect sample serve' -- "$word")
     return 0
   fi
   case ${COMP_WORDS[1]} in

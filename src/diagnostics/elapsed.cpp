@@ -25,9 +25,13 @@ Micros micros_since(platform::Instant start) {
     return micros_between(start, platform::monotonic_now());
 }
 
-std::uint64_t millis_since(platform::Instant start) {
-    const Elapsed elapsed = elapsed_between(start, platform::monotonic_now());
+std::uint64_t millis_between(platform::Instant start, platform::Instant end) {
+    const Elapsed elapsed = elapsed_between(start, end);
     return elapsed.seconds * 1000u + elapsed.nanos / 1'000'000u;
+}
+
+std::uint64_t millis_since(platform::Instant start) {
+    return millis_between(start, platform::monotonic_now());
 }
 
 }  // namespace diagnostics

@@ -23,6 +23,7 @@ Micros micros_between(platform::Instant start, platform::Instant end);
 Micros micros_since(platform::Instant start);
 
 // Whole milliseconds: seconds × 1000 + nanoseconds ÷ 1,000,000, truncating, in 64 bits.
+std::uint64_t millis_between(platform::Instant start, platform::Instant end);
 std::uint64_t millis_since(platform::Instant start);
 
 }  // namespace diagnostics

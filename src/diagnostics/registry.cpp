@@ -85,6 +85,11 @@ void record_since(std::string_view self_name, platform::Instant start) {
     hold.rows().push_back(FunctionStats{self_name, total, again, 1});
 }
 
+void clear_registry() {
+    Hold hold;
+    hold.rows().clear();
+}
+
 RegistryReader::RegistryReader() {
     if (registry.torn_down) internal_fault("diagnostics registry used after its thread ended");
     if (registry.held) internal_fault("diagnostics registry re-entered");

@@ -1,6 +1,7 @@
 #pragma once
 // The per-thread registry of recorded durations: one row per name, in the order in which the
-// names were first recorded. Rows are appended or updated in place, never removed.
+// names were first recorded. Rows are appended or updated in place, and removed only all at
+// once, between the requests of a session.
 
 #include <cstdint>
 #include <span>
@@ -30,6 +31,10 @@ void record(std::string_view name, Micros micros);
 // Adds one call under a self-measurement name, timed from `start` to the moment of recording
 // (the scan included). The maximum is read after the total, so it may exceed it.
 void record_since(std::string_view self_name, platform::Instant start);
+
+// Empties the calling thread's registry. A session starts every request from an empty one, so
+// that each answer shows that request's own calls; its block is kept for the next.
+void clear_registry();
 
 // Read access to the calling thread's registry. While a reader lives the registry is held:
 // recording on this thread meanwhile is a fault that ends the process.

@@ -24,6 +24,16 @@ namespace {
     std::_Exit(exit_output_failed);
 }
 
+// One line, the whole of it in one write: a failing stream then leaves no partial line behind.
+int print_line(std::string_view line) {
+    if (const auto error = platform::write(platform::Stream::out, line)) {
+        // If standard error fails too there is nowhere left to say so; the status tells.
+        platform::write(platform::Stream::err, "failed printing to stdout: " + *error + "\n");
+        return exit_output_failed;
+    }
+    return exit_success;
+}
+
 }  // namespace
 
 void end_cleanly_when_memory_runs_out() { std::set_new_handler(out_of_memory); }
@@ -57,12 +67,22 @@ int print_document(std::string_view rows_key, json::WrittenArray rows,
     text.reserve(before_rows.size() + text.size() + 2);
     text.insert(0, before_rows);
     text += "}\n";
-    if (const auto error = platform::write(platform::Stream::out, text)) {
-        // If standard error fails too there is nowhere left to say so; the status tells.
-        platform::write(platform::Stream::err, "failed printing to stdout: " + *error + "\n");
-        return exit_output_failed;
-    }
-    return exit_success;
+    return print_line(text);
+}
+
+int print_refusal(std::string_view message) {
+    std::string line = "{\"error\":";
+    json::write_compact(line, json::Value::string(std::string{message}));
+    line += "}\n";
+    return print_line(line);
+}
+
+int fail_reading_input(std::string_view error) {
+    std::string line = "failed reading from stdin: ";
+    line.append(error).push_back('\n');
+    // If standard error fails too there is nowhere left to say so; the status tells.
+    platform::write(platform::Stream::err, line);
+    return exit_input_failed;
 }
 
 }  // namespace app

@@ -87,6 +87,14 @@ public:
 
     std::size_t size() const { return count_; }
 
+    // `visit(pid, value)` for every entry, in the order of the slots.
+    template <typename Visit>
+    void for_each(Visit visit) const {
+        for (const Slot& slot : slots_) {
+            if (slot.pid != 0) visit(slot.pid, slot.value);
+        }
+    }
+
     // Slots looked at so far, by every insert, find and erase: what IDs chosen to collide
     // would drive up.
     std::size_t probes() const { return probes_; }

@@ -10,6 +10,7 @@
 // a last error, a false result, a negative HRESULT), so the logic above reads the same on every
 // backend.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -108,6 +109,12 @@ enum class Stream { out, err };
 
 // Writes every byte, unbuffered. Returns the system's error text when the write fails.
 std::optional<std::string> write(Stream stream, std::string_view bytes);
+
+// Reads what standard input holds, at most `room` bytes into `buffer`, waiting until there is
+// something: a pipe's or a console's bytes as they come, a file's in order. `got` is 0 at the
+// end of the input, and when there is no standard input at all. Returns the system's error
+// text when the read fails.
+std::optional<std::string> read_input(char* buffer, std::size_t room, std::size_t& got);
 
 // ---------------------------------------------------------------------------------------------
 // COM and WMI

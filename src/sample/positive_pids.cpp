@@ -1,8 +1,6 @@
 // The ID list: each argument read in turn, repeats dropped through the table of IDs seen.
 #include "sample/positive_pids.hpp"
 
-#include "diagnostics/timing_scope.hpp"
-#include "pid_table/pid_table.hpp"
 #include "text/decimal.hpp"
 
 namespace sample {
@@ -21,22 +19,30 @@ std::variant<std::uint32_t, PidMessage> parse_pid(std::string_view argument) {
 
 }  // namespace
 
-std::variant<std::vector<std::uint32_t>, PidMessage> positive_pids(
-    std::span<const std::string> arguments) {
-    diagnostics::TimingScope scope{"positive_pids"};
-    if (arguments.empty()) return PidMessage{messages::none_given};
-
-    // Both grow with the distinct IDs, not with the arguments: a list that repeats one ID costs
-    // one entry.
-    std::vector<std::uint32_t> pids;
-    pid_table::PidTable<> seen;
-    for (const std::string& argument : arguments) {
-        auto parsed = parse_pid(argument);
-        if (const auto* message = std::get_if<PidMessage>(&parsed)) return *message;
-        const std::uint32_t pid = std::get<std::uint32_t>(parsed);
-        if (seen.insert(pid).added) pids.push_back(pid);
+bool PidListReader::add(std::string_view argument) {
+    any_ = true;
+    auto parsed = parse_pid(argument);
+    if (const auto* message = std::get_if<PidMessage>(&parsed)) {
+        refused_ = *message;
+        return false;
     }
-    return pids;
+    const std::uint32_t pid = std::get<std::uint32_t>(parsed);
+    if (seen_.insert(pid).added) pids_.push_back(pid);
+    return true;
+}
+
+PidList PidListReader::result() && {
+    if (!any_) return PidMessage{messages::none_given};
+    if (refused_) return *refused_;
+    return std::move(pids_);
+}
+
+PidList positive_pids(std::span<const std::string> arguments) {
+    auto next = arguments.begin();
+    return positive_pids([&]() -> std::optional<std::string_view> {
+        if (next == arguments.end()) return std::nullopt;
+        return *next++;
+    });
 }
 
 }  // namespace sample

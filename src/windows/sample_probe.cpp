@@ -9,18 +9,19 @@
 namespace windows {
 namespace {
 
-ProbeOutcome<ProcessSample> read(const ProcessHandle& handle, platform::Instant window_start);
+ProbeOutcome<ProcessSample> read(const ProcessHandle& handle, platform::Instant window_start,
+                                 CreationTime creation);
 
 }  // namespace
 
-ProbeOutcome<ProcessSample> sample(platform::Pid pid) {
+ProbeOutcome<ProcessSample> sample(platform::Pid pid, CreationTime creation) {
     diagnostics::TimingScope scope{"windows::sample"};
     const platform::Instant window_start = platform::monotonic_now();
     auto opened = open_process(pid);
     if (opened.not_found()) return NotFound{};
     if (opened.is_error()) return opened.error();
     // The handle closes when `opened` goes out of scope, on every path below.
-    return read(opened.value(), window_start);
+    return read(opened.value(), window_start, creation);
 }
 
 namespace {
@@ -28,14 +29,19 @@ namespace {
 double ticks_to_ms(std::uint64_t ticks) { return static_cast<double>(ticks) / 10000.0; }
 
 // The reading through an open handle; the caller owns and closes the handle.
-ProbeOutcome<ProcessSample> read(const ProcessHandle& handle, platform::Instant window_start) {
+ProbeOutcome<ProcessSample> read(const ProcessHandle& handle, platform::Instant window_start,
+                                 CreationTime creation) {
     const auto activity = still_active(handle);
     if (const auto* error = std::get_if<ProbeError>(&activity)) return *error;
     if (std::get<Activity>(activity) == Activity::exited) return NotFound{};
 
-    // The creation time goes unused here, so the backend need not work it out.
-    platform::FileTime kernel, user;
-    if (!platform::process_cpu_times(handle.get(), kernel, user)) {
+    // Unless the creation time is asked for, the backend need not work it out.
+    platform::FileTime created, exited, kernel, user;
+    const bool times_read =
+        creation == CreationTime::read
+            ? platform::process_times(handle.get(), created, exited, kernel, user)
+            : platform::process_cpu_times(handle.get(), kernel, user);
+    if (!times_read) {
         if (terminated(handle)) return NotFound{};
         return ProbeError{codes::process_times};
     }
@@ -47,7 +53,10 @@ ProbeOutcome<ProcessSample> read(const ProcessHandle& handle, platform::Instant 
 
     const std::uint64_t user_ticks = filetime(user);
     const std::uint64_t kernel_ticks = filetime(kernel);
-    const std::uint64_t window_ms = diagnostics::millis_since(window_start);
+    std::optional<std::uint64_t> creation_ticks;
+    if (creation == CreationTime::read) creation_ticks = filetime(created);
+    const platform::Instant read_at = platform::monotonic_now();
+    const std::uint64_t window_ms = diagnostics::millis_between(window_start, read_at);
 
     return ProcessSample{
         .peak_bytes = memory.peak_working_set,
@@ -56,6 +65,8 @@ ProbeOutcome<ProcessSample> read(const ProcessHandle& handle, platform::Instant 
         .cpu_system_ms = ticks_to_ms(kernel_ticks),
         .rss_bytes = memory.working_set,
         .window_ms = window_ms,
+        .creation_ticks = creation_ticks,
+        .read_at = read_at,
     };
 }
 

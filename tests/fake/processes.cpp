@@ -47,6 +47,7 @@ struct State {
     std::uint32_t last_error = 0;
     std::vector<std::string> violations;
     std::vector<std::string> log;
+    std::size_t creation_times_asked = 0;
 };
 
 State& state() {
@@ -123,6 +124,28 @@ std::size_t calls_named(std::string_view name) {
         }));
 }
 
+std::size_t creation_times_asked() { return state().creation_times_asked; }
+
+namespace {
+
+// GetProcessTimes as both process_times and process_cpu_times answer it.
+bool scripted_times(platform::Handle handle, platform::FileTime& creation,
+                    platform::FileTime& exit, platform::FileTime& kernel,
+                    platform::FileTime& user) {
+    auto [scripted, name] = resolve(handle, "GetProcessTimes");
+    log_call("GetProcessTimes", name);
+    if (scripted == nullptr) return fail(error_invalid_handle);
+    const unsigned call = ++scripted->calls.times;
+    const Process& script = scripted->script;
+    if (script.times_fail.fails_on(call)) return fail(failed_call_error);
+    creation = to_filetime(nth(script.creation_ticks, call, std::uint64_t{0}));
+    exit = to_filetime(script.exit_ticks);
+    kernel = to_filetime(script.kernel_ticks);
+    user = to_filetime(script.user_ticks);
+    return true;
+}
+
+}  // namespace
 }  // namespace fake
 
 namespace platform {
@@ -166,23 +189,14 @@ bool exit_code_process(Handle handle, std::uint32_t& exit_code) {
 
 bool process_times(Handle handle, FileTime& creation, FileTime& exit, FileTime& kernel,
                    FileTime& user) {
-    auto [scripted, name] = fake::resolve(handle, "GetProcessTimes");
-    fake::log_call("GetProcessTimes", name);
-    if (scripted == nullptr) return fake::fail(fake::error_invalid_handle);
-    const unsigned call = ++scripted->calls.times;
-    const fake::Process& script = scripted->script;
-    if (script.times_fail.fails_on(call)) return fake::fail(fake::failed_call_error);
-    creation = fake::to_filetime(fake::nth(script.creation_ticks, call, std::uint64_t{0}));
-    exit = fake::to_filetime(script.exit_ticks);
-    kernel = fake::to_filetime(script.kernel_ticks);
-    user = fake::to_filetime(script.user_ticks);
-    return true;
+    ++fake::state().creation_times_asked;
+    return fake::scripted_times(handle, creation, exit, kernel, user);
 }
 
 // The same call as on Windows, scripted and logged as GetProcessTimes.
 bool process_cpu_times(Handle handle, FileTime& kernel, FileTime& user) {
     FileTime creation, exit;
-    return process_times(handle, creation, exit, kernel, user);
+    return fake::scripted_times(handle, creation, exit, kernel, user);
 }
 
 bool process_memory_info(Handle handle, MemoryCounters& counters) {

@@ -94,4 +94,9 @@ void clear_call_log();
 // How many logged calls have this name ("GetProcessTimes", "CloseHandle", ...).
 std::size_t calls_named(std::string_view name);
 
+// How many GetProcessTimes calls were asked for the creation time too (process_times rather
+// than process_cpu_times, which the log does not tell apart): what the Linux backend pays extra
+// for.
+std::size_t creation_times_asked();
+
 }  // namespace fake

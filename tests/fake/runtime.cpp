@@ -3,6 +3,7 @@
 
 #include "fake/runtime.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <utility>
@@ -15,8 +16,22 @@ constexpr std::uint64_t nanos_per_second = 1'000'000'000;
 
 struct StreamScript {
     std::string captured;
+    std::uint64_t writes = 0;
     std::optional<std::string> failure;
     bool echoed = false;
+};
+
+struct InputPiece {
+    std::string bytes;
+    std::function<void()> before;
+};
+
+struct InputScript {
+    std::vector<InputPiece> pieces;
+    std::size_t piece = 0;       // the piece handed out next
+    std::size_t offset = 0;      // how much of it is handed out already
+    std::optional<std::string> failure;
+    std::uint64_t reads = 0;
 };
 
 struct RuntimeScript {
@@ -28,6 +43,7 @@ struct RuntimeScript {
     std::vector<std::string> arguments;
     StreamScript out;
     StreamScript err;
+    InputScript input;
 };
 
 RuntimeScript& script() {
@@ -73,11 +89,21 @@ void set_arguments(std::vector<std::string> arguments) {
 
 const std::string& captured(platform::Stream stream) { return stream_script(stream).captured; }
 
+std::uint64_t writes(platform::Stream stream) { return stream_script(stream).writes; }
+
 void fail_stream(platform::Stream stream, std::string error_text) {
     stream_script(stream).failure = std::move(error_text);
 }
 
 void echo_stream(platform::Stream stream) { stream_script(stream).echoed = true; }
+
+void add_input(std::string piece, std::function<void()> before) {
+    script().input.pieces.push_back(InputPiece{std::move(piece), std::move(before)});
+}
+
+void fail_input(std::string error_text) { script().input.failure = std::move(error_text); }
+
+std::uint64_t input_reads() { return script().input.reads; }
 
 }  // namespace fake
 
@@ -103,9 +129,36 @@ std::vector<std::string> arguments() { return fake::script().arguments; }
 
 std::optional<std::string> write(Stream stream, std::string_view bytes) {
     auto& target = fake::stream_script(stream);
+    ++target.writes;
     if (target.failure) return target.failure;
     target.captured.append(bytes);
     if (target.echoed) std::fwrite(bytes.data(), 1, bytes.size(), stderr);
+    return std::nullopt;
+}
+
+std::optional<std::string> read_input(char* buffer, std::size_t room, std::size_t& got) {
+    auto& input = fake::script().input;
+    ++input.reads;
+    got = 0;
+    // An empty piece is a write of no bytes: it delivers nothing and is passed over. (A piece
+    // handed out in full has been passed over already.)
+    while (input.piece < input.pieces.size() && input.pieces[input.piece].bytes.empty()) {
+        if (input.pieces[input.piece].before) input.pieces[input.piece].before();
+        ++input.piece;
+    }
+    if (input.piece == input.pieces.size()) {
+        if (input.failure) return input.failure;
+        return std::nullopt;
+    }
+    fake::InputPiece& piece = input.pieces[input.piece];
+    if (input.offset == 0 && piece.before) piece.before();
+    got = std::min(room, piece.bytes.size() - input.offset);
+    std::copy_n(piece.bytes.data() + input.offset, got, buffer);
+    input.offset += got;
+    if (input.offset == piece.bytes.size()) {
+        ++input.piece;
+        input.offset = 0;
+    }
     return std::nullopt;
 }
 

@@ -25,8 +25,10 @@ expect() {
 sleep 60 & live=$!
 trap 'kill $live 2>/dev/null || true' EXIT
 
-expect "command words for an empty word" "inspect sample" "$(complete_line zul-process '' | xargs)"
-expect "command word by prefix" "sample" "$(complete_line zul-process s | xargs)"
+expect "command words for an empty word" "inspect sample serve" "$(complete_line zul-process '' | xargs)"
+expect "command words by prefix" "sample serve" "$(complete_line zul-process s | xargs)"
+expect "command word by a longer prefix" "serve" "$(complete_line zul-process ser | xargs)"
+expect "nothing after serve" "" "$(complete_line zul-process serve '' | xargs)"
 expect "no command word for a wrong prefix" "" "$(complete_line zul-process x | xargs)"
 expect "a live process after sample" "$live" "$(complete_line zul-process sample "$live" | grep -x "$live" || true)"
 expect "this shell after inspect" "$$" "$(complete_line zul-process inspect '' | grep -x "$$" || true)"

@@ -1,6 +1,7 @@
 // The run's services in the order a run meets them: the arguments main handed over, an
 // environment variable (the diagnostics switch), the monotonic clock of the timing scopes,
-// and last the output streams the document and the messages are written to.
+// the output streams the document and the messages are written to, and last the input a
+// session reads its requests from.
 
 #include "platform/procfs/startup_services.hpp"
 
@@ -80,6 +81,28 @@ std::optional<std::string> write(Stream stream, std::string_view bytes) {
         bytes.remove_prefix(static_cast<std::size_t>(written));
     }
     return std::nullopt;
+}
+
+std::optional<std::string> read_input(char* buffer, std::size_t room, std::size_t& got) {
+    got = 0;
+    for (;;) {
+        const auto read = ::read(STDIN_FILENO, buffer, room);
+        if (read >= 0) {
+            got = static_cast<std::size_t>(read);
+            return std::nullopt;
+        }
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            // A parent handed over a non-blocking descriptor: wait for the next bytes, as a
+            // blocking read would have. POLLHUP wakes us too; the next read then says 0.
+            pollfd readable{.fd = STDIN_FILENO, .events = POLLIN, .revents = 0};
+            if (::poll(&readable, 1, -1) < 0 && errno != EINTR) {
+                return std::string{std::strerror(errno)};
+            }
+            continue;
+        }
+        return std::string{std::strerror(errno)};
+    }
 }
 
 }  // namespace platform

@@ -16,6 +16,9 @@
 //       ones wait in their place (the process's times include those of threads that ended).
 //       Then grows its memory by 32 MiB and gives that back, so that its peak stays well above
 //       what is resident. The WORDs are ignored: they give the command line what a test needs.
+//   awkward_process share PERCENT
+//       keeps one processor busy PERCENT per cent of the time in a thread of its own: busy for
+//       that share of every 10 ms, asleep for the rest.
 //   awkward_process empty-arguments
 //       empties its own argument range, so that its cmdline reads empty.
 //   awkward_process half-exited [empty-arguments]
@@ -275,6 +278,32 @@ int trace(pid_t pid) {
 
 }  // namespace
 
+// Busy for `percent` of every 10 ms of the monotonic clock, asleep for the rest, in a thread of
+// its own, while the main thread waits for the end.
+int share(int percent) {
+    if (percent < 1 || percent > 100) return 2;
+    std::thread{[percent] {
+        constexpr std::int64_t period = 10'000'000;
+        const auto now = [] {
+            timespec time{};
+            ::clock_gettime(CLOCK_MONOTONIC, &time);
+            return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+        };
+        volatile std::uint64_t sink = 0;
+        for (std::int64_t start = now();; start += period) {
+            while (now() < start + period * percent / 100) sink = sink + 1;
+            const std::int64_t rest = start + period - now();
+            if (rest > 0) {
+                ::usleep(static_cast<useconds_t>(rest / 1000));
+            } else {
+                start = now() - period;  // fell behind: the share counts from now on
+            }
+        }
+    }}.detach();
+    say("ready");
+    wait_for_end();
+}
+
 int main(int argc, char** argv) {
     if (argc < 2) return 2;
     const std::string mode = argv[1];
@@ -282,6 +311,7 @@ int main(int argc, char** argv) {
     if (mode == "flip" && argc == 3) return flip(argv);
     if (mode == "threads" && argc == 3) return threads(std::atoi(argv[2]));
     if (mode == "burn" && argc >= 3) return burn(std::atoi(argv[2]));
+    if (mode == "share" && argc == 3) return share(std::atoi(argv[2]));
     if (mode == "empty-arguments" && argc == 2) return empty_arguments();
     if (mode == "half-exited") {
         return half_exited(argc == 3 && std::string{argv[2]} == "empty-arguments");

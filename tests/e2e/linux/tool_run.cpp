@@ -8,12 +8,14 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <poll.h>
 #include <signal.h>
 #include <string_view>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 extern char** environ;
 
@@ -56,9 +58,16 @@ std::vector<char*> pointers_to(std::vector<std::string>& words) {
 }
 
 // Runs in the child between fork and exec: only async-signal-safe calls, then exec or _exit.
-[[noreturn]] void become_tool(char* const* argv, char* const* envp, int out_fd, int err_fd,
-                              unsigned long address_space_bytes, unsigned long open_files) {
-    ::close(STDIN_FILENO);
+[[noreturn]] void become_tool(char* const* argv, char* const* envp, int in_fd, int out_fd,
+                              int err_fd, unsigned long address_space_bytes,
+                              unsigned long open_files) {
+    if (in_fd == STDIN_FILENO) {
+        ::fcntl(STDIN_FILENO, F_SETFD, 0);  // dup2 onto itself would keep close-on-exec
+    } else if (in_fd >= 0) {
+        ::dup2(in_fd, STDIN_FILENO);
+    } else {
+        ::close(STDIN_FILENO);
+    }
     if (out_fd >= 0) {
         ::dup2(out_fd, STDOUT_FILENO);
     } else {
@@ -141,14 +150,20 @@ RunResult run_tool(const std::vector<std::string>& arguments, const RunOptions& 
         }
     }
 
+    const int in_fd = options.input_file.empty()
+                          ? -1
+                          : ::open(options.input_file.c_str(), O_RDONLY | O_CLOEXEC);
     const pid_t child = ::fork();
     if (child == 0) {
-        become_tool(argv.data(), envp.data(), out_fd,
+        become_tool(argv.data(), envp.data(), in_fd, out_fd,
                     options.stderr_closed ? -1 : ::fileno(err_file), options.address_space_bytes,
                     options.open_files);
     }
     if (extra_fd >= 0) {
         ::close(extra_fd);
+    }
+    if (in_fd >= 0) {
+        ::close(in_fd);
     }
 
     RunResult result;
@@ -194,6 +209,95 @@ RunResult run_tool(const std::vector<std::string>& arguments, const RunOptions& 
     result.err = read_all(err_file);
     std::fclose(out_file);
     std::fclose(err_file);
+    return result;
+}
+
+ToolSession::ToolSession(const std::string& diagnostics) {
+    // A session that has ended must fail the test's write, not end the test by a signal.
+    ::signal(SIGPIPE, SIG_IGN);
+    std::vector<std::string> words{tool_path(), "serve"};
+    const auto argv = pointers_to(words);
+    auto environment = environment_with(diagnostics);
+    const auto envp = pointers_to(environment);
+    int input[2];
+    int output[2];
+    if (::pipe2(input, O_CLOEXEC) != 0) return;
+    if (::pipe2(output, O_CLOEXEC) != 0) {
+        ::close(input[0]);
+        ::close(input[1]);
+        return;
+    }
+    errors_ = std::tmpfile();
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        become_tool(argv.data(), envp.data(), input[0], output[1], ::fileno(errors_), 0, 0);
+    }
+    ::close(input[0]);
+    ::close(output[1]);
+    input_ = input[1];
+    output_ = output[0];
+}
+
+ToolSession::~ToolSession() {
+    if (!ended_ && pid_ > 0) {
+        if (input_ >= 0) ::close(input_);
+        input_ = -1;
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    if (input_ >= 0) ::close(input_);
+    if (output_ >= 0) ::close(output_);
+    if (errors_ != nullptr) std::fclose(errors_);
+}
+
+bool ToolSession::send(std::string_view bytes) {
+    while (!bytes.empty()) {
+        const auto written = ::write(input_, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+std::string ToolSession::answer() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(300);
+    for (;;) {
+        const auto feed = pending_.find('\n');
+        if (feed != std::string::npos) {
+            std::string line = pending_.substr(0, feed + 1);
+            pending_.erase(0, feed + 1);
+            return line;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd readable{.fd = output_, .events = POLLIN, .revents = 0};
+        if (left.count() <= 0 || ::poll(&readable, 1, static_cast<int>(left.count())) <= 0) {
+            return std::exchange(pending_, {});
+        }
+        char chunk[65536];
+        const auto got = ::read(output_, chunk, sizeof(chunk));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return std::exchange(pending_, {});
+        pending_.append(chunk, static_cast<std::size_t>(got));
+    }
+}
+
+RunResult ToolSession::finish() {
+    if (ended_) return finished_;
+    ended_ = true;
+    if (input_ >= 0) ::close(input_);
+    input_ = -1;
+    RunResult& result = finished_;
+    for (std::string rest; !(rest = answer()).empty();) result.out += rest;
+    int wait_status = 0;
+    ::waitpid(pid_, &wait_status, 0);
+    if (WIFEXITED(wait_status)) {
+        result.status = WEXITSTATUS(wait_status);
+    } else if (WIFSIGNALED(wait_status)) {
+        result.signal = WTERMSIG(wait_status);
+    }
+    if (errors_ != nullptr) result.err = read_all(errors_);
     return result;
 }
 

@@ -1,8 +1,12 @@
 #pragma once
-// Runs the tool under test as a user would: its own process, standard input closed, a guard
-// against a run that never ends.
+// Runs the tool under test as a user would: its own process, standard input closed (or a file
+// the test names), a guard against a run that never ends.
 
+#include <sys/types.h>
+
+#include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace e2e {
@@ -20,6 +24,8 @@ struct RunOptions {
     Output output = Output::captured;
     // Standard error not open at all (else read back from a file).
     bool stderr_closed = false;
+    // A file opened read-only as standard input; empty leaves standard input closed.
+    std::string input_file;
     // Value of ZUL_DIAGNOSTICS_ENABLED; empty leaves it unset.
     std::string diagnostics;
     // A run still going after this long is killed and fails its test rather than hold up the
@@ -51,6 +57,37 @@ inline const std::vector<std::string> as_nobody = {"/usr/bin/setpriv", "--reuid=
                                                    "--regid=nogroup", "--clear-groups"};
 
 RunResult run_tool(const std::vector<std::string>& arguments, const RunOptions& options = {});
+
+// The tool under test as a session: `serve` in its own process, with pipes for its standard
+// input and output, which the test writes requests to and reads answers from as it goes.
+class ToolSession {
+public:
+    // `diagnostics`: the value of ZUL_DIAGNOSTICS_ENABLED; empty leaves it unset.
+    explicit ToolSession(const std::string& diagnostics = {});
+    // Ends the session (closes its input, then kills it if it still runs) and reaps it.
+    ~ToolSession();
+    ToolSession(const ToolSession&) = delete;
+    ToolSession& operator=(const ToolSession&) = delete;
+
+    pid_t pid() const { return pid_; }
+    // Writes every byte to the session's input; false when it no longer reads.
+    bool send(std::string_view bytes);
+    // The next line the session writes, its line feed included; what there is without one at
+    // the end of its output, or when the hang guard (RunOptions::timeout_seconds) runs out.
+    std::string answer();
+    // Closes the input and waits for the end: the exit status, and what the session wrote that
+    // answer() had not taken, and its standard error.
+    RunResult finish();
+
+private:
+    pid_t pid_ = -1;
+    int input_ = -1;
+    int output_ = -1;
+    std::FILE* errors_ = nullptr;
+    std::string pending_;
+    RunResult finished_;
+    bool ended_ = false;
+};
 
 // The tool under test: ZUL_TEST_TOOL when set (ctest sets it for each tool the tests run),
 // else the one built beside the test program.

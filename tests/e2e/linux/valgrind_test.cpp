@@ -1,5 +1,6 @@
 // The built tool under valgrind: no invalid access, no leak, no descriptor left open, for both
-// commands over live processes, an ended one and an ID nobody has.
+// commands over live processes, an ended one and an ID nobody has, and for a session that
+// answers them, twice, and a refusal.
 
 #include <gtest/gtest.h>
 
@@ -59,15 +60,23 @@ TEST(ValgrindE2e, BothCommandsRunClean) {
     ASSERT_GE(log_fd, 0);
     ::close(log_fd);
 
-    for (const char* command : {"sample", "inspect"}) {
+    std::string listed;
+    for (const std::string& pid : pids) listed += " " + pid;
+    const e2e::TemporaryFolder folder{"zul-valgrind"};
+    const std::string requests = folder.path() + "/requests";
+    std::ofstream{requests} << "sample" << listed << "\ninspect" << listed << "\nsample" << listed
+                            << "\ninspect" << listed << "\nnope\n";
+
+    for (const char* command : {"sample", "inspect", "serve"}) {
         SCOPED_TRACE(command);
+        const bool session = std::string{command} == "serve";
         std::string line = "valgrind -q --error-exitcode=" + std::to_string(valgrind_error_status) +
                            " --leak-check=full --track-fds=yes"
                            " --log-file=" + std::string{log_path} + " " + e2e::tool_path() +
-                           " " + command;
-        for (const std::string& pid : pids) line += " " + pid;
-        // Standard input closed and output discarded: only valgrind's verdict matters here.
-        line += " </dev/null >/dev/null";
+                           " " + command + (session ? "" : listed);
+        // Standard input closed (or the requests) and output discarded: only valgrind's verdict
+        // matters here.
+        line += (session ? " <" + requests : std::string{" </dev/null"}) + " >/dev/null";
         const int status = std::system(line.c_str());
         ASSERT_TRUE(WIFEXITED(status));
         const std::string log = read_file(log_path);

@@ -2,6 +2,7 @@
 
 #include <cwchar>
 #include <cwctype>
+#include <string>
 #include <utility>
 
 namespace e2e {
@@ -216,6 +217,112 @@ ToolRun run_command_line(const std::wstring& program, std::wstring line,
     }
     run.out = read_back(out.get());
     run.err = read_back(err.get());
+    return run;
+}
+
+ToolSession::ToolSession(const ToolOptions& options) {
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE input_read = nullptr;
+    HANDLE input_write = nullptr;
+    HANDLE output_read = nullptr;
+    HANDLE output_write = nullptr;
+    if (!CreatePipe(&input_read, &input_write, &inheritable, 0)) return;
+    OwnedHandle child_input(input_read);
+    input_ = OwnedHandle(input_write);
+    if (!CreatePipe(&output_read, &output_write, &inheritable, 0)) return;
+    OwnedHandle child_output(output_write);
+    output_ = OwnedHandle(output_read);
+    // The test's own ends stay with the test, so the session sees the end of its input.
+    SetHandleInformation(input_.get(), HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(output_.get(), HANDLE_FLAG_INHERIT, 0);
+    errors_ = capture_file();
+
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = child_input.get();
+    startup.hStdOutput =
+        options.stdout_handle != nullptr ? options.stdout_handle : child_output.get();
+    startup.hStdError = options.stderr_handle != nullptr ? options.stderr_handle : errors_.get();
+
+    const std::wstring program = tool_path();
+    std::wstring line = command_line(program, {L"serve"});
+    std::wstring environment = environment_block(options.environment);
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE,
+                        CREATE_UNICODE_ENVIRONMENT, environment.data(), nullptr, &startup,
+                        &started)) {
+        return;
+    }
+    process_ = OwnedHandle(started.hProcess);
+    OwnedHandle thread(started.hThread);
+    pid_ = started.dwProcessId;
+}
+
+ToolSession::~ToolSession() {
+    // With both ends gone the session meets the end of its input, or fails to write, and ends.
+    input_ = OwnedHandle();
+    output_ = OwnedHandle();
+    if (process_ && WaitForSingleObject(process_.get(), hang_guard_ms) != WAIT_OBJECT_0) {
+        TerminateProcess(process_.get(), 0xDEAD);
+        WaitForSingleObject(process_.get(), hang_guard_ms);
+    }
+}
+
+bool ToolSession::send(const std::string& bytes) {
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        DWORD written = 0;
+        if (!WriteFile(input_.get(), bytes.data() + sent, static_cast<DWORD>(bytes.size() - sent),
+                       &written, nullptr)) {
+            return false;
+        }
+        sent += written;
+    }
+    return true;
+}
+
+std::string ToolSession::answer() {
+    const ULONGLONG deadline = GetTickCount64() + hang_guard_ms;
+    for (;;) {
+        const auto feed = pending_.find('\n');
+        if (feed != std::string::npos) {
+            std::string line = pending_.substr(0, feed + 1);
+            pending_.erase(0, feed + 1);
+            return line;
+        }
+        // An anonymous pipe's read cannot time out: it is asked first how much it holds.
+        DWORD available = 0;
+        if (!PeekNamedPipe(output_.get(), nullptr, 0, nullptr, &available, nullptr) ||
+            GetTickCount64() > deadline) {
+            return std::exchange(pending_, {});
+        }
+        if (available == 0) {
+            Sleep(1);
+            continue;
+        }
+        char chunk[65536];
+        DWORD got = 0;
+        if (!ReadFile(output_.get(), chunk, available < sizeof(chunk) ? available : sizeof(chunk),
+                      &got, nullptr)) {
+            return std::exchange(pending_, {});
+        }
+        pending_.append(chunk, got);
+    }
+}
+
+ToolRun ToolSession::finish() {
+    ToolRun run;
+    run.pid = pid_;
+    input_ = OwnedHandle();
+    for (std::string rest; !(rest = answer()).empty();) run.out += rest;
+    if (!process_ || WaitForSingleObject(process_.get(), hang_guard_ms) != WAIT_OBJECT_0) {
+        run.exit_code = 0xFFFFFFFEu;
+        run.err = "did not end";
+        return run;
+    }
+    GetExitCodeProcess(process_.get(), &run.exit_code);
+    run.err = read_back(errors_.get());
     return run;
 }
 

@@ -75,6 +75,38 @@ ToolRun run_tool(const std::vector<std::wstring>& arguments, const ToolOptions& 
 ToolRun run_command_line(const std::wstring& program, std::wstring command_line,
                          const ToolOptions& options = {});
 
+// The tool as a session: `serve` with pipes for its standard input and output, which the test
+// writes requests to and reads answers from as it goes.
+class ToolSession {
+public:
+    // Only the environment and the output handles of the options count; with an output handle
+    // of its own, answer() has nothing to read.
+    explicit ToolSession(const ToolOptions& options = {});
+    // Ends the session (closes its input, then ends it if it still runs after the hang guard).
+    ~ToolSession();
+    ToolSession(const ToolSession&) = delete;
+    ToolSession& operator=(const ToolSession&) = delete;
+
+    bool started() const { return static_cast<bool>(process_); }
+    DWORD pid() const { return pid_; }
+    // Writes every byte to the session's input; false when it no longer reads.
+    bool send(const std::string& bytes);
+    // The next line the session writes, its line feed included; what there is without one at
+    // the end of its output, or when the hang guard runs out.
+    std::string answer();
+    // Closes the input and waits for the end: the exit code, what the session wrote that
+    // answer() had not taken, and its standard error.
+    ToolRun finish();
+
+private:
+    OwnedHandle process_;
+    OwnedHandle input_;
+    OwnedHandle output_;
+    OwnedHandle errors_;
+    DWORD pid_ = 0;
+    std::string pending_;
+};
+
 // A started probe target, ended (and its handle closed) when the object goes.
 class Child {
 public:

@@ -4,6 +4,8 @@
 //   probe_target protect   gives itself an empty protected DACL, so nobody can open it, then
 //                          prints "ready" and stays alive like wait
 //   probe_target exit <n>  ends at once with exit code n
+//   probe_target spin      prints "ready", then keeps one processor busy until killed (at
+//                          most two minutes)
 
 #include <windows.h>
 #include <aclapi.h>
@@ -48,9 +50,17 @@ int wmain(int argc, wchar_t** argv) {
         }
         return stay_alive();
     }
+    if (argc >= 2 && std::wcscmp(argv[1], L"spin") == 0) {
+        say("ready\n");
+        volatile unsigned long long sink = 0;
+        for (const ULONGLONG end = GetTickCount64() + 120000; GetTickCount64() < end;) {
+            for (int i = 0; i < 1000000; ++i) sink = sink + 1;
+        }
+        return 0;
+    }
     if (argc >= 3 && std::wcscmp(argv[1], L"exit") == 0) {
         return static_cast<int>(std::wcstoul(argv[2], nullptr, 10));
     }
-    say("usage: probe_target <wait|protect|exit n>\n");
+    say("usage: probe_target <wait|protect|spin|exit n>\n");
     return 2;
 }

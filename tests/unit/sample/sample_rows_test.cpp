@@ -26,7 +26,9 @@ ProcessSample reading(double user_ms, double system_ms) {
                          .cpu_user_ms = user_ms,
                          .cpu_system_ms = system_ms,
                          .rss_bytes = 4096,
-                         .window_ms = 0};
+                         .window_ms = 0,
+                         .creation_ticks = std::nullopt,
+                         .read_at = {}};
 }
 
 struct RowCase {

@@ -2,6 +2,7 @@
 // the reading's own duration.
 
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -171,6 +172,45 @@ TEST_F(ProbeTest, WindowCountsWholeMillisecondsFromBeforeTheOpen) {
         const auto outcome = windows::sample(pid);
         ASSERT_TRUE(outcome.found());
         EXPECT_EQ(outcome.value().window_ms, c.window_ms) << c.open_takes_nanos;
+    }
+}
+
+TEST_F(ProbeTest, CreationTimeOnlyWhenAskedForAndTheInstantOfTheCounters) {
+    struct Case {
+        windows::CreationTime creation;
+        std::optional<std::uint64_t> creation_ticks;
+        std::size_t asked;
+        std::uint64_t filetime_calls;
+    };
+    const std::vector<Case> cases{
+        {windows::CreationTime::skipped, std::nullopt, 0, 2},
+        {windows::CreationTime::read, 133'485'000'001'234'567, 1, 3},
+    };
+    enable_diagnostics();
+    for (const Case& c : cases) {
+        fake::reset_processes();
+        fake::set_clock({7, 999'999'999});
+        fake::Process& p = fake::process(pid);
+        p.creation_ticks = {133'485'000'001'234'567};
+        p.user_ticks = 10000;
+        // The open takes 2.5 s, and only the open moves the clock on.
+        p.open_takes_nanos = 2'500'000'000;
+        const auto filetime = recorded_calls("windows::filetime");
+
+        const auto outcome = windows::sample(pid, c.creation);
+
+        ASSERT_TRUE(outcome.found());
+        const windows::ProcessSample& s = outcome.value();
+        EXPECT_EQ(s.creation_ticks, c.creation_ticks);
+        EXPECT_EQ(fake::creation_times_asked(), c.asked);
+        EXPECT_EQ(recorded_calls("windows::filetime") - filetime, c.filetime_calls);
+        EXPECT_EQ(s.cpu_user_ms, 1.0);
+        EXPECT_EQ(s.read_at.seconds, 10u);
+        EXPECT_EQ(s.read_at.nanos, 499'999'999u);
+        EXPECT_EQ(s.window_ms, 2500u);
+        EXPECT_THAT(fake::call_log(),
+                    ElementsAreArray(calls({"GetProcessTimes(42)", "GetProcessMemoryInfo(42)",
+                                            "CloseHandle(42)"})));
     }
 }
 

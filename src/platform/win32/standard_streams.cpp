@@ -1,6 +1,7 @@
-// Standard output and standard error, written with WriteFile so that every byte goes out as it
-// is (no text-mode "\r\n") and every failure is seen: C stdio can report success where the
-// handle refuses the bytes, as Wine's /dev/full does with error 112.
+// The standard streams. Output and error are written with WriteFile so that every byte goes
+// out as it is (no text-mode "\r\n") and every failure is seen: C stdio can report success
+// where the handle refuses the bytes, as Wine's /dev/full does with error 112. Input is read
+// with ReadFile, byte for byte, for the same reasons.
 
 #include "platform/platform.hpp"
 #include "platform/win32/windows_api.hpp"
@@ -57,6 +58,39 @@ std::optional<std::string> write(Stream stream, std::string_view bytes) {
         bytes.remove_prefix(written);
     }
     return std::nullopt;
+}
+
+namespace {
+
+// A read of no bytes from a pipe whose writer is still there is a write of no bytes, and more
+// may follow; the end of a pipe is ERROR_BROKEN_PIPE. A pipe that cannot be asked (Wine's
+// stand-in for a Unix pipe, which reads no bytes at its end) is at its end. For a console
+// (Ctrl+Z at the start of a line) and a file, no bytes is the end.
+bool more_may_follow(HANDLE handle) {
+    static const bool pipe = GetFileType(handle) == FILE_TYPE_PIPE;
+    DWORD available = 0;
+    return pipe && PeekNamedPipe(handle, nullptr, 0, nullptr, &available, nullptr);
+}
+
+}  // namespace
+
+std::optional<std::string> read_input(char* buffer, std::size_t room, std::size_t& got) {
+    got = 0;
+    HANDLE handle = GetStdHandle(STD_INPUT_HANDLE);
+    // Started without standard input: nothing will ever come, as from a closed descriptor.
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return std::nullopt;
+    const DWORD chunk = room > 0x40000000u ? 0x40000000u : static_cast<DWORD>(room);
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(handle, buffer, chunk, &read, nullptr)) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) return std::nullopt;
+            return error_text(error);
+        }
+        if (read == 0 && more_may_follow(handle)) continue;
+        got = read;
+        return std::nullopt;
+    }
 }
 
 }  // namespace platform
