@@ -1,9 +1,10 @@
 #pragma once
 // Reading /proc: whether it can be trusted, whether a PID names a process (a thread-group
 // leader), a thread of one or nobody, a whole file relative to an open directory, what a
-// failed read means, and an executable's link.
+// failed read means, and an executable's link and the file it leads to.
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "platform/platform.hpp"
@@ -43,6 +44,10 @@ FileText read_file_at(int directory, const char* name);
 // The same for a file of one line, such as stat: only a short read that ends the line ends it.
 FileText read_line_file_at(int directory, const char* name);
 
+// The same into a buffer of its own, valid until its next call: for a stat read while the text
+// of the last file is still in use.
+FileText read_line_file_aside(int directory, const char* name);
+
 // ENOENT or ESRCH: the task behind the directory is gone (reaped, or the entry never existed).
 bool means_gone(int error);
 
@@ -56,6 +61,19 @@ bool means_shortage(int error);
 // refuse it) or when the text and its terminating null do not fit in `size` units. On success
 // `size` holds the units written without the null. Bytes that are not UTF-8 become U+FFFD.
 bool read_image_name(int directory, const char* link, char16_t* buffer, std::uint32_t& size);
+
+// Which file the link leads to: two programs alike in size and layout are still two files.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// The identity of the executable behind `link` (an "exe" link under `directory`); nullopt when
+// it cannot be followed (a kernel thread has none; a caller that may not trace the process
+// is refused it), which says nothing of whether it changed.
+std::optional<FileIdentity> executable_identity(int directory, const char* link);
 
 // ---- After a long file
 
