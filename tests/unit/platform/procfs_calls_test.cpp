@@ -405,6 +405,37 @@ TEST(ProcfsCalls, ExecutingAnotherProgramChangesTheProgram) {
     EXPECT_TRUE(platform::image_unchanged(platform::current_process()));
 }
 
+// Executing its own file again lays the program out anew (with addresses randomised, the code
+// of a position-independent program lands elsewhere): a new program, though the file is the
+// same.
+TEST(ProcfsCalls, ExecutingTheSameFileAgainIsANewLayout) {
+    std::ifstream randomised{"/proc/sys/kernel/randomize_va_space"};
+    int randomisation = 0;
+    randomised >> randomisation;
+    if (randomisation == 0) GTEST_SKIP() << "addresses are not randomised here";
+    // It executes itself once its input ends, and then waits on a child that sleeps.
+    test_support::WaitingProgram shell{
+        "/bin/sh", {"/bin/sh", "-c", "read line; exec /bin/sh -c 'sleep 60; :'"}};
+    ASSERT_GT(shell.pid(), 0);
+    Opened process{static_cast<platform::Pid>(shell.pid())};
+    ASSERT_NE(process.get(), nullptr);
+    const auto created = look_at(process.get());
+
+    shell.close_input();
+    const std::string cmdline_path = "/proc/" + shell.pid_text() + "/cmdline";
+    const auto executed_again = [&] {
+        std::ifstream cmdline{cmdline_path};
+        const std::string now{std::istreambuf_iterator<char>{cmdline}, {}};
+        return now == std::string{"/bin/sh\0-c\0sleep 60; :\0", 23};
+    };
+    for (int tries = 0; tries < 5000 && !executed_again(); ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(executed_again());
+    EXPECT_EQ(look_at(process.get()), created);
+    EXPECT_FALSE(platform::image_unchanged(process.get()));
+}
+
 // A child that moves its argument area to a vector in its own memory when asked, with
 // prctl(PR_SET_MM_MAP) and all else as it stands, as service managers rename processes.
 class RenamingChild {
