@@ -1,10 +1,7 @@
 // The held directories by PID: a process handle puts its directory in when it opens and takes
-// it out when it closes; the command-line query asks in between. Then the looks at the
-// executable through a held directory.
+// it out when it closes; the command-line query asks in between.
 
 #include "platform/procfs/held_directories.hpp"
-
-#include <optional>
 
 #include "pid_table/pid_table.hpp"
 
@@ -31,12 +28,6 @@ void release_directory(platform::Pid pid, const HeldDirectory* directory) {
 HeldDirectory* held_directory(platform::Pid pid) {
     HeldDirectory* const* held_one = held().find(pid);
     return held_one == nullptr ? nullptr : *held_one;
-}
-
-void look_at_executable(HeldDirectory& held, const char* link) {
-    if (!held.first_executable) return;
-    const std::optional<FileIdentity> now = executable_identity(held.directory, link);
-    if (now && *now != *held.first_executable) held.program_changed = true;
 }
 
 }  // namespace procfs

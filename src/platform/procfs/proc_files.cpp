@@ -1,7 +1,7 @@
 // Reading /proc, in the order opening a process meets it: whether /proc can be trusted at all,
 // the signal check that tells a process from a thread before anything is read, whole files
-// through one shared buffer, what a failed read means, the executable's link and the file it
-// leads to, and last the buffer let go of after a long command line.
+// through one shared buffer, what a failed read means, the executable's link, the memory a task
+// runs in, and last the buffer let go of after a long command line.
 
 #include "platform/procfs/proc_files.hpp"
 
@@ -13,7 +13,6 @@
 #include <linux/magic.h>
 #include <string>
 #include <string_view>
-#include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -175,10 +174,14 @@ bool read_image_name(int directory, const char* link, char16_t* buffer, std::uin
     return true;
 }
 
-std::optional<FileIdentity> executable_identity(int directory, const char* link) {
-    struct stat file{};
-    if (::fstatat(directory, link, &file, 0) != 0) return std::nullopt;
-    return FileIdentity{file.st_dev, file.st_ino};
+int open_memory_witness(int directory, const char* pagemap) {
+    return ::openat(directory, pagemap, O_RDONLY | O_CLOEXEC);
+}
+
+bool memory_lives(int witness) {
+    // One entry of the page table, that of the first page: cheap, and there for every memory.
+    std::uint64_t entry = 0;
+    return ::pread(witness, &entry, sizeof entry, 0) == static_cast<ssize_t>(sizeof entry);
 }
 
 void release_long_file() {

@@ -1,10 +1,9 @@
 #pragma once
 // Reading /proc: whether it can be trusted, whether a PID names a process (a thread-group
 // leader), a thread of one or nobody, a whole file relative to an open directory, what a
-// failed read means, and an executable's link and the file it leads to.
+// failed read means, an executable's link, and the memory a task runs in.
 
 #include <cstdint>
-#include <optional>
 #include <string_view>
 
 #include "platform/platform.hpp"
@@ -62,18 +61,18 @@ bool means_shortage(int error);
 // `size` holds the units written without the null. Bytes that are not UTF-8 become U+FFFD.
 bool read_image_name(int directory, const char* link, char16_t* buffer, std::uint32_t& size);
 
-// Which file the link leads to: two programs alike in size and layout are still two files.
-struct FileIdentity {
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
+// ---- The memory a task runs in, held as a witness
 
-    bool operator==(const FileIdentity&) const = default;
-};
+// A descriptor on the pagemap of a task (`pagemap` under `directory`), opened on the memory the
+// task runs in now. The kernel answers reads of it only while that memory lives, and a process
+// lets go of it when it executes another program (or ends): the witness then reads nothing,
+// as it does from the start for a task with no memory (a kernel thread, a leader that has
+// stopped). -1 when it cannot be opened (a caller that may not trace the process, no
+// descriptor left).
+int open_memory_witness(int directory, const char* pagemap);
 
-// The identity of the executable behind `link` (an "exe" link under `directory`); nullopt when
-// it cannot be followed (a kernel thread has none; a caller that may not trace the process
-// is refused it), which says nothing of whether it changed.
-std::optional<FileIdentity> executable_identity(int directory, const char* link);
+// Whether the memory the witness was opened on lives.
+bool memory_lives(int witness);
 
 // ---- After a long file
 

@@ -53,6 +53,17 @@ bool laid_out_anew(const ProgramLayout& first, const ProgramLayout& later) {
             first.start_stack != later.start_stack);
 }
 
+// A witness is kept only while its descriptor lies in the lower half of the descriptors the
+// tool may open, so that the processes asked after it keep room for their own directories;
+// beyond that, the layout alone tells.
+bool room_for_witness(int witness) {
+    static const rlim_t limit = [] {
+        rlimit descriptors{};
+        return ::getrlimit(RLIMIT_NOFILE, &descriptors) == 0 ? descriptors.rlim_cur : 0;
+    }();
+    return static_cast<rlim_t>(witness) < limit / 2;
+}
+
 struct ProcessEntry {
     platform::Pid pid = 0;
     // /proc/<pid>, opened once; every read goes through it, so a recycled PID is never read.
@@ -67,12 +78,15 @@ struct ProcessEntry {
     std::optional<StatTicks> ticks;
     // A kernel thread, as the latest exit-code query saw it: it has no memory to show.
     bool kernel_thread = false;
-    // The program's layout as the first full times query saw it (the identity's look, whose
-    // executable is kept with the held directory, where the path's and the query's reads look
-    // too); a later one (the recheck's) that sees it laid out anew marks the program changed
-    // there. sample never asks for the full times, so it never pays for a look.
+    // The program as the first full times query (the identity's look, just before the path is
+    // read) saw it: its layout, and its memory held open as a witness (or -1). A later look
+    // (the recheck's, after the command line was read) that finds the program laid out anew,
+    // or the witness's memory gone while the process has memory, finds another program.
+    // sample never asks for the full times, so it never pays for a look.
     ProgramLayout first_layout;
+    int first_memory = -1;
     bool first_look_taken = false;
+    bool program_changed = false;
 };
 
 // The stat that opening a process read (so that a shortage of descriptors fails the open, not a
@@ -323,21 +337,37 @@ std::optional<procfs::StatTicks> take_times(Handle handle, FileTime& kernel, Fil
     return ticks;
 }
 
-// The program the process runs: the first look keeps its layout and its executable, which
-// the path is read right after; every later look compares the layout with the first.
+// The program the process runs: the first look keeps its layout and holds its memory open;
+// every later look compares. A witness whose memory is gone tells an execve only if the
+// process has memory now: one that ended (perhaps since its exit code was read) has none, and
+// is no other program, nor is one whose witness had none from the start (its leader stopped
+// between its exit code and this look).
 void look_at_program(procfs::ProcessEntry& entry, const procfs::ImageLayout& layout) {
     const procfs::ProgramLayout now{layout.start_code, layout.end_code, layout.start_stack};
+    const int directory = entry.held.directory;
     if (entry.first_look_taken) {
-        if (procfs::laid_out_anew(entry.first_layout, now)) entry.held.program_changed = true;
+        if (procfs::laid_out_anew(entry.first_layout, now)) entry.program_changed = true;
+        if (entry.first_memory >= 0 && !procfs::memory_lives(entry.first_memory)) {
+            const int current = procfs::open_memory_witness(directory, "pagemap");
+            if (current >= 0) {
+                if (procfs::memory_lives(current)) entry.program_changed = true;
+                ::close(current);
+            }
+        }
         return;
     }
     entry.first_look_taken = true;
     entry.first_layout = now;
     // Through the thread that runs while the leader has stopped, as its stat's layout was read.
-    const std::string link = entry.held.live_thread == 0
-                                 ? std::string{"exe"}
-                                 : procfs::thread_file("task", entry.held.live_thread, "exe");
-    entry.held.first_executable = procfs::executable_identity(entry.held.directory, link.c_str());
+    const std::string pagemap =
+        entry.held.live_thread == 0
+            ? std::string{"pagemap"}
+            : procfs::thread_file("task", entry.held.live_thread, "pagemap");
+    entry.first_memory = procfs::open_memory_witness(directory, pagemap.c_str());
+    if (entry.first_memory >= 0 && !procfs::room_for_witness(entry.first_memory)) {
+        ::close(entry.first_memory);
+        entry.first_memory = -1;
+    }
 }
 
 }  // namespace
@@ -432,12 +462,7 @@ bool full_process_image_name(Handle handle, std::uint32_t /*flags*/, char16_t* b
     }
     auto& entry = entry_of(handle);
     errno = 0;
-    // The executable looked at just before (by the times query) and again just after: the path
-    // is the first look's program's only when both saw the same.
-    if (procfs::read_image_name(entry.held.directory, "exe", buffer, size)) {
-        procfs::look_at_executable(entry.held, "exe");
-        return true;
-    }
+    if (procfs::read_image_name(entry.held.directory, "exe", buffer, size)) return true;
     // A refusal (another user's process) is the answer, with no thread walked. A link that is
     // gone (ENOENT) says the leader has let go of its memory: it has stopped, perhaps since its
     // exit code was read, and another thread that runs still shows the executable.
@@ -446,16 +471,13 @@ bool full_process_image_name(Handle handle, std::uint32_t /*flags*/, char16_t* b
     return read_through_live_thread(entry, "exe", [&](int directory, const std::string& path) {
         size = room;
         errno = 0;
-        if (!procfs::read_image_name(directory, path.c_str(), buffer, size)) {
-            return errno != 0 ? errno : ENAMETOOLONG;
-        }
-        procfs::look_at_executable(entry.held, path.c_str());
-        return 0;
+        if (procfs::read_image_name(directory, path.c_str(), buffer, size)) return 0;
+        return errno != 0 ? errno : ENAMETOOLONG;
     }) == 0;
 }
 
 bool image_unchanged(Handle handle) {
-    return procfs::is_own_process(handle) || !entry_of(handle).held.program_changed;
+    return procfs::is_own_process(handle) || !entry_of(handle).program_changed;
 }
 
 void close_handle(Handle handle) {
@@ -466,6 +488,7 @@ void close_handle(Handle handle) {
     if (procfs::stat_from_open.entry == entry) procfs::stat_from_open.entry = nullptr;
     procfs::release_directory(entry->pid, &entry->held);
     ::close(entry->held.directory);
+    if (entry->first_memory >= 0) ::close(entry->first_memory);
     delete entry;
 }
 

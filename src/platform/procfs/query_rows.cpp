@@ -1,7 +1,7 @@
 // One row of the query from /proc: the process through the directory its handle holds, then
-// its cmdline, with a look at its executable on either side; when that reads empty, through a
-// thread that runs, or again after a pause while an execve lays out the new arguments; then,
-// only when its text hangs on it, the argument area in stat; last the text.
+// its cmdline; when that reads empty, through a thread that runs, or again after a pause while
+// an execve lays out the new arguments; then, only when its text hangs on it, the argument
+// area in stat; last the text.
 
 #include "platform/procfs/query_rows.hpp"
 
@@ -36,18 +36,6 @@ struct ProcessFiles {
         return read_file_at(held->directory, thread_file("task", thread, name).c_str());
     }
 };
-
-// The executable of the task whose cmdline is read (`thread`, or the process itself when 0),
-// looked at on either side of the read: the path was read long before, and a process that
-// executed another program in between would join the one to the other. The recheck then
-// reports the row changed.
-void look_at_executable_of(const ProcessFiles& files, platform::Pid thread) {
-    if (thread == 0) {
-        look_at_executable(*files.held, "exe");
-    } else {
-        look_at_executable(*files.held, thread_file("task", thread, "exe").c_str());
-    }
-}
 
 // What stat says of a process whose cmdline read empty.
 struct EmptyCmdline {
@@ -114,7 +102,6 @@ FileText cmdline_while_empty(ProcessFiles& files, bool& ended) {
             const timespec wait{0, pause};
             ::nanosleep(&wait, nullptr);
         }
-        look_at_executable_of(files, files.thread);
         cmdline = files.read_running("cmdline");
         // The thread read through has ended since; another is looked for.
         if (means_gone(cmdline.error) && files.thread != 0) continue;
@@ -155,7 +142,6 @@ ProcessLookup read_process_row(platform::Pid pid) {
     files.held = held_directory(pid);
     if (files.held == nullptr) return {};
     files.thread = files.held->live_thread;
-    look_at_executable_of(files, 0);
     FileText cmdline = files.read("cmdline");
     // The task whose cmdline the text is: the process's own, or a thread that runs.
     platform::Pid read_through = 0;
@@ -174,7 +160,6 @@ ProcessLookup read_process_row(platform::Pid pid) {
     ProcessRow row;
     row.pid = pid;
     if (cmdline.error == 0) {
-        look_at_executable_of(files, read_through);
         const std::optional<std::uint64_t> area =
             argument_area_decides(cmdline.text) ? argument_area(files, read_through)
                                                 : std::nullopt;

@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <sys/mman.h>
+#include <sys/personality.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -434,6 +435,106 @@ TEST(ProcfsCalls, ExecutingTheSameFileAgainIsANewLayout) {
     ASSERT_TRUE(executed_again());
     EXPECT_EQ(look_at(process.get()), created);
     EXPECT_FALSE(platform::image_unchanged(process.get()));
+}
+
+// A shell that executes itself with the same words each time a line arrives, its addresses not
+// randomised: every instance is laid out exactly alike, and only its memory is new.
+class SelfExecutingShell {
+public:
+    SelfExecutingShell() {
+        int input[2];
+        if (::pipe2(input, O_CLOEXEC) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            ::personality(ADDR_NO_RANDOMIZE);
+            ::dup2(input[0], STDIN_FILENO);
+            const char* script = "read line; exec /bin/sh -c \"$0\" \"$0\"";
+            ::execl("/bin/sh", "/bin/sh", "-c", script, script, static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(input[0]);
+        input_ = input[1];
+    }
+    ~SelfExecutingShell() {
+        ::close(input_);
+        test_support::end_child(pid_);
+    }
+    SelfExecutingShell(const SelfExecutingShell&) = delete;
+    SelfExecutingShell& operator=(const SelfExecutingShell&) = delete;
+
+    platform::Pid pid() const { return static_cast<platform::Pid>(pid_); }
+    std::string directory() const { return "/proc/" + std::to_string(pid_); }
+    // Its code and first stack as stat shows them; empty until it is laid out.
+    std::vector<std::string> layout() const {
+        const auto stat = test_support::stat_fields(directory() + "/stat");
+        if (stat.size() <= 51 || stat[26] == "0" || stat[51] == "0") return {};
+        return {stat[26], stat[27], stat[28]};
+    }
+    // Waits until it is laid out and waits for a line; false when it never is.
+    bool wait_until_waiting() const {
+        for (int tries = 0; tries < 5000; ++tries) {
+            const auto syscall = [&] {
+                std::ifstream file{directory() + "/syscall"};
+                std::string number;
+                file >> number;
+                return number;
+            }();
+            if (!layout().empty() && syscall == std::to_string(SYS_read)) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return false;
+    }
+    // Sends a line, and returns once it has executed itself: the memory it ran in is gone.
+    bool execute_again() const {
+        const int memory = ::open((directory() + "/pagemap").c_str(), O_RDONLY | O_CLOEXEC);
+        std::uint64_t entry = 0;
+        bool gone = false;
+        if (memory >= 0 && ::write(input_, "\n", 1) == 1) {
+            for (int tries = 0; tries < 5000 && !gone; ++tries) {
+                gone = ::pread(memory, &entry, sizeof entry, 0) != sizeof entry;
+                if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        }
+        if (memory >= 0) ::close(memory);
+        return gone && wait_until_waiting();
+    }
+
+private:
+    pid_t pid_ = -1;
+    int input_ = -1;
+};
+
+// Executing a program laid out exactly as the one before (the same file, the same words, no
+// randomised addresses) is still a new program: its memory is new.
+TEST(ProcfsCalls, ExecutingAProgramLaidOutAlikeIsANewProgram) {
+    SelfExecutingShell shell;
+    ASSERT_GT(shell.pid(), 0u);
+    ASSERT_TRUE(shell.wait_until_waiting());
+    Opened process{shell.pid()};
+    ASSERT_NE(process.get(), nullptr);
+    const auto before = shell.layout();
+    const auto created = look_at(process.get());
+    ASSERT_TRUE(shell.execute_again());
+    ASSERT_EQ(shell.layout(), before) << "laid out otherwise: the layout alone would tell";
+    EXPECT_EQ(look_at(process.get()), created);
+    EXPECT_FALSE(platform::image_unchanged(process.get()));
+}
+
+// A process that ends lets go of its memory too; ending between the recheck's exit code and
+// its times is no new program.
+TEST(ProcfsCalls, AProcessThatEndsIsNoNewProgram) {
+    Child child;
+    Opened process{pid_of(child)};
+    ASSERT_NE(process.get(), nullptr);
+    look_at(process.get());
+    EXPECT_EQ(exit_code_of(process.get()), platform::still_active);
+    ::kill(child.pid(), SIGKILL);
+    siginfo_t info{};
+    ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(child.pid()), &info, WEXITED | WNOWAIT), 0);
+    platform::FileTime creation, exit, kernel, user;
+    ASSERT_TRUE(platform::process_times(process.get(), creation, exit, kernel, user));
+    EXPECT_TRUE(platform::image_unchanged(process.get()));
 }
 
 // A child that moves its argument area to a vector in its own memory when asked, with
