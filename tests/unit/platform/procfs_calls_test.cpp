@@ -511,6 +511,8 @@ TEST(ProcfsCalls, ExecutingAProgramLaidOutAlikeIsANewProgram) {
     SelfExecutingShell shell;
     ASSERT_GT(shell.pid(), 0u);
     ASSERT_TRUE(shell.wait_until_waiting());
+    // Once executed by the shell itself, its environment too is the same each time.
+    ASSERT_TRUE(shell.execute_again());
     Opened process{shell.pid()};
     ASSERT_NE(process.get(), nullptr);
     const auto before = shell.layout();
