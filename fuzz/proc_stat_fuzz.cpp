@@ -36,9 +36,7 @@ void check_kernel_line(FuzzedDataProvider& input) {
     const std::uint32_t pid = input.ConsumeIntegral<std::uint32_t>();
     for (std::uint64_t* address :
          {&written.layout.start_code, &written.layout.end_code, &written.layout.start_stack,
-          &written.layout.start_data, &written.layout.end_data, &written.layout.start_brk,
-          &written.layout.arg_start, &written.layout.arg_end, &written.layout.env_start,
-          &written.layout.env_end}) {
+          &written.layout.arg_start, &written.layout.arg_end, &written.layout.env_end}) {
         *address = input.ConsumeIntegral<std::uint64_t>();
     }
     const std::string command_name = input.ConsumeRandomLengthString(64);
@@ -55,12 +53,8 @@ void check_kernel_line(FuzzedDataProvider& input) {
         case 26: line += std::to_string(written.layout.start_code); break;
         case 27: line += std::to_string(written.layout.end_code); break;
         case 28: line += std::to_string(written.layout.start_stack); break;
-        case 45: line += std::to_string(written.layout.start_data); break;
-        case 46: line += std::to_string(written.layout.end_data); break;
-        case 47: line += std::to_string(written.layout.start_brk); break;
         case 48: line += std::to_string(written.layout.arg_start); break;
         case 49: line += std::to_string(written.layout.arg_end); break;
-        case 50: line += std::to_string(written.layout.env_start); break;
         case 51: line += std::to_string(written.layout.env_end); break;
         // Other fields may be negative (tpgid, priority, nice); the parser skips them.
         default: line += std::to_string(input.ConsumeIntegral<std::int64_t>()); break;

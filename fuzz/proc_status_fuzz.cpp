@@ -4,7 +4,8 @@
 // - any bytes at all: no crash, no undefined behaviour;
 // - a file laid out as the kernel writes it, with a process name of any bytes (the kernel
 //   escapes a line feed and a backslash in it) and any values, parses to the thread-group ID
-//   and the two resident-set sizes written; a size too large for 64 bits in bytes reads as 0.
+//   and the two resident-set sizes written; a size too large for 64 bits in bytes reads as 0;
+//   it has memory when its VmRSS line is there and fits.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -61,6 +62,9 @@ void check_kernel_file(FuzzedDataProvider& input) {
 
     const auto parsed = procfs::parse_status(text);
     FUZZ_CHECK(parsed.thread_group == thread_group);
+    const bool resident_fits =
+        resident_kilobytes <= std::numeric_limits<std::uint64_t>::max() / 1024;
+    FUZZ_CHECK(parsed.has_memory == (has_memory && resident_fits));
     FUZZ_CHECK(parsed.peak_resident_bytes == (has_memory ? expected_bytes(peak_kilobytes) : 0));
     FUZZ_CHECK(parsed.resident_bytes == (has_memory ? expected_bytes(resident_kilobytes) : 0));
 }

@@ -46,8 +46,10 @@ ProbeOutcome<ProcessSample> read(const ProcessHandle& handle, platform::Instant 
         return ProbeError{codes::process_times};
     }
 
+    // A process that ended while it was read has no figures to give, as with its times.
     platform::MemoryCounters memory;
     if (!platform::process_memory_info(handle.get(), memory)) {
+        if (terminated(handle)) return NotFound{};
         return ProbeError{codes::process_memory};
     }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/procfs/proc_files.hpp"
+#include "text/decimal.hpp"
 
 namespace procfs {
 
@@ -36,10 +37,10 @@ int list_threads(int directory, const std::string& task_path, std::vector<platfo
         return error;
     }
     while (const dirent* entry = ::readdir(stream)) {
-        platform::Pid tid = 0;
-        const char* digit = entry->d_name;
-        for (; *digit >= '0' && *digit <= '9'; ++digit) tid = tid * 10 + (*digit - '0');
-        if (*digit == '\0' && digit != entry->d_name) tids.push_back(tid);
+        // "." and ".." are no thread.
+        if (const auto tid = text::decimal_value<platform::Pid>(entry->d_name)) {
+            tids.push_back(*tid);
+        }
     }
     ::closedir(stream);
     return 0;

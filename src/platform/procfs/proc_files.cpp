@@ -1,7 +1,7 @@
 // Reading /proc, in the order opening a process meets it: whether /proc can be trusted at all,
 // the signal check that tells a process from a thread before anything is read, whole files
-// through one shared buffer, what a failed read means, the executable's link, and last the
-// buffer let go of after a long command line.
+// through one shared buffer, what a failed read means, the executable's link, the memory a task
+// runs in, and last the buffer let go of after a long command line.
 
 #include "platform/procfs/proc_files.hpp"
 
@@ -78,6 +78,8 @@ namespace {
 
 // Grown on demand and reused, so a run allocates it once. Most files fit in the first size.
 std::string shared_buffer;
+// For a stat read while the text in the shared buffer is still in use.
+std::string aside_buffer;
 constexpr std::size_t first_size = 4096;
 
 class Descriptor {
@@ -98,21 +100,21 @@ private:
 
 enum class Until { end_of_file, end_of_line };
 
-FileText read_whole(int directory, const char* name, Until until) {
+FileText read_whole(int directory, const char* name, Until until, std::string& buffer) {
     const Descriptor file{::openat(directory, name, O_RDONLY | O_CLOEXEC)};
     if (file.get() < 0) {
         return {{}, errno};
     }
-    if (shared_buffer.size() < first_size) {
-        shared_buffer.resize(first_size);
+    if (buffer.size() < first_size) {
+        buffer.resize(first_size);
     }
     std::size_t length = 0;
     for (;;) {
-        if (length == shared_buffer.size()) {
-            shared_buffer.resize(shared_buffer.size() * 2);
+        if (length == buffer.size()) {
+            buffer.resize(buffer.size() * 2);
         }
-        const auto room = shared_buffer.size() - length;
-        const auto got = ::read(file.get(), shared_buffer.data() + length, room);
+        const auto room = buffer.size() - length;
+        const auto got = ::read(file.get(), buffer.data() + length, room);
         if (got < 0) {
             if (errno == EINTR) {
                 continue;
@@ -124,9 +126,9 @@ FileText read_whole(int directory, const char* name, Until until) {
         // cmdline copied out of the process's memory in one call): a read that gives less than
         // it was asked has reached the end, and a further read would only return 0.
         const bool short_read = got > 0 && static_cast<std::size_t>(got) < room &&
-                                (until == Until::end_of_file || shared_buffer[length - 1] == '\n');
+                                (until == Until::end_of_file || buffer[length - 1] == '\n');
         if (got == 0 || short_read) {
-            return {std::string_view{shared_buffer.data(), length}, 0};
+            return {std::string_view{buffer.data(), length}, 0};
         }
     }
 }
@@ -134,11 +136,15 @@ FileText read_whole(int directory, const char* name, Until until) {
 }  // namespace
 
 FileText read_file_at(int directory, const char* name) {
-    return read_whole(directory, name, Until::end_of_file);
+    return read_whole(directory, name, Until::end_of_file, shared_buffer);
 }
 
 FileText read_line_file_at(int directory, const char* name) {
-    return read_whole(directory, name, Until::end_of_line);
+    return read_whole(directory, name, Until::end_of_line, shared_buffer);
+}
+
+FileText read_line_file_aside(int directory, const char* name) {
+    return read_whole(directory, name, Until::end_of_line, aside_buffer);
 }
 
 bool means_gone(int error) {
@@ -166,6 +172,16 @@ bool read_image_name(int directory, const char* link, char16_t* buffer, std::uin
     buffer[units] = u'\0';
     size = static_cast<std::uint32_t>(units);
     return true;
+}
+
+int open_memory_witness(int directory, const char* pagemap) {
+    return ::openat(directory, pagemap, O_RDONLY | O_CLOEXEC);
+}
+
+bool memory_lives(int witness) {
+    // One entry of the page table, that of the first page: cheap, and there for every memory.
+    std::uint64_t entry = 0;
+    return ::pread(witness, &entry, sizeof entry, 0) == static_cast<ssize_t>(sizeof entry);
 }
 
 void release_long_file() {

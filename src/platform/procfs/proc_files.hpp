@@ -1,7 +1,7 @@
 #pragma once
 // Reading /proc: whether it can be trusted, whether a PID names a process (a thread-group
 // leader), a thread of one or nobody, a whole file relative to an open directory, what a
-// failed read means, and an executable's link.
+// failed read means, an executable's link, and the memory a task runs in.
 
 #include <cstdint>
 #include <string_view>
@@ -43,6 +43,10 @@ FileText read_file_at(int directory, const char* name);
 // The same for a file of one line, such as stat: only a short read that ends the line ends it.
 FileText read_line_file_at(int directory, const char* name);
 
+// The same into a buffer of its own, valid until its next call: for a stat read while the text
+// of the last file is still in use.
+FileText read_line_file_aside(int directory, const char* name);
+
 // ENOENT or ESRCH: the task behind the directory is gone (reaped, or the entry never existed).
 bool means_gone(int error);
 
@@ -56,6 +60,19 @@ bool means_shortage(int error);
 // refuse it) or when the text and its terminating null do not fit in `size` units. On success
 // `size` holds the units written without the null. Bytes that are not UTF-8 become U+FFFD.
 bool read_image_name(int directory, const char* link, char16_t* buffer, std::uint32_t& size);
+
+// ---- The memory a task runs in, held as a witness
+
+// A descriptor on the pagemap of a task (`pagemap` under `directory`), opened on the memory the
+// task runs in now. The kernel answers reads of it only while that memory lives, and a process
+// lets go of it when it executes another program (or ends): the witness then reads nothing,
+// as it does from the start for a task with no memory (a kernel thread, a leader that has
+// stopped). -1 when it cannot be opened (a caller that may not trace the process, no
+// descriptor left).
+int open_memory_witness(int directory, const char* pagemap);
+
+// Whether the memory the witness was opened on lives.
+bool memory_lives(int witness);
 
 // ---- After a long file
 

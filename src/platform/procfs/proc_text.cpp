@@ -74,12 +74,8 @@ std::uint64_t* layout_slot(ImageLayout& layout, int field) {
         case 26: return &layout.start_code;
         case 27: return &layout.end_code;
         case 28: return &layout.start_stack;
-        case 45: return &layout.start_data;
-        case 46: return &layout.end_data;
-        case 47: return &layout.start_brk;
         case 48: return &layout.arg_start;
         case 49: return &layout.arg_end;
-        case 50: return &layout.env_start;
         case 51: return &layout.env_end;
         default: return nullptr;
     }
@@ -189,8 +185,9 @@ StatusFields parse_status(std::string_view text) {
             fields.thread_group = parse_decimal(trim_blanks(line.substr(colon + 1)));
             thread_group_seen = true;
         } else if (key == "VmRSS") {
-            fields.resident_bytes =
-                kilobytes_as_bytes(trim_blanks(line.substr(colon + 1))).value_or(0);
+            const auto resident = kilobytes_as_bytes(trim_blanks(line.substr(colon + 1)));
+            fields.has_memory = resident.has_value();
+            fields.resident_bytes = resident.value_or(0);
             resident_seen = true;
         } else if (key == "VmHWM") {
             fields.peak_resident_bytes =
@@ -302,30 +299,21 @@ void append_shell_quoted(std::string& out, std::string_view argument) {
 
 namespace {
 
-// A title written over the argument area, as it stands: the zero bytes that pad it to the
-// area's end dropped, each one left inside it shown as a space (as ps shows it).
-std::optional<std::string> padded_title(std::string_view raw) {
-    const std::size_t end = raw.find_last_not_of('\0');
-    if (end == std::string_view::npos) return std::nullopt;
-    std::string title = text::sanitize_utf8(raw.substr(0, end + 1));
-    for (char& c : title) {
+// A title as it stands; nullopt when it is empty. A zero byte can be left in it only by a read
+// cut short, and shows as a space, as ps shows it.
+std::optional<std::string> title(std::string_view bytes) {
+    if (bytes.empty()) return std::nullopt;
+    std::string shown = text::sanitize_utf8(bytes);
+    for (char& c : shown) {
         if (c == '\0') c = ' ';
     }
-    return title;
+    return shown;
 }
 
-}  // namespace
-
-std::optional<std::string> command_line_from_cmdline(std::string_view raw) {
-    if (raw.empty()) return std::nullopt;
-    if (raw.back() != '\0') return text::sanitize_utf8(raw);
-    // An argument vector ends in exactly one zero byte; an empty last argument would end it in
-    // two. Servers that set their title fill the rest of the area with zero bytes, so two or
-    // more at the end are read as that padding: a vector's trailing empty arguments are lost.
-    if (raw.size() >= 2 && raw[raw.size() - 2] == '\0') return padded_title(raw);
-
+// The arguments of a vector whose final zero byte is taken off, each quoted, joined by single
+// spaces.
+std::string quoted_arguments(std::string_view arguments) {
     // Measured first, so a long command line is written once into a block of its own length.
-    const std::string_view arguments = raw.substr(0, raw.size() - 1);
     std::size_t length = 0;
     each_argument(arguments, [&](std::string_view argument, bool first) {
         length += (first ? 0 : 1) + quoted_length(argument);
@@ -339,6 +327,35 @@ std::optional<std::string> command_line_from_cmdline(std::string_view raw) {
     // Quoting adds only ASCII, so an invalid sequence is replaced exactly as in its argument.
     text::sanitize_utf8_in_place(joined);
     return joined;
+}
+
+}  // namespace
+
+std::optional<std::string> command_line_from_cmdline(std::string_view raw,
+                                                     std::optional<std::uint64_t> argument_area) {
+    if (raw.empty()) return std::nullopt;
+    // A title written past the argument area, which the kernel gives up to its first zero.
+    if (argument_area && *argument_area != raw.size()) {
+        return title(raw.substr(0, raw.find('\0')));
+    }
+    if (raw.back() != '\0') return title(raw);
+
+    // A title padded with zero bytes to the area's end is one string: nothing but padding
+    // follows its first zero byte. An argument vector has a zero byte after each argument, so
+    // one of two or more arguments (empty ones included) has a zero byte before its last run.
+    const std::size_t last_text = raw.find_last_not_of('\0');
+    const std::string_view before_padding =
+        raw.substr(0, last_text == std::string_view::npos ? 0 : last_text + 1);
+    const bool padded = raw.size() - before_padding.size() >= 2;
+    if (padded && before_padding.find('\0') == std::string_view::npos) {
+        return title(before_padding);
+    }
+    return quoted_arguments(raw.substr(0, raw.size() - 1));
+}
+
+bool argument_area_decides(std::string_view raw) {
+    if (raw.empty() || raw.find('\0') != raw.size() - 1) return false;
+    return needs_quotes(raw.substr(0, raw.size() - 1));
 }
 
 }  // namespace procfs

@@ -14,21 +14,15 @@ namespace procfs {
 
 // ---- /proc/<pid>/stat: the fields the probes need
 
-// Where the program the process runs was laid out in its memory. Every execve lays out a new
-// image (the stack, and with it the arguments and the environment, at a random place), and
-// only an execve or a deliberate prctl(PR_SET_MM) moves these, so two readings that differ
-// mean that the process has run another program in between. All 0 (the code 1) when the
-// process has no memory (a kernel thread, a leader that has stopped) or we may not read it.
+// Where the program the process runs lies in its memory, and where its arguments lie. The
+// kernel shows a task without memory (a kernel thread, a leader that has stopped) 0 in each,
+// and a caller that may not trace the task 1 for the code fields and 0 for the rest.
 struct ImageLayout {
     std::uint64_t start_code = 0;   // field 26
     std::uint64_t end_code = 0;     // field 27
     std::uint64_t start_stack = 0;  // field 28
-    std::uint64_t start_data = 0;   // field 45
-    std::uint64_t end_data = 0;     // field 46
-    std::uint64_t start_brk = 0;    // field 47
     std::uint64_t arg_start = 0;    // field 48
     std::uint64_t arg_end = 0;      // field 49
-    std::uint64_t env_start = 0;    // field 50
     // Field 51, also 0 while an execve is laying out the new arguments and environment.
     std::uint64_t env_end = 0;
 
@@ -66,7 +60,10 @@ bool has_exited(const StatFields& fields);
 
 struct StatusFields {
     std::optional<std::uint64_t> thread_group;  // Tgid
-    std::uint64_t resident_bytes = 0;           // VmRSS; 0 when absent (kernel thread, zombie)
+    // A VmRSS line was there: the task has memory. A kernel thread, a zombie and a leader that
+    // has stopped have none, and show neither counter.
+    bool has_memory = false;
+    std::uint64_t resident_bytes = 0;           // VmRSS; 0 when absent
     std::uint64_t peak_resident_bytes = 0;      // VmHWM; likewise
 };
 
@@ -101,12 +98,25 @@ platform::FileTime to_file_time(std::uint64_t units);
 // letters, digits and _@%+=:,./- ; otherwise single-quoted, each ' written as '\''.
 void append_shell_quoted(std::string& out, std::string_view argument);
 
-// The text of a raw /proc/<pid>/cmdline: nullopt when it is empty (kernel thread, zombie);
-// the data as it stands when it does not end in a zero byte (a process that rewrote its
-// title); a title padded with zero bytes when it ends in two or more of them: the padding
-// dropped, each zero byte inside shown as a space, nullopt when nothing else is left;
-// otherwise (one final zero byte) the zero-terminated arguments quoted and joined by single
-// spaces. Bytes that are not UTF-8 become U+FFFD.
-std::optional<std::string> command_line_from_cmdline(std::string_view raw);
+// The text of a raw /proc/<pid>/cmdline. `argument_area` is arg_end - arg_start of the same
+// task's stat, nullopt when stat hides it (or was not read). The kernel gives the bytes of that
+// area exactly, unless the process wrote a title past its end: then it gives the title up to
+// its first zero byte, that byte included. So:
+// - empty (a kernel thread, a zombie): nullopt;
+// - a length other than the area's: such a title, shown up to its first zero byte;
+// - no final zero byte: a title cut short, shown as it stands;
+// - a final run of two or more zero bytes with no zero byte before it: a title padded with
+//   zero bytes, shown without the padding (nullopt when nothing else is left);
+// - otherwise an argument vector: its zero-terminated arguments, empty ones included, quoted
+//   and joined by single spaces.
+// Bytes that are not UTF-8 become U+FFFD.
+std::optional<std::string> command_line_from_cmdline(
+    std::string_view raw, std::optional<std::uint64_t> argument_area = std::nullopt);
+
+// Whether the text of `raw` hangs on its argument area. A title the kernel cut at its first
+// zero byte holds no other: only a cmdline of one zero byte, its last, can be one, and only
+// when its one argument would be quoted does it read otherwise as an argument vector. Any
+// other cmdline is read by its bytes alone, so its stat need not be read.
+bool argument_area_decides(std::string_view raw);
 
 }  // namespace procfs

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <optional>
+#include <string>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -24,12 +25,44 @@ namespace {
 // ---- What a process handle points to: the open /proc/<pid> directory and what was read
 // through it
 
-// The three counts of stat that the times query reports.
+// What the times query reports from the stat the exit-code query read: three counts of the
+// process's own, and where its program lies as the thread that runs shows it.
 struct StatTicks {
     std::uint64_t user_ticks = 0;
     std::uint64_t system_ticks = 0;
     std::uint64_t start_ticks = 0;
+    ImageLayout layout{};
 };
+
+// Where the program lies, as one look saw it: its code and where its first stack begins, laid
+// anew by every execve (all 0 in its middle, before the new program is laid out) and left in
+// place by a rename, which moves only the arguments. Field 26 reads 1 to a caller that may not
+// trace the process: the layout is then unknown, and never counts as changed.
+struct ProgramLayout {
+    std::uint64_t start_code = 0;
+    std::uint64_t end_code = 0;
+    std::uint64_t start_stack = 0;
+};
+
+constexpr std::uint64_t hidden_address = 1;
+
+// Both looks saw the layout, and it differs.
+bool laid_out_anew(const ProgramLayout& first, const ProgramLayout& later) {
+    return first.start_code != hidden_address && later.start_code != hidden_address &&
+           (first.start_code != later.start_code || first.end_code != later.end_code ||
+            first.start_stack != later.start_stack);
+}
+
+// A witness is kept only while its descriptor lies in the lower half of the descriptors the
+// tool may open, so that the processes asked after it keep room for their own directories;
+// beyond that, the layout alone tells.
+bool room_for_witness(int witness) {
+    static const rlim_t limit = [] {
+        rlimit descriptors{};
+        return ::getrlimit(RLIMIT_NOFILE, &descriptors) == 0 ? descriptors.rlim_cur : 0;
+    }();
+    return static_cast<rlim_t>(witness) < limit / 2;
+}
 
 struct ProcessEntry {
     platform::Pid pid = 0;
@@ -40,16 +73,20 @@ struct ProcessEntry {
     // Read by the first memory query (or at open, when the leadership had to be read from it);
     // only sample asks for memory, so inspect never pays for this dear file.
     std::optional<StatusFields> status;
-    // The ticks of the stat the latest exit-code query read, for the times query that follows
-    // it, so one probe reads stat once while a later recheck still sees fresh state.
+    // From the stat the latest exit-code query read, for the times query that follows it, so
+    // one probe reads stat once while a later recheck still sees fresh state.
     std::optional<StatTicks> ticks;
-    // Where the program is laid out, as the first exit-code query saw it (through the thread
-    // that runs) and as the latest one did, each as a digest: they differ once the process has
-    // executed another program, which keeps its ID and start time. Digests, not the ten
-    // addresses, because inspect holds an entry for every process it finds.
-    std::uint64_t first_layout = 0;
-    std::uint64_t latest_layout = 0;
-    bool first_layout_seen = false;
+    // A kernel thread, as the latest exit-code query saw it: it has no memory to show.
+    bool kernel_thread = false;
+    // The program as the first full times query (the identity's look, just before the path is
+    // read) saw it: its layout, and its memory held open as a witness (or -1). A later look
+    // (the recheck's, after the command line was read) that finds the program laid out anew,
+    // or the witness's memory gone while the process has memory, finds another program.
+    // sample never asks for the full times, so it never pays for a look.
+    ProgramLayout first_layout;
+    int first_memory = -1;
+    bool first_look_taken = false;
+    bool program_changed = false;
 };
 
 // The stat that opening a process read (so that a shortage of descriptors fails the open, not a
@@ -181,23 +218,6 @@ int read_stat(const procfs::ProcessEntry& entry, procfs::StatFields& stat) {
     return 0;
 }
 
-// A digest of where the program is laid out; two layouts that differ anywhere differ here but
-// for a chance of one in 2^64.
-std::uint64_t layout_digest(const procfs::ImageLayout& layout) {
-    std::uint64_t digest = 0;
-    for (const std::uint64_t address :
-         {layout.start_code, layout.end_code, layout.start_stack, layout.start_data,
-          layout.end_data, layout.start_brk, layout.arg_start, layout.arg_end, layout.env_start,
-          layout.env_end}) {
-        // splitmix64's finaliser over the running digest and each address in turn.
-        std::uint64_t mixed = digest ^ (address + 0x9E3779B97F4A7C15ull);
-        mixed = (mixed ^ (mixed >> 30)) * 0xBF58476D1CE4E5B9ull;
-        mixed = (mixed ^ (mixed >> 27)) * 0x94D049BB133111EBull;
-        digest = mixed ^ (mixed >> 31);
-    }
-    return digest;
-}
-
 }  // namespace
 
 // Opens /proc/<pid> and reads stat through it. The read proves the process readable now, so
@@ -286,18 +306,15 @@ bool exit_code_process(Handle handle, std::uint32_t& exit_code) {
         exit_code = exited_code;
         return true;
     }
-    entry.ticks = procfs::StatTicks{stat.user_ticks, stat.system_ticks, stat.start_ticks};
+    entry.kernel_thread = (stat.flags & procfs::kernel_thread) != 0;
     const procfs::LiveThread live = procfs::find_live_thread(
         entry.held.directory, "task", entry.pid, stat, entry.held.live_thread);
     // Whether the process runs is unknown: the tool ran short while reading its threads.
     if (live.shortage != 0) return false;
     exit_code = live.ended ? exited_code : still_active;
     entry.held.live_thread = live.tid == entry.pid ? 0 : live.tid;
-    entry.latest_layout = layout_digest(live.stat.layout);
-    if (!entry.first_layout_seen) {
-        entry.first_layout = entry.latest_layout;
-        entry.first_layout_seen = true;
-    }
+    entry.ticks = procfs::StatTicks{stat.user_ticks, stat.system_ticks, stat.start_ticks,
+                                    live.stat.layout};
     return true;
 }
 
@@ -311,12 +328,46 @@ std::optional<procfs::StatTicks> take_times(Handle handle, FileTime& kernel, Fil
     if (!ticks) {
         procfs::StatFields stat;
         if (read_stat(entry, stat) != 0) return std::nullopt;
-        ticks = procfs::StatTicks{stat.user_ticks, stat.system_ticks, stat.start_ticks};
+        ticks = procfs::StatTicks{stat.user_ticks, stat.system_ticks, stat.start_ticks,
+                                  stat.layout};
     }
     const auto rate = procfs::clock_ticks_per_second();
     kernel = procfs::to_file_time(procfs::ticks_to_units(ticks->system_ticks, rate));
     user = procfs::to_file_time(procfs::ticks_to_units(ticks->user_ticks, rate));
     return ticks;
+}
+
+// The program the process runs: the first look keeps its layout and holds its memory open;
+// every later look compares. A witness whose memory is gone tells an execve only if the
+// process has memory now: one that ended (perhaps since its exit code was read) has none, and
+// is no other program, nor is one whose witness had none from the start (its leader stopped
+// between its exit code and this look).
+void look_at_program(procfs::ProcessEntry& entry, const procfs::ImageLayout& layout) {
+    const procfs::ProgramLayout now{layout.start_code, layout.end_code, layout.start_stack};
+    const int directory = entry.held.directory;
+    if (entry.first_look_taken) {
+        if (procfs::laid_out_anew(entry.first_layout, now)) entry.program_changed = true;
+        if (entry.first_memory >= 0 && !procfs::memory_lives(entry.first_memory)) {
+            const int current = procfs::open_memory_witness(directory, "pagemap");
+            if (current >= 0) {
+                if (procfs::memory_lives(current)) entry.program_changed = true;
+                ::close(current);
+            }
+        }
+        return;
+    }
+    entry.first_look_taken = true;
+    entry.first_layout = now;
+    // Through the thread that runs while the leader has stopped, as its stat's layout was read.
+    const std::string pagemap =
+        entry.held.live_thread == 0
+            ? std::string{"pagemap"}
+            : procfs::thread_file("task", entry.held.live_thread, "pagemap");
+    entry.first_memory = procfs::open_memory_witness(directory, pagemap.c_str());
+    if (entry.first_memory >= 0 && !procfs::room_for_witness(entry.first_memory)) {
+        ::close(entry.first_memory);
+        entry.first_memory = -1;
+    }
 }
 
 }  // namespace
@@ -336,6 +387,7 @@ bool process_times(Handle handle, FileTime& creation, FileTime& exit, FileTime& 
     }
     creation = procfs::to_file_time(*created);
     exit = FileTime{};
+    look_at_program(entry_of(handle), stat->layout);
     return true;
 }
 
@@ -379,31 +431,27 @@ bool process_memory_info(Handle handle, MemoryCounters& counters) {
     }
     auto& entry = entry_of(handle);
     if (!entry.status) {
+        // Gone: the process ended while it was read, and there is nothing to read.
         const auto file = procfs::read_file_at(entry.held.directory, "status");
-        if (file.error != 0 && !procfs::means_gone(file.error)) {
-            return false;
-        }
-        // Reaped since the open: nothing is resident, as for a zombie.
-        entry.status = file.error == 0 ? procfs::parse_status(file.text) : procfs::StatusFields{};
+        if (file.error != 0) return false;
+        entry.status = procfs::parse_status(file.text);
     }
-    auto& status = *entry.status;
-    // A process whose leader has stopped shows its memory only through a thread that runs; the
-    // leader may have stopped since its exit code was read, so its empty status is the sign.
-    if (status.resident_bytes == 0) {
+    procfs::StatusFields memory = *entry.status;
+    // No memory of its own: a kernel thread has none to show; a process whose leader has
+    // stopped (perhaps since its exit code was read) shows it only through a thread that runs.
+    // With no such thread left the process has ended, and zeros would be no reading.
+    if (!memory.has_memory && !entry.kernel_thread) {
         const int error = read_through_live_thread(
             entry, "status", [&](int directory, const std::string& path) {
                 const auto file = procfs::read_file_at(directory, path.c_str());
                 if (file.error != 0) return file.error;
-                const auto thread = procfs::parse_status(file.text);
-                status.resident_bytes = thread.resident_bytes;
-                status.peak_resident_bytes = thread.peak_resident_bytes;
-                return 0;
+                memory = procfs::parse_status(file.text);
+                return memory.has_memory ? 0 : ENOENT;
             });
-        // Running short is no reading at all; a thread gone with the process reads as empty.
-        if (procfs::means_shortage(error)) return false;
+        if (error != 0) return false;
     }
-    counters.working_set = status.resident_bytes;
-    counters.peak_working_set = status.peak_resident_bytes;
+    counters.working_set = memory.resident_bytes;
+    counters.peak_working_set = memory.peak_resident_bytes;
     return true;
 }
 
@@ -429,9 +477,7 @@ bool full_process_image_name(Handle handle, std::uint32_t /*flags*/, char16_t* b
 }
 
 bool image_unchanged(Handle handle) {
-    if (procfs::is_own_process(handle)) return true;
-    const auto& entry = entry_of(handle);
-    return !entry.first_layout_seen || entry.first_layout == entry.latest_layout;
+    return procfs::is_own_process(handle) || !entry_of(handle).program_changed;
 }
 
 void close_handle(Handle handle) {
@@ -442,6 +488,7 @@ void close_handle(Handle handle) {
     if (procfs::stat_from_open.entry == entry) procfs::stat_from_open.entry = nullptr;
     procfs::release_directory(entry->pid, &entry->held);
     ::close(entry->held.directory);
+    if (entry->first_memory >= 0) ::close(entry->first_memory);
     delete entry;
 }
 

@@ -1,74 +1,40 @@
-// One row of the query from /proc: is the ID a process (through the directory a handle of this
-// run holds, or found afresh), then its cmdline; when that reads empty, through a thread that
-// runs, or again after a pause while an execve lays out the new arguments; last the text.
+// One row of the query from /proc: the process through the directory its handle holds, then
+// its cmdline; when that reads empty, through a thread that runs, or again after a pause while
+// an execve lays out the new arguments; then, only when its text hangs on it, the argument
+// area in stat; last the text.
 
 #include "platform/procfs/query_rows.hpp"
 
 #include <algorithm>
-#include <cerrno>
-#include <fcntl.h>
+#include <optional>
 #include <string>
-#include <string_view>
 #include <time.h>
-#include <unistd.h>
 #include <utility>
 
 #include "platform/procfs/held_directories.hpp"
 #include "platform/procfs/other_threads.hpp"
 #include "platform/procfs/proc_files.hpp"
 #include "platform/procfs/proc_text.hpp"
-#include "text/utf.hpp"
 
 namespace procfs {
 
 namespace {
 
-std::string proc_path(platform::Pid pid, const char* file) {
-    return "/proc/" + std::to_string(pid) + "/" + file;
-}
-
-// failed: the tool ran short, so the answer is unknown.
-enum class Lookup { leader, not_leader, failed };
-
-// When the signal check cannot answer, the status file tells.
-Lookup leadership_by_status(platform::Pid pid) {
-    const FileText status = read_file_at(AT_FDCWD, proc_path(pid, "status").c_str());
-    if (means_shortage(status.error)) return Lookup::failed;
-    if (status.error != 0) return Lookup::not_leader;
-    const std::optional<std::uint64_t> group = parse_status(status.text).thread_group;
-    return (group && *group == pid) ? Lookup::leader : Lookup::not_leader;
-}
-
-Lookup leadership(platform::Pid pid) {
-    switch (leadership_by_signal_check(pid)) {
-        case Leadership::leader: return Lookup::leader;
-        case Leadership::not_leader: return Lookup::not_leader;
-        case Leadership::unknown: break;
-    }
-    return leadership_by_status(pid);
-}
-
-// Where the files of one process are read: the directory an open handle holds (relative
-// names, and the process is known to be one), or /proc/<pid>/ found afresh by path; and the
-// thread to read through while the process's first thread has stopped.
+// The files of one process, read through the directory its handle holds, and the thread to
+// read through while the process's first thread has stopped.
 struct ProcessFiles {
     platform::Pid pid = 0;
-    int directory = AT_FDCWD;
-    std::string prefix;
-    // The handle's directory, which learns the thread found here for the recheck; or null.
+    // The handle's directory, which learns the thread found here for the recheck.
     HeldDirectory* held = nullptr;
     // 0: the process's own files.
     platform::Pid thread = 0;
 
-    FileText read(const char* name) const {
-        return read_file_at(directory, (prefix + name).c_str());
-    }
+    FileText read(const char* name) const { return read_file_at(held->directory, name); }
     // `name` of the thread that runs: the process's own while its first thread runs.
     FileText read_running(const char* name) const {
         if (thread == 0) return read(name);
-        return read_file_at(directory, thread_file(prefix + "task", thread, name).c_str());
+        return read_file_at(held->directory, thread_file("task", thread, name).c_str());
     }
-    std::string task_path() const { return prefix + "task"; }
 };
 
 // What stat says of a process whose cmdline read empty.
@@ -98,14 +64,14 @@ EmptyCmdline look_at(ProcessFiles& files) {
         stat.error == 0 ? parse_stat(stat.text) : std::nullopt;
     if (!fields) return {};
     const LiveThread live =
-        find_live_thread(files.directory, files.task_path(), files.pid, *fields, files.thread);
+        find_live_thread(files.held->directory, "task", files.pid, *fields, files.thread);
     EmptyCmdline look;
     look.ended = live.ended;
     look.shortage = live.shortage;
     look.kernel_thread = (fields->flags & kernel_thread) != 0;
     look.environment_end = live.tid != 0 ? live.stat.layout.env_end : 0;
     files.thread = live.tid == files.pid ? 0 : live.tid;
-    if (files.held != nullptr) files.held->live_thread = files.thread;
+    files.held->live_thread = files.thread;
     return look;
 }
 
@@ -152,31 +118,39 @@ FileText cmdline_while_empty(ProcessFiles& files, bool& ended) {
     return {};
 }
 
+// The length of the argument area of the task whose cmdline was read (`thread`, or the process
+// itself when 0), from its stat; nullopt when stat hides it (a caller without ptrace access
+// sees 0) or cannot be read. Read aside, as the cmdline's text is still in use.
+std::optional<std::uint64_t> argument_area(const ProcessFiles& files, platform::Pid thread) {
+    const FileText stat =
+        thread == 0 ? read_line_file_aside(files.held->directory, "stat")
+                    : read_line_file_aside(files.held->directory,
+                                           thread_file("task", thread, "stat").c_str());
+    const std::optional<StatFields> fields =
+        stat.error == 0 ? parse_stat(stat.text) : std::nullopt;
+    if (!fields || fields->layout.arg_end <= fields->layout.arg_start) return std::nullopt;
+    return fields->layout.arg_end - fields->layout.arg_start;
+}
+
 }  // namespace
 
 ProcessLookup read_process_row(platform::Pid pid) {
     ProcessFiles files;
     files.pid = pid;
-    // A handle of this run holds the process: it led its group when opened, and its directory
-    // cannot name another process since.
+    // Only a process the run holds open is asked about: it led its group when opened, and its
+    // directory cannot name another process since.
     files.held = held_directory(pid);
-    if (files.held != nullptr) {
-        files.directory = files.held->directory;
-        files.thread = files.held->live_thread;
-    } else {
-        switch (leadership(pid)) {
-            case Lookup::leader: break;
-            case Lookup::failed: return {std::nullopt, true};
-            default: return {};
-        }
-        files.prefix = proc_path(pid, "");
-    }
+    if (files.held == nullptr) return {};
+    files.thread = files.held->live_thread;
     FileText cmdline = files.read("cmdline");
+    // The task whose cmdline the text is: the process's own, or a thread that runs.
+    platform::Pid read_through = 0;
     if (means_gone(cmdline.error)) return {};
     if (cmdline.error == 0 && cmdline.text.empty()) {
         bool ended = false;
         cmdline = cmdline_while_empty(files, ended);
         if (ended) return {};
+        read_through = files.thread;
     }
     // A read that failed for lack of descriptors or memory says nothing of the process.
     if (means_shortage(cmdline.error)) return {std::nullopt, true};
@@ -186,7 +160,10 @@ ProcessLookup read_process_row(platform::Pid pid) {
     ProcessRow row;
     row.pid = pid;
     if (cmdline.error == 0) {
-        if (std::optional<std::string> text = command_line_from_cmdline(cmdline.text)) {
+        const std::optional<std::uint64_t> area =
+            argument_area_decides(cmdline.text) ? argument_area(files, read_through)
+                                                : std::nullopt;
+        if (std::optional<std::string> text = command_line_from_cmdline(cmdline.text, area)) {
             row.command_line = std::move(*text);
         }
     }

@@ -1,5 +1,6 @@
 #pragma once
-// Where the query service gets its Win32_Process rows: /proc, one queried ID at a time.
+// Where the query service gets its Win32_Process rows: /proc, one queried ID at a time, read
+// through the directory the run's handle to that process holds.
 
 #include <optional>
 #include <string>
@@ -17,9 +18,9 @@ struct ProcessRow {
 
 // What /proc says about one queried ID.
 struct ProcessLookup {
-    // The row; nullopt when there is no such process (nobody has the ID, it names a thread
-    // that does not lead its group, or the process ended or went away while being read). Its
-    // command line is empty when the cmdline is empty or may not be read.
+    // The row; nullopt when the run holds no handle to the process (the tool asks only about
+    // processes it holds open) or the process ended or went away while being read. Its command
+    // line is empty when the cmdline is empty or may not be read.
     std::optional<ProcessRow> row;
     // The tool itself ran short (of descriptors or memory): the answer is unknown, and saying
     // "no such process" would be a lie.

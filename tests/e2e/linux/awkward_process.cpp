@@ -2,9 +2,25 @@
 // Each mode says "ready" on standard output once it is in the state it stands for, then waits
 // until its standard input is closed (or it is killed).
 //
-//   awkward_process retitle WORD... -- PADDING...
-//       rewrites its argument area the way servers set their title: the words joined by single
-//       zero bytes, the rest of the area zero bytes.
+//   awkward_process retitle TITLE PADDING...
+//       rewrites its argument area the way servers set their title: TITLE, the rest of the
+//       area zero bytes.
+//   awkward_process overflow-title spaces|zeros TITLE
+//       writes TITLE, each % in it replaced by its own path, over its arguments and on into its
+//       environment, which the kernel lays right after them, as daemons set a title longer
+//       than their arguments: then a zero byte, and the rest of both areas spaces but for a
+//       last zero byte (as Perl's $0 does) or zero bytes (as nginx does).
+//   awkward_process rename
+//       moves its argument area, once a millisecond, between its own arguments and the vector
+//       "renamed" "by" "prctl" in its memory, with prctl(PR_SET_MM_MAP), as service managers
+//       rename the processes they start; says "ready" once it has moved it twice.
+//   awkward_process toggle-dumpable
+//       makes itself not dumpable and dumpable again, over and over, so that a caller of the
+//       same user may and may not trace it by turns.
+//   awkward_process restless heap|threads|name|title
+//       changes itself over and over, each time in one way that is no new program: grows its
+//       heap and gives it back, starts a thread that ends, renames its thread (PR_SET_NAME),
+//       or writes "restless: one" or "restless: two" over its argument area, zero-padded.
 //   awkward_process flip OTHER
 //       waits 5 ms, then executes OTHER with the arguments "flip" and its own path, which
 //       does the same with this program, and so on, until it is killed. Says nothing.
@@ -22,8 +38,12 @@
 //   awkward_process empty-arguments
 //       empties its own argument range, so that its cmdline reads empty.
 //   awkward_process half-exited [empty-arguments]
-//       ends its main thread while a second one runs on; first empties its own argument range
-//       when asked.
+//       grows its memory by 32 MiB and gives that back, so that its peak stays well above what
+//       is resident, then ends its main thread while a second one runs on; first empties its
+//       own argument range when asked.
+//   awkward_process end-main-thread-in MICROSECONDS
+//       says "ready" at once, and ends its main thread that long after, while a second one
+//       runs on.
 //   awkward_process zombie-threads COUNT
 //       starts COUNT threads, says "threads", and once a byte arrives on standard input (a
 //       tracer that never reaps them has seized them) lets them end; then starts one more
@@ -32,6 +52,7 @@
 //       seizes every thread of PID but its first with ptrace, never waits for them (so those
 //       that end stay zombies), says "seized" and waits until it is killed.
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -121,18 +142,48 @@ std::vector<pid_t> threads_of(pid_t pid) {
     return tids;
 }
 
+// Writes `title` over the argument area [start, end), the rest zero bytes.
+void write_title(char* start, char* end, const char* title) {
+    const std::size_t length = std::min(std::strlen(title), static_cast<std::size_t>(end - start));
+    std::memset(start, 0, static_cast<std::size_t>(end - start));
+    std::memcpy(start, title, length);
+}
+
 int retitle(int argc, char** argv) {
     // The argument strings lie one after the other; the area ends after the last one's zero.
     char* const start = argv[0];
     char* const end = argv[argc - 1] + std::strlen(argv[argc - 1]) + 1;
+    const std::string title = argv[2];
+    if (title.size() + 2 > static_cast<std::size_t>(end - start)) return 2;
+    write_title(start, end, title.c_str());
+    say("ready");
+    wait_for_end();
+}
+
+extern "C" char** environ;
+
+int overflow_title(int argc, char** argv) {
+    const bool spaces = std::strcmp(argv[2], "spaces") == 0;
     std::string title;
-    for (int i = 2; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
-        if (i > 2) title.push_back('\0');
-        title.append(argv[i]);
+    for (const char* at = argv[3]; *at != '\0'; ++at) {
+        if (*at == '%') {
+            title.append(argv[0]);
+        } else {
+            title.push_back(*at);
+        }
+    }
+    // The environment's strings follow the arguments' in one block, which ends after the last.
+    char* const start = argv[0];
+    char* end = argv[argc - 1] + std::strlen(argv[argc - 1]) + 1;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        if (*entry == end) end += std::strlen(*entry) + 1;
     }
     if (title.size() + 2 > static_cast<std::size_t>(end - start)) return 2;
-    std::memset(start, 0, static_cast<std::size_t>(end - start));
     std::memcpy(start, title.data(), title.size());
+    start[title.size()] = '\0';
+    std::memset(start + title.size() + 1, spaces ? ' ' : '\0',
+                static_cast<std::size_t>(end - start) - title.size() - 1);
+    end[-1] = '\0';
     say("ready");
     wait_for_end();
 }
@@ -151,6 +202,17 @@ int threads(int count) {
     while (static_cast<int>(threads_of(::getpid()).size()) < count) ::usleep(5000);
     say("ready");
     wait_for_end();
+}
+
+// Grows by 32 MiB and gives that back: the peak stays well above what is resident.
+bool grow_and_shrink() {
+    constexpr std::size_t grown = 32u << 20;
+    void* block = ::mmap(nullptr, grown, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
+                         -1, 0);
+    if (block == MAP_FAILED) return false;
+    for (std::size_t at = 0; at < grown; at += 4096) static_cast<volatile char*>(block)[at] = 1;
+    ::munmap(block, grown);
+    return true;
 }
 
 std::uint64_t micros(const timeval& time) {
@@ -192,18 +254,13 @@ int burn(int count) {
     for (int i = 1; i < count; ++i) std::thread{[] { ::pause(); }}.detach();
     while (static_cast<int>(threads_of(::getpid()).size()) < count) ::usleep(5000);
 
-    constexpr std::size_t grown = 32u << 20;
-    void* block = ::mmap(nullptr, grown, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                         -1, 0);
-    if (block == MAP_FAILED) return 7;
-    for (std::size_t at = 0; at < grown; at += 4096) static_cast<volatile char*>(block)[at] = 1;
-    ::munmap(block, grown);
+    if (!grow_and_shrink()) return 7;
     say("ready");
     wait_for_end();
 }
 
-// PR_SET_MM_MAP with the arguments' start moved to their end: cmdline reads empty from then on.
-bool empty_own_arguments() {
+// PR_SET_MM_MAP with the argument area moved to [start, end) and all else as it stands.
+bool move_own_arguments(std::uint64_t start, std::uint64_t end) {
     const auto field = stat_fields("/proc/self/stat");
     if (field.size() <= 51) return false;
     prctl_mm_map map{};
@@ -214,13 +271,90 @@ bool empty_own_arguments() {
     map.end_data = field[46];
     map.start_brk = field[47];
     map.brk = reinterpret_cast<std::uint64_t>(::sbrk(0));
-    map.arg_start = field[49];
-    map.arg_end = field[49];
+    map.arg_start = start;
+    map.arg_end = end;
     map.env_start = field[50];
     map.env_end = field[51];
     map.exe_fd = static_cast<std::uint32_t>(-1);  // keep the executable
     return ::prctl(PR_SET_MM, PR_SET_MM_MAP, &map, sizeof map, 0) == 0;
 }
+
+// The arguments' start moved to their end: cmdline reads empty from then on.
+bool empty_own_arguments() {
+    const auto field = stat_fields("/proc/self/stat");
+    return field.size() > 51 && move_own_arguments(field[49], field[49]);
+}
+
+int rename_again_and_again() {
+    // In anonymous memory, as the arguments on the stack are: the kernel reads a cmdline from
+    // nothing else.
+    static constexpr char vector[] = "renamed\0by\0prctl";
+    void* const page =
+        ::mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (page == MAP_FAILED) return 3;
+    std::memcpy(page, vector, sizeof vector);
+    const auto field = stat_fields("/proc/self/stat");
+    if (field.size() <= 51) return 3;
+    const std::uint64_t own_start = field[48];
+    const std::uint64_t own_end = field[49];
+    const auto other_start = reinterpret_cast<std::uint64_t>(page);
+    const auto other_end = other_start + sizeof vector;
+    for (int move = 0; move < 2; ++move) {
+        if (!move_own_arguments(move == 0 ? other_start : own_start,
+                                move == 0 ? other_end : own_end)) {
+            return 3;
+        }
+    }
+    std::thread{[=] {
+        for (bool other = true;; other = !other) {
+            move_own_arguments(other ? other_start : own_start, other ? other_end : own_end);
+            ::usleep(1000);
+        }
+    }}.detach();
+    say("ready");
+    wait_for_end();
+}
+
+int toggle_dumpable() {
+    std::thread{[] {
+        for (int dumpable = 0;; dumpable = 1 - dumpable) {
+            ::prctl(PR_SET_DUMPABLE, dumpable, 0, 0, 0);
+            ::usleep(300);
+        }
+    }}.detach();
+    say("ready");
+    wait_for_end();
+}
+
+int restless(int argc, char** argv) {
+    const std::string kind = argv[2];
+    char* const start = argv[0];
+    char* const end = argv[argc - 1] + std::strlen(argv[argc - 1]) + 1;
+    std::thread{[kind, start, end] {
+        for (std::uint64_t turn = 0;; ++turn) {
+            if (kind == "heap") {
+                constexpr std::intptr_t grown = 1 << 20;
+                void* const block = ::sbrk(grown);
+                if (block != reinterpret_cast<void*>(-1)) {
+                    for (std::intptr_t at = 0; at < grown; at += 4096) {
+                        static_cast<volatile char*>(block)[at] = 1;
+                    }
+                    ::sbrk(-grown);
+                }
+            } else if (kind == "threads") {
+                std::thread{[] {}}.join();
+            } else if (kind == "name") {
+                ::prctl(PR_SET_NAME, turn % 2 == 0 ? "restless-one" : "restless-two", 0, 0, 0);
+            } else if (kind == "title") {
+                write_title(start, end, turn % 2 == 0 ? "restless: one" : "restless: two");
+            }
+            ::usleep(500);
+        }
+    }}.detach();
+    say("ready");
+    wait_for_end();
+}
+
 
 // Ends the main thread; a new thread says "ready" once it is a zombie, then waits.
 [[noreturn]] void end_main_thread() {
@@ -241,7 +375,15 @@ int empty_arguments() {
 
 int half_exited(bool empty_arguments) {
     if (empty_arguments && !empty_own_arguments()) return 3;
+    if (!grow_and_shrink()) return 7;
     end_main_thread();
+}
+
+int end_main_thread_in(long microseconds) {
+    std::thread{[] { wait_for_end(); }}.detach();
+    say("ready");
+    ::usleep(static_cast<useconds_t>(microseconds));
+    end_this_thread();
 }
 
 int zombie_threads(int count) {
@@ -308,6 +450,11 @@ int main(int argc, char** argv) {
     if (argc < 2) return 2;
     const std::string mode = argv[1];
     if (mode == "retitle" && argc >= 3) return retitle(argc, argv);
+    if (mode == "overflow-title" && argc == 4) return overflow_title(argc, argv);
+    if (mode == "rename" && argc == 2) return rename_again_and_again();
+    if (mode == "toggle-dumpable" && argc == 2) return toggle_dumpable();
+    if (mode == "restless" && argc == 3) return restless(argc, argv);
+    if (mode == "end-main-thread-in" && argc == 3) return end_main_thread_in(std::atol(argv[2]));
     if (mode == "flip" && argc == 3) return flip(argv);
     if (mode == "threads" && argc == 3) return threads(std::atoi(argv[2]));
     if (mode == "burn" && argc >= 3) return burn(std::atoi(argv[2]));

@@ -7,6 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -14,6 +17,7 @@
 #include "e2e/linux/awkward_child.hpp"
 #include "e2e/linux/document_rows.hpp"
 #include "e2e/linux/tool_run.hpp"
+#include "e2e/linux/traced_run.hpp"
 #include "support/linux_tasks.hpp"
 #include "support/strict_json.hpp"
 
@@ -133,18 +137,109 @@ TEST(InspectE2e, FoundRowCarriesTheExactCommandLinePathAndStartTime) {
     }
 }
 
-// Servers write their title over their argument area and fill the rest of it with zero bytes;
-// the row shows the title as it stands, as ps does, and not one '' per byte of padding.
-TEST(InspectE2e, RetitledProcessShowsItsTitleAsPsDoes) {
-    e2e::AwkwardChild server{{"retitle", "worker:", "my title", "--", std::string(60, 'x')}};
-    ASSERT_TRUE(server.says("ready"));
-    const std::string shown = ps_args(server.pid_text());
-    ASSERT_EQ(shown, "worker: my title");
+// The kernel's cmdline of a process, and the length of its argument area (arg_end - arg_start
+// of stat): the kernel gives that area's bytes exactly, unless a title was written past its
+// end, when it gives the title up to its first zero byte.
+struct KernelCmdline {
+    std::string bytes;
+    std::uint64_t area = 0;
+};
 
-    const std::vector<JsonNode> rows = inspect_rows({server.pid_text()});
-    ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(text_of(rows[0], "status"), "found");
-    EXPECT_EQ(text_of(rows[0], "commandLine"), shown);
+KernelCmdline kernel_cmdline(const std::string& pid) {
+    KernelCmdline read;
+    std::ifstream cmdline{"/proc/" + pid + "/cmdline", std::ios::binary};
+    read.bytes.assign(std::istreambuf_iterator<char>{cmdline}, {});
+    const auto stat = test_support::stat_fields("/proc/" + pid + "/stat");
+    if (stat.size() > 49) read.area = std::stoull(stat[49]) - std::stoull(stat[48]);
+    return read;
+}
+
+// A process started with exactly `words`, in its state once the constructor returns.
+std::unique_ptr<WaitingProgram> started(const std::string& program,
+                                        std::vector<std::string> words) {
+    return std::make_unique<WaitingProgram>(program, std::move(words));
+}
+
+std::unique_ptr<WaitingProgram> awkward(const std::vector<std::string>& arguments) {
+    auto child = std::make_unique<e2e::AwkwardChild>(arguments);
+    if (!child->says("ready")) return nullptr;
+    return child;
+}
+
+// Servers write their title over their argument area; a title longer than the area runs on
+// into the environment. Empty arguments at the end of a real argument vector are arguments.
+// Each command line is what the kernel's cmdline and argument area say it is, and a title is
+// shown as ps shows it.
+TEST(InspectE2e, TitlesAndArgumentVectorsAreToldApart) {
+    const std::string helper = e2e::awkward_process_path();
+    struct Case {
+        const char* name;
+        std::unique_ptr<WaitingProgram> process;
+        // Whether the kernel's cmdline is as long as the argument area.
+        bool whole_area;
+        std::string command_line;
+        bool as_ps_shows;
+    };
+    std::vector<Case> cases;
+    cases.push_back({"a title padded with zero bytes",
+                     awkward({"retitle", "worker: my title", std::string(60, 'x')}), true,
+                     "worker: my title", true});
+    cases.push_back({"one word padded with zero bytes, which the bytes cannot tell from a "
+                     "word and empty arguments",
+                     awkward({"retitle", "worker", std::string(60, 'x')}), true, "worker", true});
+    cases.push_back({"a title past the area, padded with spaces (Perl)",
+                     awkward({"overflow-title", "spaces", "my daemon: idle"}), false,
+                     "my daemon: idle", true});
+    cases.push_back({"a title past the area, padded with zero bytes (nginx)",
+                     awkward({"overflow-title", "zeros", "nginx: master process % -c %.conf"}),
+                     false, "nginx: master process " + helper + " -c " + helper + ".conf", true});
+    cases.push_back({"an argument vector ending in empty arguments",
+                     started("/bin/sh", {"sh", "-c", "read line", "", "x y", ""}), true,
+                     "sh -c 'read line' '' 'x y' ''", false});
+    cases.push_back({"one argument that needs quotes",
+                     started("/bin/sh", {"my shell"}), true, "'my shell'", false});
+
+    std::vector<std::string> pids;
+    for (const Case& c : cases) {
+        ASSERT_NE(c.process, nullptr) << c.name;
+        ASSERT_GT(c.process->pid(), 0) << c.name;
+        pids.push_back(c.process->pid_text());
+    }
+    const std::vector<JsonNode> rows = inspect_rows(pids);
+    ASSERT_EQ(rows.size(), cases.size());
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(cases[i].name);
+        const KernelCmdline kernel = kernel_cmdline(pids[i]);
+        EXPECT_EQ(kernel.bytes.size() == kernel.area, cases[i].whole_area)
+            << kernel.bytes.size() << " bytes, area " << kernel.area;
+        EXPECT_EQ(text_of(rows[i], "status"), "found");
+        EXPECT_EQ(text_of(rows[i], "commandLine"), cases[i].command_line);
+        if (cases[i].as_ps_shows) {
+            EXPECT_EQ(ps_args(pids[i]), cases[i].command_line);
+        }
+    }
+}
+
+// The argument area is read only for the one cmdline whose text hangs on it: a single argument
+// that would be quoted. Any other costs no read beyond those every row makes.
+TEST(InspectE2e, OnlyAOneArgumentCmdlineCostsAReadOfStat) {
+    if (!e2e::strace_works()) GTEST_SKIP() << "strace is missing or may not trace here";
+    WaitingProgram vector{"/bin/sh", {"/bin/sh", "-c", "read line", "", "x y"}};
+    WaitingProgram one_word{"/bin/sh", {"sh"}};
+    WaitingProgram one_quoted{"/bin/sh", {"my shell"}};
+    const std::unique_ptr<WaitingProgram> title =
+        awkward({"overflow-title", "spaces", "my daemon: idle"});
+    ASSERT_NE(title, nullptr);
+    const auto stat_reads = [](const WaitingProgram& process) {
+        const e2e::TracedRun traced =
+            e2e::traced_run({"inspect", process.pid_text()}, "openat");
+        EXPECT_EQ(e2e::outcomes_of(traced.run), std::vector<std::string>{"found"});
+        return traced.count_on("openat", "stat");
+    };
+    const std::size_t plain = stat_reads(vector);
+    EXPECT_EQ(stat_reads(one_word), plain);
+    EXPECT_EQ(stat_reads(one_quoted), plain + 1);
+    EXPECT_EQ(stat_reads(*title), plain + 1);
 }
 
 TEST(InspectE2e, ProcessesThatAreNotThereAreNotFoundInTheirPlace) {

@@ -125,6 +125,34 @@ TEST(ProcViews, ProcWithOnlyProcessesNeedsNoSystemFiles) {
     EXPECT_EQ(inside.out, outside.out);
 }
 
+// A time namespace with a boot-time offset moves CLOCK_BOOTTIME, and /proc moves every start
+// time by the same offset (and btime back by it), so a creation time stands still. Where /proc
+// has no stat, the boot time is taken from the clocks: only CLOCK_BOOTTIME, which the offset
+// moves and which counts time suspended, gives the kernel's own.
+TEST(ProcViews, CreationTimesInsideATimeNamespaceAreTheSame) {
+    test_support::Child child;
+    ASSERT_GT(child.pid(), 0);
+    const std::vector<std::string> pids = {child.pid_text()};
+    const e2e::RunResult outside = run("inspect", pids);
+    ASSERT_EQ(e2e::outcomes_of(outside)[0], "found") << outside.out;
+
+    const std::string offset_seconds = "1000000";
+    for (const char* mount : {"mount -t proc -o subset=pid proc /proc", "true"}) {
+        SCOPED_TRACE(mount);
+        std::vector<std::string> launcher = {unshare_path(), "--time", "--boottime",
+                                             offset_seconds, "--fork"};
+        const auto private_mount = after_private_mount(mount);
+        launcher.insert(launcher.end(), private_mount.begin(), private_mount.end());
+        if (!launcher_works(launcher)) {
+            GTEST_SKIP() << "not permitted to make a time namespace with a private /proc here "
+                            "(unshare --time --boottime, Linux 5.6)";
+        }
+        const e2e::RunResult inside = run("inspect", pids, launcher);
+        EXPECT_EQ(inside.status, 0) << inside.err;
+        EXPECT_EQ(inside.out, outside.out);
+    }
+}
+
 // With a tmpfs over /proc nothing can be looked at; a missing directory there says nothing of
 // whether a process exists, so no row may claim that it does not.
 TEST(ProcViews, ProcThatIsNotAProcFilesystemOpensNothing) {

@@ -6,9 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,13 +15,12 @@
 #include "e2e/linux/awkward_child.hpp"
 #include "e2e/linux/document_rows.hpp"
 #include "e2e/linux/tool_run.hpp"
+#include "e2e/linux/traced_run.hpp"
 #include "support/strict_json.hpp"
 
 namespace {
 
 using testing_support::JsonNode;
-
-constexpr const char* strace_path = "/usr/bin/strace";
 
 struct Row {
     std::string outcome;  // the status, or the code of an error row
@@ -44,72 +40,25 @@ e2e::RunResult run(const std::string& command, const std::string& pid,
     return e2e::run_tool({command, pid}, options);
 }
 
-// One run of the tool under strace, and the system calls it made (one line each).
-struct TracedRun {
+// One run under strace: its rows and the system calls it made.
+struct TracedRows {
     std::vector<Row> rows;
-    std::vector<std::string> calls;
-
-    // How many calls of `name` there were.
-    std::size_t count(const std::string& name) const { return count_if(name, false); }
-
-    // How many of them named a file of one thread: a relative path with a slash in it
-    // ("task/<tid>/stat" from the process's directory, "<tid>/stat" from its task directory),
-    // where the process's own files are a bare name and everything else an absolute path.
-    std::size_t count_on_thread_files(const std::string& name) const {
-        return count_if(name, true);
-    }
-
-private:
-    std::size_t count_if(const std::string& name, bool thread_files_only) const {
-        std::size_t found = 0;
-        for (const std::string& line : calls) {
-            const auto call = line.find(name + "(");
-            if (call == std::string::npos || (call != 0 && line[call - 1] != ' ')) continue;
-            const auto open = line.find('"', call);
-            const auto close = open == std::string::npos ? open : line.find('"', open + 1);
-            const std::string path =
-                close == std::string::npos ? "" : line.substr(open + 1, close - open - 1);
-            if (!thread_files_only ||
-                (!path.empty() && path[0] != '/' && path.find('/') != std::string::npos)) {
-                ++found;
-            }
-        }
-        return found;
-    }
+    e2e::TracedRun calls;
 };
 
-bool strace_works() {
-    if (::access(strace_path, X_OK) != 0) return false;
-    const std::string command = std::string{strace_path} + " -qq -o /dev/null /bin/true";
-    return std::system(command.c_str()) == 0;
-}
-
-TracedRun traced(const std::string& command, const std::string& pid, const std::string& calls,
-                 const std::vector<std::string>& launcher = {}, const std::string& program = {}) {
-    char log[] = "/tmp/zul-strace-XXXXXX";
-    const int fd = ::mkstemp(log);
-    EXPECT_GE(fd, 0);
-    ::close(fd);
-    // LeakSanitizer cannot run under a tracer; the leak checks belong to the untraced runs.
-    const char* sanitizer = std::getenv("ASAN_OPTIONS");
-    e2e::RunOptions options;
-    options.launcher = {"/usr/bin/env",
-                        "ASAN_OPTIONS=" + std::string{sanitizer != nullptr ? sanitizer : ""} +
-                            ":detect_leaks=0",
-                        strace_path, "-f", "-qq", "-o", log, "-e", "trace=" + calls};
-    options.launcher.insert(options.launcher.end(), launcher.begin(), launcher.end());
-    options.program = program;
-    TracedRun result;
-    result.rows = row_outcomes(run(command, pid, options));
-    std::ifstream lines{log};
-    for (std::string line; std::getline(lines, line);) result.calls.push_back(line);
-    ::unlink(log);
+TracedRows traced(const std::string& command, const std::string& pid, const std::string& calls,
+                  const std::vector<std::string>& launcher = {},
+                  const std::string& program = {}) {
+    TracedRows result;
+    result.calls = e2e::traced_run({command, pid}, calls, launcher, program);
+    result.rows = row_outcomes(result.calls.run);
     return result;
 }
 
 // A running process, and one whose main thread has ended, read under a range of descriptor
-// limits: at each limit both come out alike (the ended main thread costs no descriptor), and
-// a command line that could not be read is never taken for an empty one.
+// limits: at each limit both come out alike (the ended main thread costs no descriptor), a
+// command line that could not be read is never taken for an empty one, and with the most
+// descriptors both are found.
 TEST(ThreadWalk, HalfExitedProcessNeedsNoMoreDescriptorsThanARunningOne) {
     e2e::AwkwardChild running{{"threads", "2"}};
     ASSERT_TRUE(running.says("ready"));
@@ -120,7 +69,8 @@ TEST(ThreadWalk, HalfExitedProcessNeedsNoMoreDescriptorsThanARunningOne) {
     // The sanitizer runtimes need descriptors of their own (a pipe to check memory before they
     // report); below that a run says nothing of the tool.
     const unsigned long fewest = e2e::tool_has_sanitizers() ? 8 : 3;
-    for (unsigned long limit = fewest; limit <= 12; ++limit) {
+    constexpr unsigned long most = 12;
+    for (unsigned long limit = fewest; limit <= most; ++limit) {
         for (const char* command : {"sample", "inspect"}) {
             SCOPED_TRACE(std::string{command} + " with " + std::to_string(limit) +
                          " descriptors");
@@ -132,6 +82,9 @@ TEST(ThreadWalk, HalfExitedProcessNeedsNoMoreDescriptorsThanARunningOne) {
             ASSERT_EQ(ended.size(), 1u);
             EXPECT_EQ(ended[0].outcome, plain[0].outcome);
             EXPECT_NE(ended[0].outcome, "WMI_COMMAND_LINE");
+            if (limit == most) {
+                EXPECT_EQ(ended[0].outcome, "found");
+            }
             if (std::string{command} == "inspect" && ended[0].outcome == "found") {
                 EXPECT_EQ(ended[0].command_line, half_command_line);
             }
@@ -142,40 +95,40 @@ TEST(ThreadWalk, HalfExitedProcessNeedsNoMoreDescriptorsThanARunningOne) {
 // A process that emptied its own argument range and then ended its main thread has an empty
 // command line for good: the row says so at once, with no wait for an execve to finish.
 TEST(ThreadWalk, HalfExitedProcessWithAnEmptyCommandLineIsAnsweredWithoutWaiting) {
-    if (!strace_works()) GTEST_SKIP() << "strace is missing or may not trace here";
+    if (!e2e::strace_works()) GTEST_SKIP() << "strace is missing or may not trace here";
     e2e::AwkwardChild silent{{"half-exited", "empty-arguments"}};
     if (!silent.says("ready")) {
         GTEST_SKIP() << "this kernel does not let a process move its own argument area";
     }
-    const TracedRun inspected = traced("inspect", silent.pid_text(), "nanosleep,clock_nanosleep");
+    const TracedRows inspected = traced("inspect", silent.pid_text(), "nanosleep,clock_nanosleep");
     ASSERT_EQ(inspected.rows.size(), 1u);
     EXPECT_EQ(inspected.rows[0].outcome, "WMI_COMMAND_LINE");
-    EXPECT_EQ(inspected.count("nanosleep") + inspected.count("clock_nanosleep"), 0u);
+    EXPECT_EQ(inspected.calls.count("nanosleep") + inspected.calls.count("clock_nanosleep"), 0u);
 }
 
 // Another user's process keeps its executable from us. While its main thread runs, that
 // refusal is the answer: none of its threads is read, however many it has.
 TEST(ThreadWalk, AnotherUsersRunningProcessIsNotWalked) {
-    if (!strace_works()) GTEST_SKIP() << "strace is missing or may not trace here";
+    if (!e2e::strace_works()) GTEST_SKIP() << "strace is missing or may not trace here";
     if (::geteuid() != 0) GTEST_SKIP() << "only root may run the tool as nobody";
     const e2e::ToolCopy tool;
     ASSERT_FALSE(tool.path().empty());
     e2e::AwkwardChild busy{{"threads", "300"}};
     ASSERT_TRUE(busy.says("ready"));
 
-    const TracedRun inspected =
+    const TracedRows inspected =
         traced("inspect", busy.pid_text(), "openat,readlinkat", e2e::as_nobody, tool.path());
     ASSERT_EQ(inspected.rows.size(), 1u);
     EXPECT_EQ(inspected.rows[0].outcome, "PROCESS_PATH");
-    EXPECT_EQ(inspected.count_on_thread_files("readlinkat"), 0u);
-    EXPECT_EQ(inspected.count_on_thread_files("openat"), 0u);
+    EXPECT_EQ(inspected.calls.count_on_thread_files("readlinkat"), 0u);
+    EXPECT_EQ(inspected.calls.count_on_thread_files("openat"), 0u);
 }
 
 // A process whose exited threads a tracer keeps as zombies, listed before the one thread that
 // still runs. Each row finds that thread once and reads through it from then on, so a row
 // costs one read per thread, not one for each file the row needs.
 TEST(ThreadWalk, ZombieThreadsAreReadOncePerRow) {
-    if (!strace_works()) GTEST_SKIP() << "strace is missing or may not trace here";
+    if (!e2e::strace_works()) GTEST_SKIP() << "strace is missing or may not trace here";
     // The tracer ends first (members go in reverse), so the zombies are reaped with the rest.
     struct Kept {
         std::unique_ptr<e2e::AwkwardChild> process;
@@ -202,15 +155,15 @@ TEST(ThreadWalk, ZombieThreadsAreReadOncePerRow) {
 
     for (const char* command : {"sample", "inspect"}) {
         SCOPED_TRACE(command);
-        const TracedRun few = traced(command, small->process->pid_text(), "openat,readlinkat");
-        const TracedRun many = traced(command, large->process->pid_text(), "openat,readlinkat");
+        const TracedRows few = traced(command, small->process->pid_text(), "openat,readlinkat");
+        const TracedRows many = traced(command, large->process->pid_text(), "openat,readlinkat");
         ASSERT_EQ(few.rows.size(), 1u);
         ASSERT_EQ(many.rows.size(), 1u);
         EXPECT_EQ(few.rows[0].outcome, "found");
         EXPECT_EQ(many.rows[0].outcome, "found");
-        const auto reads = [](const TracedRun& traced_run) {
-            return traced_run.count_on_thread_files("openat") +
-                   traced_run.count_on_thread_files("readlinkat");
+        const auto reads = [](const TracedRows& one) {
+            return one.calls.count_on_thread_files("openat") +
+                   one.calls.count_on_thread_files("readlinkat");
         };
         EXPECT_EQ(reads(many) - reads(few), more - fewer)
             << reads(few) << " reads of thread files with " << fewer << " zombie threads, "

@@ -311,15 +311,15 @@ TemporaryFolder::~TemporaryFolder() {
     if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
 }
 
-ToolCopy::ToolCopy() {
+ToolCopy::ToolCopy(const std::string& program) {
     namespace fs = std::filesystem;
     if (folder_.path().empty()) return;
     std::error_code failed;
-    const fs::path copy = fs::path{folder_.path()} / "zul-process";
+    const fs::path copy = fs::path{folder_.path()} / fs::path{program}.filename();
     fs::permissions(folder_.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                  fs::perms::others_read | fs::perms::others_exec,
                     failed);
-    if (!failed) fs::copy_file(tool_path(), copy, failed);
+    if (!failed) fs::copy_file(program, copy, failed);
     if (!failed) {
         fs::permissions(copy, fs::perms::others_read | fs::perms::others_exec,
                         fs::perm_options::add, failed);

@@ -111,12 +111,12 @@ private:
     std::string path_;
 };
 
-// A copy of the tool under test in a folder of its own that every user may enter, for runs under
-// another user's identity (the build folder may be closed to them). Removed with the object;
-// path() is empty when the copy could not be made.
+// A copy of the tool under test (or of `program`) in a folder of its own that every user may
+// enter, for runs under another user's identity (the build folder may be closed to them).
+// Removed with the object; path() is empty when the copy could not be made.
 class ToolCopy {
 public:
-    ToolCopy();
+    explicit ToolCopy(const std::string& program = tool_path());
     const std::string& path() const { return path_; }
 
 private:

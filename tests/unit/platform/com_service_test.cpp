@@ -96,6 +96,21 @@ std::string query_for(const std::vector<Pid>& pids) {
     return query;
 }
 
+// A handle held open by the run, as inspect holds one per process while it queries.
+class HeldProcess {
+public:
+    explicit HeldProcess(Pid pid)
+        : handle_(platform::open_process(platform::process_query_limited_information, false,
+                                         pid)) {}
+    ~HeldProcess() { platform::close_handle(handle_); }
+    HeldProcess(const HeldProcess&) = delete;
+    HeldProcess& operator=(const HeldProcess&) = delete;
+    bool opened() const { return handle_ != nullptr; }
+
+private:
+    platform::Handle handle_;
+};
+
 class ComService : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -118,8 +133,15 @@ protected:
                                     enumerator.out());
     }
 
-    // Runs the query the way the tool does, one object per Next, until WBEM_S_FALSE.
+    // Runs the query the way the tool does, holding every process that opens while it runs.
     std::vector<Row> rows(const std::vector<Pid>& pids) {
+        std::vector<std::unique_ptr<HeldProcess>> handles;
+        for (const Pid pid : pids) handles.push_back(std::make_unique<HeldProcess>(pid));
+        return query(pids);
+    }
+
+    // Runs the query, one object per Next, until WBEM_S_FALSE.
+    std::vector<Row> query(const std::vector<Pid>& pids) {
         Owned enumerator;
         EXPECT_EQ(exec("WQL", query_for(pids), enumerator), platform::s_ok);
         std::vector<Row> fetched;
@@ -304,6 +326,7 @@ TEST_F(ComService, RunningOutOfDescriptorsFailsTheFetchInsteadOfSkippingTheProce
     // reports every object it checks as invalid.
     GTEST_SKIP() << "needs free descriptors under the sanitizers";
 #endif
+    const HeldProcess self{static_cast<Pid>(::getpid())};
     Owned enumerator;
     ASSERT_EQ(exec("WQL", query_for({static_cast<Pid>(::getpid())}), enumerator),
               platform::s_ok);
@@ -342,56 +365,45 @@ TEST_F(ComService, ProcessWhoseFirstThreadEndedStillHasItsCommandLine) {
     EXPECT_EQ(fetched[0].command_line, own_command_line());
 }
 
-// A handle held open by the run, as inspect holds one per process while it queries.
-class HeldProcess {
-public:
-    explicit HeldProcess(Pid pid)
-        : handle_(platform::open_process(platform::process_query_limited_information, false,
-                                         pid)) {}
-    ~HeldProcess() { platform::close_handle(handle_); }
-    HeldProcess(const HeldProcess&) = delete;
-    HeldProcess& operator=(const HeldProcess&) = delete;
-    bool opened() const { return handle_ != nullptr; }
-
-private:
-    platform::Handle handle_;
-};
-
-// The query reads through the directory a held handle keeps: it must answer as it does
-// without one, for a live process, a zombie, one reaped since it was opened, and one whose
-// first thread ended.
-TEST_F(ComService, ProcessesHeldOpenAnswerAsOtherProcesses) {
-    for (const bool held : {false, true}) {
-        SCOPED_TRACE(held);
-        // Forked first: a fork made later would keep the shells' input pipes open.
-        test_support::HalfExitedChild leaderless;
-        WaitingShell live{{"/bin/sh", "-c", "read line", "two words"}};
-        WaitingShell zombie{{"/bin/sh", "-c", "read line"}};
-        WaitingShell reaped{{"/bin/sh", "-c", "read line"}};
-        const std::vector<Pid> pids = {live.pid(), zombie.pid(), reaped.pid(), static_cast<Pid>(leaderless.pid())};
-        std::vector<std::unique_ptr<HeldProcess>> handles;
-        for (const Pid pid : pids) {
-            if (!held) break;
-            handles.push_back(std::make_unique<HeldProcess>(pid));
-            ASSERT_TRUE(handles.back()->opened());
-        }
-        zombie.close_input();
-        zombie.wait_until_exited();
-        reaped.end();
-
-        std::map<Pid, std::string> found;
-        for (const Row& row : rows(pids)) {
-            EXPECT_EQ(row.command_line_type, platform::vt_bstr);
-            found[row.pid] = row.command_line;
-        }
-        const std::map<Pid, std::string> expected = {
-            {live.pid(), "/bin/sh -c 'read line' 'two words'"},
-            {static_cast<Pid>(leaderless.pid()), own_command_line()}};
-        EXPECT_EQ(found, expected);
+// The query reads through the directory a held handle keeps: a process that ended since it was
+// opened drops out, whether reaped or not, and one whose first thread ended is read through
+// another thread.
+TEST_F(ComService, ProcessesThatEndWhileHeldDropOut) {
+    // Forked first: a fork made later would keep the shells' input pipes open.
+    test_support::HalfExitedChild leaderless;
+    WaitingShell live{{"/bin/sh", "-c", "read line", "two words"}};
+    WaitingShell zombie{{"/bin/sh", "-c", "read line"}};
+    WaitingShell reaped{{"/bin/sh", "-c", "read line"}};
+    const std::vector<Pid> pids = {live.pid(), zombie.pid(), reaped.pid(),
+                                   static_cast<Pid>(leaderless.pid())};
+    std::vector<std::unique_ptr<HeldProcess>> handles;
+    for (const Pid pid : pids) {
+        handles.push_back(std::make_unique<HeldProcess>(pid));
+        ASSERT_TRUE(handles.back()->opened());
     }
+    zombie.close_input();
+    zombie.wait_until_exited();
+    reaped.end();
+
+    std::map<Pid, std::string> found;
+    for (const Row& row : query(pids)) {
+        EXPECT_EQ(row.command_line_type, platform::vt_bstr);
+        found[row.pid] = row.command_line;
+    }
+    const std::map<Pid, std::string> expected = {
+        {live.pid(), "/bin/sh -c 'read line' 'two words'"},
+        {static_cast<Pid>(leaderless.pid()), own_command_line()}};
+    EXPECT_EQ(found, expected);
+}
+
+// The tool asks only about processes it holds open; any other ID has no row.
+TEST_F(ComService, AProcessTheRunDoesNotHoldHasNoRow) {
+    EXPECT_TRUE(query({static_cast<Pid>(::getpid())}).empty());
+    EXPECT_EQ(rows({static_cast<Pid>(::getpid())}).size(), 1u);
 }
 
 TEST_F(ComService, EnumeratorStaysAtItsEnd) {
+    const HeldProcess self{static_cast<Pid>(::getpid())};
     Owned enumerator;
     ASSERT_EQ(exec("WQL", query_for({static_cast<Pid>(::getpid())}), enumerator),
               platform::s_ok);
@@ -414,6 +426,7 @@ TEST_F(ComService, EnumeratorStaysAtItsEnd) {
 }
 
 TEST_F(ComService, ClassObjectKnowsOnlyItsTwoProperties) {
+    const HeldProcess self{static_cast<Pid>(::getpid())};
     Owned enumerator;
     ASSERT_EQ(exec("WQL", query_for({static_cast<Pid>(::getpid())}), enumerator),
               platform::s_ok);

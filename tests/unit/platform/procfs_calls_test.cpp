@@ -8,12 +8,22 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <linux/prctl.h>
 #include <optional>
 #include <string>
+#include <sys/mman.h>
+#include <sys/personality.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -77,46 +87,208 @@ std::size_t open_descriptor_count() {
     return count;
 }
 
+// The number after `key` on its line of a status file, such as "VmRSS:", in bytes.
+std::uint64_t status_bytes(const std::string& path, const std::string& key) {
+    std::ifstream file{path};
+    for (std::string line; std::getline(file, line);) {
+        if (line.rfind(key, 0) == 0) {
+            return std::strtoull(line.c_str() + key.size(), nullptr, 10) * 1024;
+        }
+    }
+    return 0;
+}
+
+// What the kernel shows of a task's times and memory, read with nothing of the backend's.
+struct KernelReading {
+    std::uint64_t user_units = 0;    // utime of stat, as 100-ns units
+    std::uint64_t system_units = 0;  // stime of stat, likewise
+    std::uint64_t resident = 0;      // VmRSS of status, bytes
+    std::uint64_t peak = 0;          // VmHWM of status, bytes
+
+    bool operator==(const KernelReading&) const = default;
+};
+
+// `task` is "/proc/<pid>" or "/proc/<pid>/task/<tid>".
+KernelReading kernel_reading(const std::string& task) {
+    const auto stat = test_support::stat_fields(task + "/stat");
+    const auto rate = static_cast<std::uint64_t>(::sysconf(_SC_CLK_TCK));
+    KernelReading reading;
+    if (stat.size() > 15) {
+        reading.user_units = procfs::ticks_to_units(std::stoull(stat[14]), rate);
+        reading.system_units = procfs::ticks_to_units(std::stoull(stat[15]), rate);
+    }
+    reading.resident = status_bytes(task + "/status", "VmRSS:");
+    reading.peak = status_bytes(task + "/status", "VmHWM:");
+    return reading;
+}
+
+// Spends processor time in this thread until the kernel has counted at least `user_ms` in user
+// mode and `system_ms` in kernel mode (reading /dev/zero is kernel work: it clears the buffer).
+void burn(std::uint64_t user_ms, std::uint64_t system_ms) {
+    const int zero = ::open("/dev/zero", O_RDONLY | O_CLOEXEC);
+    std::vector<char> buffer(1 << 16);
+    volatile std::uint64_t sink = 0;
+    for (;;) {
+        rusage used{};
+        ::getrusage(RUSAGE_THREAD, &used);
+        const auto ms = [](const timeval& t) {
+            return static_cast<std::uint64_t>(t.tv_sec) * 1000 +
+                   static_cast<std::uint64_t>(t.tv_usec) / 1000;
+        };
+        if (ms(used.ru_utime) >= user_ms && ms(used.ru_stime) >= system_ms) break;
+        if (ms(used.ru_utime) < user_ms) {
+            for (int i = 0; i < 1000000; ++i) sink = sink * 31 + static_cast<std::uint64_t>(i);
+        } else {
+            for (int i = 0; i < 16; ++i) (void)!::read(zero, buffer.data(), buffer.size());
+        }
+    }
+    ::close(zero);
+}
+
+// Grows by 32 MiB and gives that back: the peak stays well above what is resident.
+void grow_and_shrink() {
+    constexpr std::size_t grown = 32u << 20;
+    void* block = ::mmap(nullptr, grown, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
+                         -1, 0);
+    if (block == MAP_FAILED) return;
+    for (std::size_t at = 0; at < grown; at += 4096) static_cast<volatile char*>(block)[at] = 1;
+    ::munmap(block, grown);
+}
+
+// A child that has spent more processor time in user mode than in kernel mode and whose peak
+// lies well above what is resident, and then waits: every figure of it stands still, and no
+// two are alike.
+class BusyChild {
+public:
+    BusyChild() {
+        int ready[2];
+        if (::pipe(ready) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            burn(120, 40);
+            grow_and_shrink();
+            (void)!::write(ready[1], "r", 1);
+            for (;;) ::pause();
+        }
+        ::close(ready[1]);
+        char byte = 0;
+        if (::read(ready[0], &byte, 1) != 1) pid_ = -1;
+        ::close(ready[0]);
+    }
+    ~BusyChild() { test_support::end_child(pid_); }
+    BusyChild(const BusyChild&) = delete;
+    BusyChild& operator=(const BusyChild&) = delete;
+    platform::Pid pid() const { return static_cast<platform::Pid>(pid_); }
+    std::string directory() const { return "/proc/" + std::to_string(pid_); }
+
+private:
+    pid_t pid_ = -1;
+};
+
+// Calls `call` between two readings of `task` by the kernel, until both readings agree, and
+// gives that reading; nullopt when the figures never stood still.
+template <typename Call>
+std::optional<KernelReading> around(const std::string& task, Call call) {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const KernelReading before = kernel_reading(task);
+        call();
+        if (kernel_reading(task) == before) return before;
+    }
+    return std::nullopt;
+}
+
 TEST(ProcfsCalls, LiveChildAnswersEveryCall) {
-    Child child;
+    const BusyChild child;
+    ASSERT_GT(child.pid(), 0u);
     const auto descriptors_before = open_descriptor_count();
     {
-        Opened process{pid_of(child)};
+        Opened process{child.pid()};
         ASSERT_NE(process.get(), nullptr);
         EXPECT_EQ(exit_code_of(process.get()), platform::still_active);
 
         platform::FileTime creation, exit, kernel, user;
-        ASSERT_TRUE(platform::process_times(process.get(), creation, exit, kernel, user));
-        // Both starts as the kernel gives them, on the 1601-based scale.
-        platform::FileTime own_creation, own_exit, own_kernel, own_user;
-        ASSERT_TRUE(platform::process_times(platform::current_process(), own_creation, own_exit,
-                                            own_kernel, own_user));
-        EXPECT_EQ(units(creation), kernel_start(child.pid()));
-        EXPECT_EQ(units(own_creation), kernel_start(::getpid()));
+        bool read = false;
+        const auto times = around(child.directory(), [&] {
+            read = platform::process_times(process.get(), creation, exit, kernel, user);
+        });
+        ASSERT_TRUE(times.has_value());
+        ASSERT_TRUE(read);
+        // So that a swap cannot pass: the two times differ, and so do the two sizes.
+        ASSERT_NE(times->user_units, times->system_units);
+        ASSERT_GE(times->peak, times->resident + (16u << 20));
+        EXPECT_EQ(units(creation), kernel_start(static_cast<pid_t>(child.pid())));
         EXPECT_EQ(units(exit), 0u);
-        // The durations alone, as sample and the diagnostics read them.
+        EXPECT_EQ(units(user), times->user_units);
+        EXPECT_EQ(units(kernel), times->system_units);
+
+        // The durations alone, as sample reads them.
         platform::FileTime cpu_kernel, cpu_user;
-        ASSERT_TRUE(platform::process_cpu_times(process.get(), cpu_kernel, cpu_user));
-        EXPECT_GE(units(cpu_kernel), units(kernel));
-        EXPECT_GE(units(cpu_user), units(user));
-        ASSERT_TRUE(platform::process_cpu_times(platform::current_process(), cpu_kernel,
-                                                cpu_user));
-        EXPECT_GE(units(cpu_kernel) + units(cpu_user), units(own_kernel) + units(own_user));
+        const auto cpu = around(child.directory(), [&] {
+            read = platform::process_cpu_times(process.get(), cpu_kernel, cpu_user);
+        });
+        ASSERT_TRUE(cpu.has_value());
+        ASSERT_TRUE(read);
+        EXPECT_EQ(units(cpu_user), cpu->user_units);
+        EXPECT_EQ(units(cpu_kernel), cpu->system_units);
 
         platform::MemoryCounters memory;
-        ASSERT_TRUE(platform::process_memory_info(process.get(), memory));
-        EXPECT_GT(memory.working_set, 0u);
-        EXPECT_GE(memory.peak_working_set, memory.working_set);
+        const auto sizes = around(child.directory(), [&] {
+            read = platform::process_memory_info(process.get(), memory);
+        });
+        ASSERT_TRUE(sizes.has_value());
+        ASSERT_TRUE(read);
+        EXPECT_EQ(memory.working_set, sizes->resident);
+        EXPECT_EQ(memory.peak_working_set, sizes->peak);
 
         std::vector<char16_t> name(platform::image_name_units);
         std::uint32_t size = platform::image_name_units;
         ASSERT_TRUE(
             platform::full_process_image_name(process.get(), 0, name.data(), size));
-        EXPECT_GT(size, 0u);
-        EXPECT_EQ(name[0], u'/');
+        // The child is a fork of this test program; its path is ASCII here.
+        const std::string own = std::filesystem::read_symlink("/proc/self/exe").string();
+        EXPECT_EQ(std::u16string(name.data(), size), std::u16string(own.begin(), own.end()));
         EXPECT_EQ(name[size], u'\0');
     }
     EXPECT_EQ(open_descriptor_count(), descriptors_before);
+}
+
+// The tool's own times come from getrusage, its start and memory from /proc/self: each lies
+// between two readings taken around the call.
+TEST(ProcfsCalls, OwnProcessFiguresLieBetweenReadingsAroundTheCall) {
+    burn(30, 10);
+    const auto usage = [] {
+        rusage used{};
+        ::getrusage(RUSAGE_SELF, &used);
+        return used;
+    };
+    const auto units_of = [](const timeval& t) {
+        return static_cast<std::uint64_t>(t.tv_sec) * 10'000'000 +
+               static_cast<std::uint64_t>(t.tv_usec) * 10;
+    };
+    const platform::Handle self = platform::current_process();
+    platform::FileTime kernel, user;
+    const rusage before = usage();
+    ASSERT_TRUE(platform::process_cpu_times(self, kernel, user));
+    const rusage after = usage();
+    EXPECT_GE(units(user), units_of(before.ru_utime));
+    EXPECT_LE(units(user), units_of(after.ru_utime));
+    EXPECT_GE(units(kernel), units_of(before.ru_stime));
+    EXPECT_LE(units(kernel), units_of(after.ru_stime));
+
+    platform::FileTime creation, exit;
+    ASSERT_TRUE(platform::process_times(self, creation, exit, kernel, user));
+    EXPECT_EQ(units(creation), kernel_start(::getpid()));
+
+    // The peak never falls, and the current size lies below it.
+    const std::uint64_t peak_before = status_bytes("/proc/self/status", "VmHWM:");
+    platform::MemoryCounters memory;
+    ASSERT_TRUE(platform::process_memory_info(self, memory));
+    const std::uint64_t peak_after = status_bytes("/proc/self/status", "VmHWM:");
+    EXPECT_GE(memory.peak_working_set, peak_before);
+    EXPECT_LE(memory.peak_working_set, peak_after);
+    EXPECT_GT(memory.working_set, 0u);
+    EXPECT_LE(memory.working_set, memory.peak_working_set);
 }
 
 TEST(ProcfsCalls, MissingAndNonProcessIdsAreInvalidParameter) {
@@ -153,11 +325,11 @@ TEST(ProcfsCalls, ZombieAndReapedChildrenHaveExited) {
     EXPECT_NE(exit_code_of(opened_reaped.get()), platform::still_active);
     platform::FileTime creation, exit, kernel, user;
     EXPECT_FALSE(platform::process_times(opened_reaped.get(), creation, exit, kernel, user));
-    // Like an ended Windows process: nothing resident, and not a failure.
-    platform::MemoryCounters memory{1, 1};
-    EXPECT_TRUE(platform::process_memory_info(opened_reaped.get(), memory));
-    EXPECT_EQ(memory.working_set, 0u);
-    EXPECT_EQ(memory.peak_working_set, 0u);
+    // An ended process has no memory to read: a failed reading, which the probe then finds
+    // ended, never zeros.
+    platform::MemoryCounters memory;
+    EXPECT_FALSE(platform::process_memory_info(opened_reaped.get(), memory));
+    EXPECT_FALSE(platform::process_memory_info(opened_zombie.get(), memory));
 }
 
 // A child that executes /bin/sleep when asked; execute() returns once it has.
@@ -204,31 +376,247 @@ private:
     int executed_ = -1;
 };
 
-// Executing another program keeps the ID and the start time; the image is what tells, and the
-// exit-code query of the recheck is what sees it, with no call of its own.
-TEST(ProcfsCalls, ExecutingAnotherProgramChangesTheImage) {
+// Looks at the process as the identity and the recheck do: its exit code, then its full times.
+// Gives the creation time.
+std::uint64_t look_at(Handle handle) {
+    EXPECT_EQ(exit_code_of(handle), platform::still_active);
+    platform::FileTime creation, exit, kernel, user;
+    EXPECT_TRUE(platform::process_times(handle, creation, exit, kernel, user));
+    return units(creation);
+}
+
+// Executing another program keeps the ID and the start time; the program's code and its
+// executable are what tell, as the full times queries (the identity's, then the recheck's) see
+// them, with no call of their own.
+TEST(ProcfsCalls, ExecutingAnotherProgramChangesTheProgram) {
     ExecutingChild child;
     Opened process{child.pid()};
     ASSERT_NE(process.get(), nullptr);
-    const auto creation_ticks = [&] {
-        platform::FileTime creation, exit, kernel, user;
-        EXPECT_TRUE(platform::process_times(process.get(), creation, exit, kernel, user));
-        return units(creation);
-    };
-    ASSERT_EQ(exit_code_of(process.get()), platform::still_active);
-    const auto created = creation_ticks();
+    const auto created = look_at(process.get());
     EXPECT_TRUE(platform::image_unchanged(process.get()));
-    ASSERT_EQ(exit_code_of(process.get()), platform::still_active);
+    look_at(process.get());
     EXPECT_TRUE(platform::image_unchanged(process.get())) << "nothing was executed yet";
 
     child.execute();
-    EXPECT_TRUE(platform::image_unchanged(process.get())) << "no exit-code query saw it yet";
-    ASSERT_EQ(exit_code_of(process.get()), platform::still_active);
-    EXPECT_EQ(creation_ticks(), created);
+    EXPECT_TRUE(platform::image_unchanged(process.get())) << "no look saw it yet";
+    EXPECT_EQ(look_at(process.get()), created);
     EXPECT_FALSE(platform::image_unchanged(process.get()));
-    ASSERT_EQ(exit_code_of(process.get()), platform::still_active);
-    EXPECT_FALSE(platform::image_unchanged(process.get())) << "compared with the first image";
+    look_at(process.get());
+    EXPECT_FALSE(platform::image_unchanged(process.get())) << "compared with the first look";
     EXPECT_TRUE(platform::image_unchanged(platform::current_process()));
+}
+
+// Executing its own file again lays the program out anew (with addresses randomised, the code
+// of a position-independent program lands elsewhere): a new program, though the file is the
+// same.
+TEST(ProcfsCalls, ExecutingTheSameFileAgainIsANewLayout) {
+    std::ifstream randomised{"/proc/sys/kernel/randomize_va_space"};
+    int randomisation = 0;
+    randomised >> randomisation;
+    if (randomisation == 0) GTEST_SKIP() << "addresses are not randomised here";
+    // It executes itself once its input ends, and then waits on a child that sleeps.
+    test_support::WaitingProgram shell{
+        "/bin/sh", {"/bin/sh", "-c", "read line; exec /bin/sh -c 'sleep 60; :'"}};
+    ASSERT_GT(shell.pid(), 0);
+    Opened process{static_cast<platform::Pid>(shell.pid())};
+    ASSERT_NE(process.get(), nullptr);
+    const auto created = look_at(process.get());
+
+    shell.close_input();
+    const std::string cmdline_path = "/proc/" + shell.pid_text() + "/cmdline";
+    const auto executed_again = [&] {
+        std::ifstream cmdline{cmdline_path};
+        const std::string now{std::istreambuf_iterator<char>{cmdline}, {}};
+        return now == std::string{"/bin/sh\0-c\0sleep 60; :\0", 23};
+    };
+    for (int tries = 0; tries < 5000 && !executed_again(); ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(executed_again());
+    EXPECT_EQ(look_at(process.get()), created);
+    EXPECT_FALSE(platform::image_unchanged(process.get()));
+}
+
+// A shell that executes itself with the same words each time a line arrives, its addresses not
+// randomised: every instance is laid out exactly alike, and only its memory is new.
+class SelfExecutingShell {
+public:
+    SelfExecutingShell() {
+        int input[2];
+        if (::pipe2(input, O_CLOEXEC) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            ::personality(ADDR_NO_RANDOMIZE);
+            ::dup2(input[0], STDIN_FILENO);
+            const char* script = "read line; exec /bin/sh -c \"$0\" \"$0\"";
+            ::execl("/bin/sh", "/bin/sh", "-c", script, script, static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(input[0]);
+        input_ = input[1];
+    }
+    ~SelfExecutingShell() {
+        ::close(input_);
+        test_support::end_child(pid_);
+    }
+    SelfExecutingShell(const SelfExecutingShell&) = delete;
+    SelfExecutingShell& operator=(const SelfExecutingShell&) = delete;
+
+    platform::Pid pid() const { return static_cast<platform::Pid>(pid_); }
+    std::string directory() const { return "/proc/" + std::to_string(pid_); }
+    // Its code and first stack as stat shows them; empty until it is laid out.
+    std::vector<std::string> layout() const {
+        const auto stat = test_support::stat_fields(directory() + "/stat");
+        if (stat.size() <= 51 || stat[26] == "0" || stat[51] == "0") return {};
+        return {stat[26], stat[27], stat[28]};
+    }
+    // Waits until it is laid out and waits for a line; false when it never is.
+    bool wait_until_waiting() const {
+        for (int tries = 0; tries < 5000; ++tries) {
+            const auto syscall = [&] {
+                std::ifstream file{directory() + "/syscall"};
+                std::string number;
+                file >> number;
+                return number;
+            }();
+            if (!layout().empty() && syscall == std::to_string(SYS_read)) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return false;
+    }
+    // Sends a line, and returns once it has executed itself: the memory it ran in is gone.
+    bool execute_again() const {
+        const int memory = ::open((directory() + "/pagemap").c_str(), O_RDONLY | O_CLOEXEC);
+        std::uint64_t entry = 0;
+        bool gone = false;
+        if (memory >= 0 && ::write(input_, "\n", 1) == 1) {
+            for (int tries = 0; tries < 5000 && !gone; ++tries) {
+                gone = ::pread(memory, &entry, sizeof entry, 0) != sizeof entry;
+                if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        }
+        if (memory >= 0) ::close(memory);
+        return gone && wait_until_waiting();
+    }
+
+private:
+    pid_t pid_ = -1;
+    int input_ = -1;
+};
+
+// Executing a program laid out exactly as the one before (the same file, the same words, no
+// randomised addresses) is still a new program: its memory is new.
+TEST(ProcfsCalls, ExecutingAProgramLaidOutAlikeIsANewProgram) {
+    SelfExecutingShell shell;
+    ASSERT_GT(shell.pid(), 0u);
+    ASSERT_TRUE(shell.wait_until_waiting());
+    // Once executed by the shell itself, its environment too is the same each time.
+    ASSERT_TRUE(shell.execute_again());
+    Opened process{shell.pid()};
+    ASSERT_NE(process.get(), nullptr);
+    const auto before = shell.layout();
+    const auto created = look_at(process.get());
+    ASSERT_TRUE(shell.execute_again());
+    ASSERT_EQ(shell.layout(), before) << "laid out otherwise: the layout alone would tell";
+    EXPECT_EQ(look_at(process.get()), created);
+    EXPECT_FALSE(platform::image_unchanged(process.get()));
+}
+
+// A process that ends lets go of its memory too; ending between the recheck's exit code and
+// its times is no new program.
+TEST(ProcfsCalls, AProcessThatEndsIsNoNewProgram) {
+    Child child;
+    Opened process{pid_of(child)};
+    ASSERT_NE(process.get(), nullptr);
+    look_at(process.get());
+    EXPECT_EQ(exit_code_of(process.get()), platform::still_active);
+    ::kill(child.pid(), SIGKILL);
+    siginfo_t info{};
+    ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(child.pid()), &info, WEXITED | WNOWAIT), 0);
+    platform::FileTime creation, exit, kernel, user;
+    ASSERT_TRUE(platform::process_times(process.get(), creation, exit, kernel, user));
+    EXPECT_TRUE(platform::image_unchanged(process.get()));
+}
+
+// A child that moves its argument area to a vector in its own memory when asked, with
+// prctl(PR_SET_MM_MAP) and all else as it stands, as service managers rename processes.
+class RenamingChild {
+public:
+    RenamingChild() {
+        if (::pipe(request_) != 0 || ::pipe(done_) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            char byte;
+            if (::read(request_[0], &byte, 1) == 1) {
+                (void)!::write(done_[1], rename() ? "y" : "n", 1);
+            }
+            for (;;) ::pause();
+        }
+    }
+    ~RenamingChild() {
+        test_support::end_child(pid_);
+        for (const int fd : {request_[0], request_[1], done_[0], done_[1]}) ::close(fd);
+    }
+    RenamingChild(const RenamingChild&) = delete;
+    RenamingChild& operator=(const RenamingChild&) = delete;
+
+    platform::Pid pid() const { return static_cast<platform::Pid>(pid_); }
+    // Whether it renamed itself.
+    bool rename_now() const {
+        char answer = 'n';
+        return ::write(request_[1], "r", 1) == 1 && ::read(done_[0], &answer, 1) == 1 &&
+               answer == 'y';
+    }
+
+private:
+    static bool rename() {
+        // In anonymous memory, as the arguments on the stack are: the kernel reads a cmdline
+        // from nothing else.
+        static constexpr char vector[] = "renamed\0by\0prctl";
+        void* const page = ::mmap(nullptr, 4096, PROT_READ | PROT_WRITE,
+                                  MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (page == MAP_FAILED) return false;
+        char* const renamed = static_cast<char*>(std::memcpy(page, vector, sizeof vector));
+        const auto field = test_support::stat_fields("/proc/self/stat");
+        if (field.size() <= 51) return false;
+        prctl_mm_map map{};
+        map.start_code = std::stoull(field[26]);
+        map.end_code = std::stoull(field[27]);
+        map.start_stack = std::stoull(field[28]);
+        map.start_data = std::stoull(field[45]);
+        map.end_data = std::stoull(field[46]);
+        map.start_brk = std::stoull(field[47]);
+        map.brk = reinterpret_cast<std::uint64_t>(::sbrk(0));
+        map.arg_start = reinterpret_cast<std::uint64_t>(renamed);
+        map.arg_end = map.arg_start + sizeof vector;
+        map.env_start = std::stoull(field[50]);
+        map.env_end = std::stoull(field[51]);
+        map.exe_fd = static_cast<std::uint32_t>(-1);  // keep the executable
+        return ::prctl(PR_SET_MM, PR_SET_MM_MAP, &map, sizeof map, 0) == 0;
+    }
+
+    pid_t pid_ = -1;
+    int request_[2] = {-1, -1};
+    int done_[2] = {-1, -1};
+};
+
+// A rename moves the arguments only: the process runs the same program.
+TEST(ProcfsCalls, ARenameIsNoNewProgram) {
+    RenamingChild child;
+    ASSERT_GT(child.pid(), 0u);
+    Opened process{child.pid()};
+    ASSERT_NE(process.get(), nullptr);
+    const auto created = look_at(process.get());
+    if (!child.rename_now()) {
+        GTEST_SKIP() << "this kernel does not let a process move its arguments";
+    }
+    std::ifstream cmdline{"/proc/" + std::to_string(child.pid()) + "/cmdline"};
+    const std::string renamed{std::istreambuf_iterator<char>{cmdline}, {}};
+    ASSERT_EQ(renamed, std::string("renamed\0by\0prctl\0", 17));
+    EXPECT_EQ(look_at(process.get()), created);
+    EXPECT_TRUE(platform::image_unchanged(process.get()));
 }
 
 // With no descriptor left, a live process is unreadable, never "no such process".
@@ -292,6 +680,7 @@ TEST(ProcfsCalls, LeaderThatStopsAfterItsExitCodeWasReadIsReadThroughAnotherThre
             pid_ = ::fork();
             if (pid_ == 0) {
                 std::thread{[] { ::pause(); }}.detach();
+                grow_and_shrink();
                 char byte = 0;
                 while (::read(go_[0], &byte, 1) < 0 && errno == EINTR) {
                 }
@@ -308,6 +697,15 @@ TEST(ProcfsCalls, LeaderThatStopsAfterItsExitCodeWasReadIsReadThroughAnotherThre
         }
         pid_t pid() const { return pid_; }
         void end_main_thread() const { EXPECT_EQ(::write(go_[1], "x", 1), 1); }
+        // The thread that runs on.
+        std::string second_thread() const {
+            const std::string tasks = "/proc/" + std::to_string(pid_) + "/task";
+            for (const auto& task : std::filesystem::directory_iterator{tasks}) {
+                const std::string tid = task.path().filename().string();
+                if (tid != std::to_string(pid_)) return tid;
+            }
+            return "?";
+        }
         char leader_state() const {
             std::ifstream stat{"/proc/" + std::to_string(pid_) + "/stat"};
             std::string line;
@@ -330,10 +728,19 @@ TEST(ProcfsCalls, LeaderThatStopsAfterItsExitCodeWasReadIsReadThroughAnotherThre
     }
     ASSERT_EQ(child.leader_state(), 'Z');
 
+    // Its memory as a thread that runs shows it; the peak lies well above the current size.
+    const std::string live_thread =
+        "/proc/" + std::to_string(child.pid()) + "/task/" + child.second_thread();
     platform::MemoryCounters memory{};
-    ASSERT_TRUE(platform::process_memory_info(process.get(), memory));
-    EXPECT_GT(memory.working_set, 0u);
-    EXPECT_GE(memory.peak_working_set, memory.working_set);
+    bool read = false;
+    const auto sizes = around(live_thread, [&] {
+        read = platform::process_memory_info(process.get(), memory);
+    });
+    ASSERT_TRUE(sizes.has_value());
+    ASSERT_TRUE(read);
+    ASSERT_GE(sizes->peak, sizes->resident + (16u << 20));
+    EXPECT_EQ(memory.working_set, sizes->resident);
+    EXPECT_EQ(memory.peak_working_set, sizes->peak);
     char own[4096];
     const auto length = ::readlink("/proc/self/exe", own, sizeof own);
     ASSERT_GT(length, 0);

@@ -65,14 +65,14 @@ const std::vector<ChurnCase> cases = {
     // query, which ran after it ended, does not list it.
     {"ends after the first check (before or during the query), quietly", 14,
      [](fake::Process& p) { ends_after_checks(p, 1); }, false, "found", "not_found"},
-    // A failed memory read is its own error, with no look at whether the process ended.
+    // A failed memory read of a process that has ended is not_found, as a failed time read is.
     {"ends after its times were read, reads fail", 15,
      [](fake::Process& p) {
          ends_after_checks(p, 1);
          p.memory_fails = fake::always;
          p.image_name_fails = fake::always;
      },
-     false, "PROCESS_MEMORY", "not_found"},
+     false, "not_found", "not_found"},
     {"ends right after the query listed it", 17,
      [](fake::Process& p) { ends_after_checks(p, 1); }, true, "found", "not_found"},
     {"ends between the recheck's two reads", 18,

@@ -103,14 +103,27 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     "PROCESS_TIMES",
                     calls({"GetProcessTimes(42)", "GetExitCodeProcess(42)", "CloseHandle(42)"})},
-        // No terminated test after a memory failure: the error stands even for an ended process.
-        OutcomeCase{"MemoryFails", pid,
+        // A process that ended while its memory was read is not found with no figures.
+        OutcomeCase{"MemoryFailsAfterTheProcessEnded", pid,
                     [](fake::Process& p) {
                         p.memory_fails = fake::always;
                         p.exit_codes = {259, 0};
                     },
+                    "not_found",
+                    calls({"GetProcessTimes(42)", "GetProcessMemoryInfo(42)",
+                           "GetExitCodeProcess(42)", "CloseHandle(42)"})},
+        OutcomeCase{"MemoryFailsWhileRunning", pid,
+                    [](fake::Process& p) { p.memory_fails = fake::always; }, "PROCESS_MEMORY",
+                    calls({"GetProcessTimes(42)", "GetProcessMemoryInfo(42)",
+                           "GetExitCodeProcess(42)", "CloseHandle(42)"})},
+        OutcomeCase{"MemoryFailsAndStateUnreadable", pid,
+                    [](fake::Process& p) {
+                        p.memory_fails = fake::always;
+                        p.exit_code_fails = fake::from_call(2);
+                    },
                     "PROCESS_MEMORY",
-                    calls({"GetProcessTimes(42)", "GetProcessMemoryInfo(42)", "CloseHandle(42)"})},
+                    calls({"GetProcessTimes(42)", "GetProcessMemoryInfo(42)",
+                           "GetExitCodeProcess(42)", "CloseHandle(42)"})},
         OutcomeCase{"Readable", pid, nullptr, "found",
                     calls({"GetProcessTimes(42)", "GetProcessMemoryInfo(42)",
                            "CloseHandle(42)"})}),
@@ -225,6 +238,7 @@ TEST_F(ProbeTest, DiagnosticsCountTheStepsOfEachOutcome) {
         {"no such process", [](fake::Process& p) { p.open_fails = fake::always; p.open_error = 87; },
          0, 0, 0},
         {"times fail", [](fake::Process& p) { p.times_fail = fake::always; }, 1, 0, 1},
+        {"memory fails", [](fake::Process& p) { p.memory_fails = fake::always; }, 1, 0, 1},
     };
     enable_diagnostics();
     for (const Case& c : cases) {
