@@ -70,10 +70,11 @@ bool process_memory_info(Handle handle, MemoryCounters& counters);
 bool full_process_image_name(Handle handle, std::uint32_t flags, char16_t* buffer,
                              std::uint32_t& size);
 
-// Whether the process still runs the program it ran when process_times was first called on
-// the handle, as far as the caller may see. A Windows process keeps its image for life, so
-// win32 always answers true; a Linux process may execute another program and keep its ID and
-// start time. Answered from what the process_times calls saw, at no cost of its own.
+// Whether the process still runs the program it ran when full_process_image_name was first
+// called on the handle, as far as the caller may see, by the latest process_times call since. A
+// Windows process keeps its image for life, so win32 always answers true; a Linux process may
+// execute another program and keep its ID and start time. Answered from what those calls saw,
+// at no cost of its own.
 bool image_unchanged(Handle handle);
 
 // CloseHandle; the result is of no use to the caller.

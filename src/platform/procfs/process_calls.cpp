@@ -78,11 +78,13 @@ struct ProcessEntry {
     std::optional<StatTicks> ticks;
     // A kernel thread, as the latest exit-code query saw it: it has no memory to show.
     bool kernel_thread = false;
-    // The program as the first full times query (the identity's look, just before the path is
-    // read) saw it: its layout, and its memory held open as a witness (or -1). A later look
-    // (the recheck's, after the command line was read) that finds the program laid out anew,
-    // or the witness's memory gone while the process has memory, finds another program.
-    // sample never asks for the full times, so it never pays for a look.
+    // The layout of the latest stat the times queries read.
+    ProgramLayout latest_layout;
+    // The program as the first look (taken by the path query, just before it reads the link)
+    // saw it: its layout, and its memory held open as a witness (or -1). A later full times
+    // query (the recheck's, after the command line was read) that finds the program laid out
+    // anew, or the witness's memory gone while the process has memory, finds another program.
+    // Only inspect reads a path, so sample, a session's included, never pays for a look.
     ProgramLayout first_layout;
     int first_memory = -1;
     bool first_look_taken = false;
@@ -331,42 +333,47 @@ std::optional<procfs::StatTicks> take_times(Handle handle, FileTime& kernel, Fil
         ticks = procfs::StatTicks{stat.user_ticks, stat.system_ticks, stat.start_ticks,
                                   stat.layout};
     }
+    entry.latest_layout = {ticks->layout.start_code, ticks->layout.end_code,
+                           ticks->layout.start_stack};
     const auto rate = procfs::clock_ticks_per_second();
     kernel = procfs::to_file_time(procfs::ticks_to_units(ticks->system_ticks, rate));
     user = procfs::to_file_time(procfs::ticks_to_units(ticks->user_ticks, rate));
     return ticks;
 }
 
-// The program the process runs: the first look keeps its layout and holds its memory open;
-// every later look compares. A witness whose memory is gone tells an execve only if the
-// process has memory now: one that ended (perhaps since its exit code was read) has none, and
-// is no other program, nor is one whose witness had none from the start (its leader stopped
-// between its exit code and this look).
-void look_at_program(procfs::ProcessEntry& entry, const procfs::ImageLayout& layout) {
-    const procfs::ProgramLayout now{layout.start_code, layout.end_code, layout.start_stack};
-    const int directory = entry.held.directory;
-    if (entry.first_look_taken) {
-        if (procfs::laid_out_anew(entry.first_layout, now)) entry.program_changed = true;
-        if (entry.first_memory >= 0 && !procfs::memory_lives(entry.first_memory)) {
-            const int current = procfs::open_memory_witness(directory, "pagemap");
-            if (current >= 0) {
-                if (procfs::memory_lives(current)) entry.program_changed = true;
-                ::close(current);
-            }
-        }
-        return;
-    }
+// The first look at the program, taken once, before the path is read: the layout the latest
+// times query saw, and the process's memory held open as a witness.
+void take_first_look(procfs::ProcessEntry& entry) {
+    if (entry.first_look_taken) return;
     entry.first_look_taken = true;
-    entry.first_layout = now;
+    entry.first_layout = entry.latest_layout;
     // Through the thread that runs while the leader has stopped, as its stat's layout was read.
     const std::string pagemap =
         entry.held.live_thread == 0
             ? std::string{"pagemap"}
             : procfs::thread_file("task", entry.held.live_thread, "pagemap");
-    entry.first_memory = procfs::open_memory_witness(directory, pagemap.c_str());
+    entry.first_memory = procfs::open_memory_witness(entry.held.directory, pagemap.c_str());
     if (entry.first_memory >= 0 && !procfs::room_for_witness(entry.first_memory)) {
         ::close(entry.first_memory);
         entry.first_memory = -1;
+    }
+}
+
+// A later look compares with the first. A witness whose memory is gone tells an execve only if
+// the process has memory now: one that ended (perhaps since its exit code was read) has none,
+// and is no other program, nor is one whose witness had none from the start (its leader
+// stopped between its exit code and the first look).
+void compare_with_first_look(procfs::ProcessEntry& entry) {
+    if (!entry.first_look_taken) return;
+    if (procfs::laid_out_anew(entry.first_layout, entry.latest_layout)) {
+        entry.program_changed = true;
+    }
+    if (entry.first_memory >= 0 && !procfs::memory_lives(entry.first_memory)) {
+        const int current = procfs::open_memory_witness(entry.held.directory, "pagemap");
+        if (current >= 0) {
+            if (procfs::memory_lives(current)) entry.program_changed = true;
+            ::close(current);
+        }
     }
 }
 
@@ -387,7 +394,7 @@ bool process_times(Handle handle, FileTime& creation, FileTime& exit, FileTime& 
     }
     creation = procfs::to_file_time(*created);
     exit = FileTime{};
-    look_at_program(entry_of(handle), stat->layout);
+    compare_with_first_look(entry_of(handle));
     return true;
 }
 
@@ -461,6 +468,7 @@ bool full_process_image_name(Handle handle, std::uint32_t /*flags*/, char16_t* b
         return procfs::read_image_name(AT_FDCWD, "/proc/self/exe", buffer, size);
     }
     auto& entry = entry_of(handle);
+    take_first_look(entry);
     errno = 0;
     if (procfs::read_image_name(entry.held.directory, "exe", buffer, size)) return true;
     // A refusal (another user's process) is the answer, with no thread walked. A link that is

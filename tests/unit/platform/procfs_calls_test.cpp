@@ -376,13 +376,42 @@ private:
     int executed_ = -1;
 };
 
-// Looks at the process as the identity and the recheck do: its exit code, then its full times.
-// Gives the creation time.
+// Looks at the process as the recheck does (and a session's sample): its exit code, then its
+// full times. Gives the creation time.
 std::uint64_t look_at(Handle handle) {
     EXPECT_EQ(exit_code_of(handle), platform::still_active);
     platform::FileTime creation, exit, kernel, user;
     EXPECT_TRUE(platform::process_times(handle, creation, exit, kernel, user));
     return units(creation);
+}
+
+// Looks at the process as the identity does: the look above, then its executable's path, which
+// takes the first look at its program. Gives the creation time.
+std::uint64_t identify(Handle handle) {
+    const auto created = look_at(handle);
+    char16_t path[platform::image_name_units];
+    std::uint32_t size = platform::image_name_units;
+    EXPECT_TRUE(platform::full_process_image_name(handle, 0, path, size));
+    return created;
+}
+
+std::size_t open_descriptors() {
+    const std::filesystem::directory_iterator descriptors{"/proc/self/fd"};
+    return static_cast<std::size_t>(std::distance(begin(descriptors), end(descriptors)));
+}
+
+// Only a path query takes a look at the program: times queries alone (a session's samples)
+// hold nothing more open than the process's directory.
+TEST(ProcfsCalls, OnlyThePathQueryHoldsTheProgramsMemory) {
+    Child child;
+    const std::size_t before = open_descriptors();
+    Opened process{pid_of(child)};
+    ASSERT_NE(process.get(), nullptr);
+    look_at(process.get());
+    look_at(process.get());
+    EXPECT_EQ(open_descriptors(), before + 1) << "the directory alone";
+    identify(process.get());
+    EXPECT_EQ(open_descriptors(), before + 2) << "the directory and the program's memory";
 }
 
 // Executing another program keeps the ID and the start time; the program's code and its
@@ -392,7 +421,7 @@ TEST(ProcfsCalls, ExecutingAnotherProgramChangesTheProgram) {
     ExecutingChild child;
     Opened process{child.pid()};
     ASSERT_NE(process.get(), nullptr);
-    const auto created = look_at(process.get());
+    const auto created = identify(process.get());
     EXPECT_TRUE(platform::image_unchanged(process.get()));
     look_at(process.get());
     EXPECT_TRUE(platform::image_unchanged(process.get())) << "nothing was executed yet";
@@ -420,7 +449,7 @@ TEST(ProcfsCalls, ExecutingTheSameFileAgainIsANewLayout) {
     ASSERT_GT(shell.pid(), 0);
     Opened process{static_cast<platform::Pid>(shell.pid())};
     ASSERT_NE(process.get(), nullptr);
-    const auto created = look_at(process.get());
+    const auto created = identify(process.get());
 
     shell.close_input();
     const std::string cmdline_path = "/proc/" + shell.pid_text() + "/cmdline";
@@ -516,7 +545,7 @@ TEST(ProcfsCalls, ExecutingAProgramLaidOutAlikeIsANewProgram) {
     Opened process{shell.pid()};
     ASSERT_NE(process.get(), nullptr);
     const auto before = shell.layout();
-    const auto created = look_at(process.get());
+    const auto created = identify(process.get());
     ASSERT_TRUE(shell.execute_again());
     ASSERT_EQ(shell.layout(), before) << "laid out otherwise: the layout alone would tell";
     EXPECT_EQ(look_at(process.get()), created);
@@ -529,7 +558,7 @@ TEST(ProcfsCalls, AProcessThatEndsIsNoNewProgram) {
     Child child;
     Opened process{pid_of(child)};
     ASSERT_NE(process.get(), nullptr);
-    look_at(process.get());
+    identify(process.get());
     EXPECT_EQ(exit_code_of(process.get()), platform::still_active);
     ::kill(child.pid(), SIGKILL);
     siginfo_t info{};
@@ -608,7 +637,7 @@ TEST(ProcfsCalls, ARenameIsNoNewProgram) {
     ASSERT_GT(child.pid(), 0u);
     Opened process{child.pid()};
     ASSERT_NE(process.get(), nullptr);
-    const auto created = look_at(process.get());
+    const auto created = identify(process.get());
     if (!child.rename_now()) {
         GTEST_SKIP() << "this kernel does not let a process move its arguments";
     }
