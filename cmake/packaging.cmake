@@ -1,6 +1,7 @@
 # What a Linux installation holds besides the tool, and the Debian package of it (CPack).
 # `cmake --install` and the .deb install the same files: the tool, the man page, the bash
-# completion, and README, copyright file and changelog in the documentation folder.
+# completion, and README (with the notes it links, in doc/), copyright file and changelog in the
+# documentation folder.
 
 set(ZUL_MAINTAINER "the zul-process authors <zul-process@users.noreply.github.com>"
     CACHE STRING "The Maintainer of the Debian package, \"name <address>\"")
@@ -49,6 +50,9 @@ add_custom_target(debian_changelog ALL DEPENDS debian/changelog.gz)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_BINARY_DIR}/debian/copyright
               ${PROJECT_BINARY_DIR}/debian/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The notes the README links to, where its links lead.
+file(GLOB zul_notes CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/doc/*.md)
+install(FILES ${zul_notes} DESTINATION ${CMAKE_INSTALL_DOCDIR}/doc)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/lintian-overrides
         DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
         RENAME zul-process)
@@ -77,8 +81,10 @@ by their IDs. Its sample command gives each one's user and kernel CPU
 time and its current and peak resident memory; its inspect command
 gives the creation time, executable path and command line. A process
 that is missing or cannot be read becomes a row with a status and an
-error code, never a failed run. Meant for scripts, monitors and test
-harnesses; the same tool runs on Windows.")
+error code, never a failed run. Its serve command answers such
+requests read from standard input, one a line, from one long-lived
+process, with CPU percentage between readings. Meant for scripts,
+monitors and test harnesses; the same tool runs on Windows.")
 # Linked statically: it depends on nothing.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 # The completion it installs is loaded by bash-completion, and does nothing without it.

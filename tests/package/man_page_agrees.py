@@ -23,7 +23,7 @@ REFERENCE = "## Reference"
 # The README's sections that the page shows besides the reference; installing, building and
 # the benchmark are not for the page.
 README_SHOWN = ["# zul-process", "## Usage on Windows", "## Usage on Linux",
-                "## CPU percentage from two samples"]
+                "## A session: many readings, CPU percentage", "## From Node.js"]
 
 
 def level(heading):

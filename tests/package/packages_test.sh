@@ -2,7 +2,8 @@
 # What scripts/package wrote into dist/, checked as a user would meet it: the .deb passes
 # lintian, unpacks to a tool that runs, a man page that renders and a completion that completes,
 # and holds what `cmake --install --strip` installs, byte for byte; the tarball and the zip hold
-# their files; the zip's .exe runs under Wine; each tool carries the project's version; the npm
+# their files; in each of the three, the notes the README links to are where its links lead;
+# the zip's .exe runs under Wine; each tool carries the project's version; the npm
 # package holds the Node.js client, which loads from either entry; and building the packages
 # again gives the same bytes.
 # Usage: tests/package/packages_test.sh   (from the source folder, after scripts/package; the
@@ -33,6 +34,14 @@ check() {  # name, then the command that must succeed
 }
 same_lines() {  # expected (one per line), actual
   diff <(echo "$1") <(echo "$2")
+}
+readme_links_resolve() {  # the folder that holds a package's README.md
+  local targets target
+  targets=$(grep -o '](doc/[^)#]*' "$1/README.md" | cut -c3- | sort -u)
+  [ -n "$targets" ] || { echo "no link to doc/ in $1/README.md"; return 1; }
+  for target in $targets; do
+    cmp "$target" "$1/$target" || return 1
+  done
 }
 
 # --- The five files -------------------------------------------------------------------------
@@ -98,20 +107,26 @@ same_as_cmake_install() {
   same_lines "$(files_under "$work/deb")" "$(files_under "$work/installed")"
 }
 check "cmake --install --strip installs the files of the .deb, byte for byte" same_as_cmake_install
+check "the .deb's README links to the notes beside it" \
+  readme_links_resolve "$work/deb/usr/share/doc/zul-process"
 
 # --- The Linux tarball -----------------------------------------------------------------------
-check "the tarball holds the tool, man page, completion, README and LICENSE" same_lines \
-  "$(printf "$linux/%s\n" "" LICENSE README.md zul-process zul-process.1 zul-process.bash | sort)" \
+check "the tarball holds the tool, man page, completion, README with its notes and LICENSE" same_lines \
+  "$(printf "$linux/%s\n" "" LICENSE README.md doc/ doc/diagnostics.md doc/platforms.md \
+       zul-process zul-process.1 zul-process.bash | sort)" \
   "$(tar -tzf "dist/$linux.tar.gz" | sort)"
 tar -C "$work" -xzf "dist/$linux.tar.gz"
+check "the tarball's README links to the notes beside it" readme_links_resolve "$work/$linux"
 check "the tarball's tool samples this shell" runs_sample_of_this_shell "$work/$linux/zul-process"
 check "the tarball's tool carries its version" carries_version "$work/$linux/zul-process"
 
 # --- The Windows zip -------------------------------------------------------------------------
-check "the zip holds zul-process.exe, README and LICENSE" same_lines \
-  "$(printf "$windows/%s\n" "" LICENSE README.md zul-process.exe | sort)" \
+check "the zip holds zul-process.exe, README with its notes and LICENSE" same_lines \
+  "$(printf "$windows/%s\n" "" LICENSE README.md doc/ doc/diagnostics.md doc/platforms.md \
+       zul-process.exe | sort)" \
   "$(unzip -Z1 "dist/$windows.zip" | sort)"
 unzip -q "dist/$windows.zip" -d "$work"
+check "the zip's README links to the notes beside it" readme_links_resolve "$work/$windows"
 exe=$work/$windows/zul-process.exe
 export WINEPREFIX=${WINEPREFIX:-$root/build/windows/wine-prefix}
 exe_runs_under_wine() {
