@@ -46,6 +46,16 @@ private:
     iconv_t descriptor_;
 };
 
+std::string hex(const std::string& bytes) {
+    std::string text;
+    for (const char byte : bytes) {
+        constexpr char digits[] = "0123456789ABCDEF";
+        const auto value = static_cast<unsigned char>(byte);
+        text += {' ', digits[value >> 4], digits[value & 0xF]};
+    }
+    return text.substr(1);
+}
+
 struct LeadRange {
     std::uint8_t first;
     std::uint8_t last;
@@ -74,18 +84,16 @@ TEST(Utf8AgainstIconv, EveryLeadByteWithEveryContinuationDecodesAsIconvDoes) {
                 const std::optional<std::u16string> expected = iconv.decode(bytes);
                 const bool accepted = text::is_valid_utf8(bytes);
                 if (accepted != expected.has_value()) {
-                    ADD_FAILURE() << "lead " << std::hex << lead << ", continuations " << tail
-                                  << ": iconv " << (expected ? "accepts" : "refuses");
+                    ADD_FAILURE() << hex(bytes) << ": iconv " << (expected ? "accepts" : "refuses");
                     return;
                 }
                 if (!accepted) continue;
                 ++valid;
                 char16_t units[2];
                 const std::size_t length = text::utf16_length(bytes);
-                ASSERT_EQ(length, expected->size()) << std::hex << lead << " " << tail;
+                ASSERT_EQ(length, expected->size()) << hex(bytes);
                 text::utf8_to_utf16(bytes, units);
-                ASSERT_EQ(std::u16string_view(units, length), *expected)
-                    << std::hex << lead << " " << tail;
+                ASSERT_EQ(std::u16string_view(units, length), *expected) << hex(bytes);
             }
         }
     }
