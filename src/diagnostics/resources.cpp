@@ -1,9 +1,11 @@
 #include "diagnostics/resources.hpp"
 
 #include <cstdint>
+#include <string>
 
 #include "diagnostics/elapsed.hpp"
 #include "diagnostics/timing_scope.hpp"
+#include "windows/process_handle.hpp"
 
 namespace diagnostics {
 
@@ -48,9 +50,10 @@ json::Value resources(platform::Instant run_start) {
         peak.set("windowMs", json::Value::from_unsigned(millis_since(run_start)));
     }
     object.set("peak", std::move(peak));
-    object.set("unavailable", memory_read && times_read
-                                  ? json::Value()
-                                  : json::Value::string("WIN32_RESOURCE_QUERY_FAILED"));
+    object.set("unavailable",
+               memory_read && times_read
+                   ? json::Value()
+                   : json::Value::string(std::string{windows::codes::resource_query_failed}));
     return object;
 }
 

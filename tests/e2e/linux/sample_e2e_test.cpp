@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <dirent.h>
 #include <set>
 #include <string>
@@ -241,6 +242,48 @@ TEST(SampleE2e, DiagnosticsComeFirstWithTheToolsOwnResources) {
     const auto run = e2e::run_tool({"sample", std::to_string(::getpid())}, off);
     ASSERT_EQ(run.status, 0);
     EXPECT_EQ(run.out.rfind("{\"samples\":[", 0), 0u) << run.out;
+}
+
+// The tool's own times in its diagnostics against its parent's reading of the same process
+// (wait4), over a run long enough to burn measurable time in both: each is at most the parent's,
+// which also counts the tool's last steps after its reading, and together they come close.
+TEST(SampleE2e, DiagnosticsGiveTheToolsOwnTimesAsItsParentReadsThem) {
+    std::vector<std::string> arguments{"sample"};
+    for (std::uint64_t pid = test_support::pid_max(); arguments.size() <= 20'000; ++pid) {
+        arguments.push_back(std::to_string(pid));
+    }
+    std::FILE* report = std::tmpfile();
+    ASSERT_NE(report, nullptr);
+    e2e::RunOptions options;
+    options.diagnostics = "1";
+    options.launcher = {ZUL_PEAK_MEMORY_PATH, std::to_string(::fileno(report))};
+    const e2e::RunResult run = e2e::run_tool(arguments, options);
+    std::rewind(report);
+    unsigned long long user_us = 0, system_us = 0;
+    // The peak first, which this test leaves aside.
+    const int read = std::fscanf(report, "%*u %llu %llu", &user_us, &system_us);
+    std::fclose(report);
+    ASSERT_EQ(run.status, 0) << run.err;
+    ASSERT_EQ(read, 2);
+
+    const auto document = testing_support::read_json_line(run.out);
+    ASSERT_TRUE(document.has_value());
+    const JsonNode* diagnostics = document->find("diagnostics");
+    ASSERT_NE(diagnostics, nullptr);
+    const JsonNode* resources = diagnostics->find("resources");
+    ASSERT_TRUE(resources != nullptr && is_float(resources->find("cpuUserMs")) &&
+                is_float(resources->find("cpuSystemMs")))
+        << run.out.substr(0, 2000);
+    const double reported_user_us = resources->find("cpuUserMs")->as_double() * 1000;
+    const double reported_system_us = resources->find("cpuSystemMs")->as_double() * 1000;
+    const double parent_total_us = static_cast<double>(user_us + system_us);
+    ASSERT_GT(parent_total_us, 50'000) << "the run was too short to tell";
+    // Half a microsecond for the decimal form of the milliseconds.
+    EXPECT_LE(reported_user_us, static_cast<double>(user_us) + 0.5);
+    EXPECT_LE(reported_system_us, static_cast<double>(system_us) + 0.5);
+    EXPECT_GE(reported_user_us + reported_system_us, 0.8 * parent_total_us)
+        << "user " << reported_user_us << " of " << user_us << " µs, system "
+        << reported_system_us << " of " << system_us << " µs";
 }
 
 TEST(SampleE2e, SweepOverEveryProcessGivesWellFormedRows) {

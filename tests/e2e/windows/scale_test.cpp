@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -76,7 +77,31 @@ std::size_t occurrences(const std::string& text, const std::string& word) {
     return count;
 }
 
-class WindowsScale : public ::testing::Test {
+// A live process's row: found; in inspect also the error of a query that gave no command line,
+// as Wine's service gives none for another process (Windows gives them all).
+bool found_sample(const std::string& document, DWORD pid) {
+    return found_sample_row(document, pid).has_value();
+}
+
+bool found_or_without_command_line(const std::string& document, DWORD pid) {
+    const std::string row_end = "\"pid\":" + std::to_string(pid) + ",\"status\":";
+    return document.find(row_end + "\"found\"}") != std::string::npos ||
+           document.find(R"({"code":"WMI_COMMAND_LINE",)" + row_end + "\"error\"}") !=
+               std::string::npos;
+}
+
+struct ScaleCase {
+    const char* name;
+    const wchar_t* command;
+    const char* array_key;
+    std::string (*not_found_row)(std::uint32_t pid);
+    bool (*live_row_is_right)(const std::string& document, DWORD pid);
+};
+
+// Keeps ctest's test names short: the command, not the bytes of the case.
+void PrintTo(const ScaleCase& c, std::ostream* out) { *out << c.name; }
+
+class WindowsScale : public ::testing::TestWithParam<ScaleCase> {
 protected:
     void SetUp() override {
         for (int i = 0; i < live_targets; ++i) {
@@ -91,48 +116,32 @@ protected:
     std::vector<DWORD> live_pids_;
 };
 
-TEST_F(WindowsScale, SampleGivesOneRowPerIdInOrder) {
-    const IdList ids = fill_command_line(L"sample", live_pids_);
+TEST_P(WindowsScale, OneRowPerIdInOrder) {
+    const ScaleCase& c = GetParam();
+    const IdList ids = fill_command_line(c.command, live_pids_);
     ASSERT_GT(ids.pids.size(), 5000u);
     const ToolRun run = run_tool(ids.arguments);
 
     ASSERT_EQ(run.exit_code, 0u) << run.err;
     EXPECT_EQ(run.err, "");
     const auto document = testing_support::read_json_line(run.out);
-    const testing_support::JsonNode* rows = rows_of(document, "samples");
+    const testing_support::JsonNode* rows = rows_of(document, c.array_key);
     ASSERT_TRUE(rows != nullptr) << run.out.substr(0, 200);
     EXPECT_EQ(row_pids(*rows), ids.pids);
     EXPECT_EQ(occurrences(run.out, R"("status":"not_found")"), ids.pids.size() - live_targets);
     for (const DWORD pid : live_pids_) {
-        EXPECT_TRUE(found_sample_row(run.out, pid)) << pid;
+        EXPECT_TRUE(c.live_row_is_right(run.out, pid)) << pid;
     }
-    std::string last_row = not_found_sample_row(ids.pids.back());
-    last_row += "]}\n";
-    EXPECT_TRUE(run.out.ends_with(last_row));
+    EXPECT_TRUE(run.out.ends_with(c.not_found_row(ids.pids.back()) + "]}\n"));
 }
 
-TEST_F(WindowsScale, InspectGivesOneRowPerIdInOrder) {
-    const IdList ids = fill_command_line(L"inspect", live_pids_);
-    const ToolRun run = run_tool(ids.arguments);
-
-    ASSERT_EQ(run.exit_code, 0u) << run.err;
-    EXPECT_EQ(run.err, "");
-    const auto document = testing_support::read_json_line(run.out);
-    const testing_support::JsonNode* rows = rows_of(document, "processes");
-    ASSERT_TRUE(rows != nullptr) << run.out.substr(0, 200);
-    EXPECT_EQ(row_pids(*rows), ids.pids);
-    EXPECT_EQ(occurrences(run.out, R"("status":"not_found"})"), ids.pids.size() - live_targets);
-    // Wine's service gives no command line for another process, which fails the whole query;
-    // Windows gives them all.
-    for (const DWORD pid : live_pids_) {
-        const std::string row_end = "\"pid\":" + std::to_string(pid) + ",\"status\":";
-        const bool found = run.out.find(row_end + "\"found\"}") != std::string::npos;
-        const bool no_command_line =
-            run.out.find(R"({"code":"WMI_COMMAND_LINE",)" + row_end + "\"error\"}") !=
-            std::string::npos;
-        EXPECT_TRUE(found || no_command_line) << pid;
-    }
-}
+INSTANTIATE_TEST_SUITE_P(
+    Commands, WindowsScale,
+    ::testing::Values(
+        ScaleCase{"sample", L"sample", "samples", not_found_sample_row, found_sample},
+        ScaleCase{"inspect", L"inspect", "processes", not_found_inspect_row,
+                  found_or_without_command_line}),
+    [](const auto& info) { return std::string{info.param.name}; });
 
 }  // namespace
 }  // namespace e2e

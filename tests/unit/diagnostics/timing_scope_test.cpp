@@ -63,6 +63,27 @@ TEST_F(DiagnosticsTest, OneScopeRecordsItsTimeAndTheFourSelfMeasurements) {
                       });
 }
 
+// Three scopes timed with the clock moving 1, 3 and then 2 µs per reading: every row's times
+// are the ones above times the step, so each row's largest comes from the second scope, not
+// the last, and its total is the sum of all three.
+TEST_F(DiagnosticsTest, ScopesOfUnequalLengthsKeepTheLargestTimeOfEachRow) {
+    switch_on();
+    const auto rows = on_fresh_thread([] {
+        for (const std::uint64_t step : {1, 3, 2}) {
+            fake::set_clock_step(step * one_micro);
+            diagnostics::TimingScope scope{"test::op"};
+        }
+        return registry_rows();
+    });
+    expect_rows(rows, {
+                          {"diagnostics::enabled", 6, 6, 3},
+                          {"diagnostics::new", 30, 18, 3},
+                          {"test::op", 24, 12, 3},
+                          {"diagnostics::record", 6, 6, 3},
+                          {"diagnostics::drop", 30, 18, 3},
+                      });
+}
+
 TEST_F(DiagnosticsTest, InnerScopeRowStandsBeforeItsOuterScope) {
     switch_on();
     const auto rows = on_fresh_thread([] {

@@ -10,6 +10,7 @@
 #include "fake/runtime.hpp"
 #include "main/output.hpp"
 #include "platform/platform.hpp"
+#include "support/sanitizers.hpp"
 
 namespace {
 
@@ -19,14 +20,8 @@ void allocate_more_than_there_is() {
     ::operator delete(::operator new(size));
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool sanitized = true;
-#else
-constexpr bool sanitized = false;
-#endif
-
 TEST(OutOfMemory, EndsAtOnceWithOneLineAndStatus101) {
-    if (sanitized) {
+    if (test_support::address_sanitizer) {
         GTEST_SKIP() << "AddressSanitizer's operator new reports a failed allocation itself "
                         "and never calls the handler";
     }
@@ -43,7 +38,7 @@ TEST(OutOfMemory, EndsAtOnceWithOneLineAndStatus101) {
 }
 
 TEST(OutOfMemory, EndsWithStatus101WhenStandardErrorFailsToo) {
-    if (sanitized) {
+    if (test_support::address_sanitizer) {
         GTEST_SKIP() << "AddressSanitizer's operator new reports a failed allocation itself "
                         "and never calls the handler";
     }

@@ -60,21 +60,22 @@ TEST(PidTable, AgreesWithAMapThroughGrowthWrapAroundAndRemoval) {
     }
 }
 
-// The hash every table of IDs used before: Fibonacci hashing without a seed, the slot taken
-// from bits 32 and up of the product. The ID list of 100,000 arguments had 2^18 slots.
+// A fixed hash, the kind a table without a seed must use: Fibonacci hashing, the slot taken
+// from bits 32 and up of the product, in a table sized for the ID list of 100,000 arguments
+// (2^18 slots). Anyone can work out IDs that collide under it, which is what the seed prevents.
 constexpr std::uint64_t fibonacci = 0x9E3779B97F4A7C15ull;
-constexpr int old_slot_bits = 18;
-constexpr std::uint64_t product_modulus = std::uint64_t{1} << (32 + old_slot_bits);
+constexpr int fixed_slot_bits = 18;
+constexpr std::uint64_t product_modulus = std::uint64_t{1} << (32 + fixed_slot_bits);
 
-std::uint32_t old_home(std::uint32_t pid) {
-    return static_cast<std::uint32_t>((pid * fibonacci) >> 32) & ((1u << old_slot_bits) - 1);
+std::uint32_t fixed_home(std::uint32_t pid) {
+    return static_cast<std::uint32_t>((pid * fibonacci) >> 32) & ((1u << fixed_slot_bits) - 1);
 }
 
-// IDs a step apart whose old homes drift by a small fraction of a slot per step: the step is
+// IDs a step apart whose fixed homes drift by a small fraction of a slot per step: the step is
 // the largest denominator of a convergent of the continued fraction of multiplier / 2^50 that
 // keeps `count` steps within 32 bits. Run through the table, they pile into one long run of
 // slots, each probing past nearly all before it.
-std::vector<std::uint32_t> crafted_against_the_old_hash(std::uint32_t count) {
+std::vector<std::uint32_t> crafted_against_a_fixed_hash(std::uint32_t count) {
     const std::uint64_t limit = (std::uint64_t{1} << 32) / count;
     std::uint64_t previous = 0;
     std::uint64_t step = 1;
@@ -106,15 +107,15 @@ std::vector<std::uint32_t> each(std::uint32_t count, std::uint32_t (*id)(std::ui
 // argument, then each removed, as closing handles does: a few probes apiece on average
 // whatever the IDs, where a fixed hash can be made to probe past every ID already there.
 TEST(PidTable, CostsAFewProbesPerIdEvenForIdsCraftedToCollide) {
-    const std::vector<std::uint32_t> crafted = crafted_against_the_old_hash(100'000);
-    std::vector<std::uint32_t> old_homes;
-    for (const std::uint32_t pid : crafted) old_homes.push_back(old_home(pid));
-    std::sort(old_homes.begin(), old_homes.end());
-    old_homes.erase(std::unique(old_homes.begin(), old_homes.end()), old_homes.end());
-    ASSERT_LT(old_homes.size(), crafted.size() / 16) << "the crafting itself failed";
+    const std::vector<std::uint32_t> crafted = crafted_against_a_fixed_hash(100'000);
+    std::vector<std::uint32_t> fixed_homes;
+    for (const std::uint32_t pid : crafted) fixed_homes.push_back(fixed_home(pid));
+    std::sort(fixed_homes.begin(), fixed_homes.end());
+    fixed_homes.erase(std::unique(fixed_homes.begin(), fixed_homes.end()), fixed_homes.end());
+    ASSERT_LT(fixed_homes.size(), crafted.size() / 16) << "the crafting itself failed";
 
     const std::vector<Pattern> patterns = {
-        {"crafted against the old hash", crafted},
+        {"crafted against a fixed hash", crafted},
         {"consecutive", each(100'000, [](std::uint32_t i) { return i + 1; })},
         {"every 7th from 4e9 down", each(100'000, [](std::uint32_t i) { return 4'000'000'000u - 7 * i; })},
         {"upper bits only", each(65'535, [](std::uint32_t i) { return (i + 1) << 16; })},

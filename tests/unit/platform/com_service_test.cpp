@@ -19,6 +19,7 @@
 #include "platform/procfs/proc_text.hpp"
 #include "platform/procfs/query_service.hpp"
 #include "support/linux_tasks.hpp"
+#include "support/sanitizers.hpp"
 #include "text/utf.hpp"
 
 namespace {
@@ -321,11 +322,11 @@ TEST_F(ComService, EndedProcessesDropOutWhetherReapedOrNot) {
 }
 
 TEST_F(ComService, RunningOutOfDescriptorsFailsTheFetchInsteadOfSkippingTheProcess) {
-#ifdef __SANITIZE_ADDRESS__
-    // UBSan's type check probes memory through a pipe; with no descriptor left it cannot, and
-    // reports every object it checks as invalid.
-    GTEST_SKIP() << "needs free descriptors under the sanitizers";
-#endif
+    if (test_support::address_sanitizer) {
+        // UBSan's type check probes memory through a pipe; with no descriptor left it cannot,
+        // and reports every object it checks as invalid.
+        GTEST_SKIP() << "needs free descriptors under the sanitizers";
+    }
     const HeldProcess self{static_cast<Pid>(::getpid())};
     Owned enumerator;
     ASSERT_EQ(exec("WQL", query_for({static_cast<Pid>(::getpid())}), enumerator),
