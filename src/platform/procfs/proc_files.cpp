@@ -98,11 +98,10 @@ private:
 
 enum class Until { end_of_file, end_of_line };
 
-FileText read_whole(int directory, const char* name, Until until) {
-    const Descriptor file{::openat(directory, name, O_RDONLY | O_CLOEXEC)};
-    if (file.get() < 0) {
-        return {{}, errno};
-    }
+// The text that `read_at(into, room, offset)` gives (a read's result: bytes, 0 at the end, or
+// -1 with errno), into the shared buffer, up to its end.
+template <typename ReadAt>
+FileText read_text(Until until, ReadAt read_at) {
     if (shared_buffer.size() < first_size) {
         shared_buffer.resize(first_size);
     }
@@ -112,7 +111,7 @@ FileText read_whole(int directory, const char* name, Until until) {
             shared_buffer.resize(shared_buffer.size() * 2);
         }
         const auto room = shared_buffer.size() - length;
-        const auto got = ::read(file.get(), shared_buffer.data() + length, room);
+        const auto got = read_at(shared_buffer.data() + length, room, length);
         if (got < 0) {
             if (errno == EINTR) {
                 continue;
@@ -131,6 +130,24 @@ FileText read_whole(int directory, const char* name, Until until) {
     }
 }
 
+FileText read_whole(int directory, const char* name, Until until) {
+    const Descriptor file{::openat(directory, name, O_RDONLY | O_CLOEXEC)};
+    if (file.get() < 0) {
+        return {{}, errno};
+    }
+    return read_text(until, [&](char* into, std::size_t room, std::size_t /*offset*/) {
+        return ::read(file.get(), into, room);
+    });
+}
+
+// From the start of the file, whatever was read of it before: a /proc file of one process is
+// made anew by a read at offset 0.
+FileText reread_whole(int file, Until until) {
+    return read_text(until, [&](char* into, std::size_t room, std::size_t offset) {
+        return ::pread(file, into, room, static_cast<off_t>(offset));
+    });
+}
+
 }  // namespace
 
 FileText read_file_at(int directory, const char* name) {
@@ -139,6 +156,14 @@ FileText read_file_at(int directory, const char* name) {
 
 FileText read_line_file_at(int directory, const char* name) {
     return read_whole(directory, name, Until::end_of_line);
+}
+
+FileText reread_file(int file) {
+    return reread_whole(file, Until::end_of_file);
+}
+
+FileText reread_line_file(int file) {
+    return reread_whole(file, Until::end_of_line);
 }
 
 bool means_gone(int error) {

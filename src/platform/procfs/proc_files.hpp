@@ -43,6 +43,12 @@ FileText read_file_at(int directory, const char* name);
 // The same for a file of one line, such as stat: only a short read that ends the line ends it.
 FileText read_line_file_at(int directory, const char* name);
 
+// The same through a descriptor held open since an earlier reading, read again from its start
+// (a read at offset 0 makes a process's /proc file anew). Once the process it was opened for
+// has been reaped, the read fails with ESRCH, whoever has its ID by then.
+FileText reread_file(int file);
+FileText reread_line_file(int file);
+
 // ENOENT or ESRCH: the task behind the directory is gone (reaped, or the entry never existed).
 bool means_gone(int error);
 
