@@ -184,6 +184,12 @@ namespace {
 
 std::unique_ptr<KeptProcesses> session_table;
 
+// Closes every kept process and the kept files of those lent: their handles then read as the
+// one-shot does.
+bool let_go_of_kept_processes() {
+    return session_table && session_table->let_go();
+}
+
 bool proc_hides_processes() {
     const FileText mounts = read_file_at(AT_FDCWD, "/proc/self/mountinfo");
     // Unknown: as if it hid them, so that nothing is kept that the one-shot could not read.
@@ -221,9 +227,6 @@ void close_or_keep(platform::Pid pid, Borrower borrower, int directory) {
     session_table->hand_back(pid, borrower, directory, platform::monotonic_now());
 }
 
-bool let_go_of_kept_processes() {
-    return session_table && session_table->let_go();
-}
 
 }  // namespace procfs
 
@@ -239,6 +242,7 @@ void keep_processes_between_requests() {
     if (most == 0) return;
     procfs::session_table =
         std::make_unique<procfs::KeptProcesses>(most, procfs::KeptProcesses::idle_seconds);
+    procfs::set_shortage_relief(procfs::let_go_of_kept_processes);
 }
 
 }  // namespace platform

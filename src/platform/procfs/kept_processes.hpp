@@ -9,7 +9,8 @@
 // afresh, so every row is the one-shot's. What is kept is bounded (a quarter of the descriptor
 // limit, and at most max_kept processes) and forgotten when not read for idle_seconds. When a
 // reading runs short of descriptors, every kept file is closed, those of processes lent to
-// open handles included, and the reading tries again: it then holds what the one-shot would.
+// open handles included, and the reading tries again (the shortage relief of proc_files): it
+// then holds what the one-shot would.
 // The one-shot keeps nothing: its calls are the same as if this file did not exist.
 
 #include <cstddef>
@@ -133,9 +134,5 @@ FileText read_status_file(int directory, platform::Pid pid, Borrower borrower);
 // keeps; otherwise it is closed.
 void close_or_keep(platform::Pid pid, Borrower borrower, int directory);
 
-// For a reading that ran short of descriptors: closes every kept process and the kept files
-// of those lent (their handles then read as the one-shot does); whether anything was closed,
-// so that the reading may try once more.
-bool let_go_of_kept_processes();
 
 }  // namespace procfs

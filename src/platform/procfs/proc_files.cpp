@@ -131,7 +131,9 @@ FileText read_text(Until until, ReadAt read_at) {
 }
 
 FileText read_whole(int directory, const char* name, Until until) {
-    const Descriptor file{::openat(directory, name, O_RDONLY | O_CLOEXEC)};
+    int fd = ::openat(directory, name, O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && relieved(errno)) fd = ::openat(directory, name, O_RDONLY | O_CLOEXEC);
+    const Descriptor file{fd};
     if (file.get() < 0) {
         return {{}, errno};
     }
@@ -164,6 +166,20 @@ FileText reread_file(int file) {
 
 FileText reread_line_file(int file) {
     return reread_whole(file, Until::end_of_line);
+}
+
+namespace {
+
+bool (*shortage_relief)() = nullptr;
+
+}  // namespace
+
+void set_shortage_relief(bool (*relief)()) {
+    shortage_relief = relief;
+}
+
+bool relieved(int error) {
+    return means_shortage(error) && shortage_relief != nullptr && shortage_relief();
 }
 
 bool means_gone(int error) {

@@ -49,6 +49,15 @@ FileText read_line_file_at(int directory, const char* name);
 FileText reread_file(int file);
 FileText reread_line_file(int file);
 
+// What frees descriptors when a read runs short of them (what a session keeps between
+// requests); it says whether it freed any. None unless set: the one-shot holds nothing it
+// could let go of.
+void set_shortage_relief(bool (*relief)());
+
+// For a caller that ran short of descriptors or memory (`error`): whether the relief freed
+// descriptors, so that the caller may try once more.
+bool relieved(int error);
+
 // ENOENT or ESRCH: the task behind the directory is gone (reaped, or the entry never existed).
 bool means_gone(int error);
 

@@ -226,7 +226,7 @@ Handle open_process(std::uint32_t /*access*/, bool /*inherit*/, Pid pid) {
 
     int directory = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     // What a session keeps gives way to a reading that runs short of descriptors.
-    if (directory < 0 && procfs::means_shortage(errno) && procfs::let_go_of_kept_processes()) {
+    if (directory < 0 && procfs::relieved(errno)) {
         directory = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     }
     if (directory < 0) {
