@@ -7,8 +7,9 @@
  *
  * COMMAND is split on spaces and started without a shell (posix_spawnp), its standard output
  * going to /dev/null; a last word "<FILE" is its standard input (a session's requests), which
- * is otherwise this program's. After WARMUP unrecorded iterations, RUNS iterations are appended to OUT,
- * one line per run: name, iteration, wall seconds, user seconds, system seconds, tab-separated.
+ * is otherwise this program's. After WARMUP unrecorded iterations, RUNS iterations are
+ * appended to OUT, one line per run: name, iteration, wall seconds, user seconds, system
+ * seconds, tab-separated.
  * A command that fails (not exit status 0) stops the whole measurement with status 1. */
 #define _GNU_SOURCE
 #include <fcntl.h>

@@ -220,7 +220,9 @@ TEST(SessionKeepingE2e, ASessionMeetingManyProcessesKeepsOnlyItsShareOfDescripto
             ASSERT_TRUE(session.send("sample " + child->pid_text() + "\n"));
             ASSERT_EQ(only_row(session.answer()).find("status")->text, "found");
             std::size_t held = 0;
-            for (const auto& other : children) held += descriptors_naming(session.pid(), other->pid());
+            for (const auto& other : children) {
+                held += descriptors_naming(session.pid(), other->pid());
+            }
             most = std::max(most, held);
         }
     }
@@ -281,33 +283,12 @@ pid_t fork_large_child() {
     return pid;
 }
 
-std::uint64_t status_bytes(pid_t pid, const std::string& key) {
-    std::ifstream status{"/proc/" + std::to_string(pid) + "/status"};
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind(key, 0) == 0) return std::stoull(line.substr(key.size())) * 1024;
-    }
-    return 0;
-}
-
-// Waits until a child that has just started waits and its resident set no longer grows (it
-// touches pages as it starts), so that the kernel's figures of it stay what they are.
-void wait_until_settled(pid_t pid) {
-    std::uint64_t resident = 0;
-    for (int tries = 0; tries < 500; ++tries) {
-        const std::uint64_t now = status_bytes(pid, "VmRSS:");
-        if (now == resident && test_support::state_of(pid) == 'S') return;
-        resident = now;
-        ::usleep(20'000);
-    }
-    ADD_FAILURE() << "process " << pid << " did not settle";
-}
-
 TEST(SessionKeepingInOwnPidNamespace, AnIdGivenToAnotherProcessIsReadAsThatProcess) {
     if (!in_own_pid_namespace()) GTEST_SKIP() << "runs in the namespace the test below makes";
     e2e::ToolSession session;
     const pid_t first = fork_large_child();
     ASSERT_GT(first, 0);
-    while (status_bytes(first, "VmRSS:") < (64u << 20)) ::usleep(1000);
+    while (test_support::status_bytes(first, "VmRSS:") < (64u << 20)) ::usleep(1000);
     const std::string id = std::to_string(first);
     const auto ask = [&] {
         EXPECT_TRUE(session.send("sample " + id + "\n"));
@@ -326,14 +307,16 @@ TEST(SessionKeepingInOwnPidNamespace, AnIdGivenToAnotherProcessIsReadAsThatProce
     }
     const pid_t second = test_support::fork_waiting_child();
     ASSERT_EQ(second, first) << "the ID was not given again";
-    wait_until_settled(second);
+    ASSERT_TRUE(test_support::settled(second));
 
     const std::string answer = ask();
     const JsonNode row = only_row(answer);
     EXPECT_EQ(row.find("status")->text, "found");
     EXPECT_EQ(row.find("cpuPercent")->kind, JsonNode::Kind::null) << "a first reading";
-    EXPECT_EQ(row.find("rssBytes")->text, std::to_string(status_bytes(second, "VmRSS:")));
-    EXPECT_EQ(row.find("systemPeakBytes")->text, std::to_string(status_bytes(second, "VmHWM:")));
+    EXPECT_EQ(row.find("rssBytes")->text,
+              std::to_string(test_support::status_bytes(second, "VmRSS:")));
+    EXPECT_EQ(row.find("systemPeakBytes")->text,
+              std::to_string(test_support::status_bytes(second, "VmHWM:")));
     EXPECT_EQ(without_windows(answer), without_windows(one_shot({"sample", id})));
     test_support::end_child(second);
 }

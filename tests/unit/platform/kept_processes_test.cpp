@@ -106,8 +106,8 @@ TEST(KeptProcesses, KeepsAtMostItsShareAndForgetsWhatWasNotReadForAWhile) {
     KeptProcesses kept{3, 10};
 
     for (int i = 0; i < 4; ++i) {
-        kept.hand_back(pid(i), &first_handle, open_directory(*children[static_cast<std::size_t>(i)]),
-                       at(100));
+        const Child& child = *children[static_cast<std::size_t>(i)];
+        kept.hand_back(pid(i), &first_handle, open_directory(child), at(100));
     }
     EXPECT_EQ(kept.size(), 3u);
     EXPECT_EQ(held(3), 0u) << "no room: closed";
@@ -157,7 +157,9 @@ TEST(KeptProcesses, LettingGoClosesEverythingLentOrNot) {
 TEST(KeptProcesses, ThreeDescriptorsEachInAQuarterOfTheLimit) {
     const std::vector<std::pair<std::uint64_t, std::size_t>> cases{
         {11, 0}, {12, 1}, {1024, 85}, {20000, 1666}, {1'048'576, KeptProcesses::max_kept}};
-    for (const auto& [limit, most] : cases) EXPECT_EQ(procfs::kept_under_limit(limit), most) << limit;
+    for (const auto& [limit, most] : cases) {
+        EXPECT_EQ(procfs::kept_under_limit(limit), most) << limit;
+    }
 }
 
 TEST(KeptProcesses, HiddenProcessesAreSeenInTheLastProcMount) {
@@ -225,15 +227,6 @@ Reading read_all(platform::Handle handle) {
     return reading;
 }
 
-// A figure of the kernel's status file in bytes, such as "VmRSS:".
-std::uint64_t status_bytes(pid_t pid, const std::string& key) {
-    std::ifstream status{"/proc/" + std::to_string(pid) + "/status"};
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind(key, 0) == 0) return std::stoull(line.substr(key.size())) * 1024;
-    }
-    return 0;
-}
-
 class ProcfsKeeping : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -246,6 +239,7 @@ protected:
 
 TEST_F(ProcfsKeeping, AProcessReadAgainIsReadThroughWhatWasKeptAndAsTheKernelSaysNow) {
     Child child;
+    ASSERT_TRUE(test_support::settled(child.pid()));
     Reading first;
     {
         Opened process{pid_of(child)};
@@ -262,8 +256,8 @@ TEST_F(ProcfsKeeping, AProcessReadAgainIsReadThroughWhatWasKeptAndAsTheKernelSay
     EXPECT_EQ(second.creation, first.creation);
     EXPECT_EQ(second.creation, test_support::ticks_since_1601(test_support::boot_seconds(),
                                                              start_ticks(child.pid())));
-    EXPECT_EQ(second.memory.working_set, status_bytes(child.pid(), "VmRSS:"));
-    EXPECT_EQ(second.memory.peak_working_set, status_bytes(child.pid(), "VmHWM:"));
+    EXPECT_EQ(second.memory.working_set, test_support::status_bytes(child.pid(), "VmRSS:"));
+    EXPECT_EQ(second.memory.peak_working_set, test_support::status_bytes(child.pid(), "VmHWM:"));
 }
 
 TEST_F(ProcfsKeeping, AKeptProcessThatEndedIsAsTheOneShotWouldFindIt) {
@@ -303,6 +297,7 @@ TEST_F(ProcfsKeeping, AReadingThatRunsShortLetsGoOfWhatIsKept) {
         read_all(process.get());
     }
     // One of them is open again while the reading runs short: its handle keeps working.
+    ASSERT_TRUE(test_support::settled(kept.front()->pid()));
     Opened lent{pid_of(*kept.front())};
     ASSERT_NE(lent.get(), nullptr);
     Child newcomer;
@@ -326,7 +321,8 @@ TEST_F(ProcfsKeeping, AReadingThatRunsShortLetsGoOfWhatIsKept) {
 
     EXPECT_EQ(newcomer_reading.exit_code, platform::still_active);
     EXPECT_EQ(lent_reading.exit_code, platform::still_active);
-    EXPECT_EQ(lent_reading.memory.working_set, status_bytes(kept.front()->pid(), "VmRSS:"));
+    EXPECT_EQ(lent_reading.memory.working_set,
+              test_support::status_bytes(kept.front()->pid(), "VmRSS:"));
     EXPECT_EQ(descriptors_of(kept.front()->pid()), 1u) << "its handle's directory alone";
     for (std::size_t i = 1; i < kept.size(); ++i) EXPECT_EQ(descriptors_of(kept[i]->pid()), 0u);
 }
