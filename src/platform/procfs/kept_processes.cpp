@@ -128,7 +128,6 @@ KeptDescriptor open_in(const KeptDescriptor& directory, const char* name) {
 void KeptProcesses::hand_back(platform::Pid pid, Borrower borrower, int directory,
                               platform::Instant now) {
     KeptDescriptor handed{directory};
-    forget_idle(now);
     Kept* kept = table_.find(pid);
     if (kept != nullptr && kept->lent_to != borrower) return;  // kept for another handle
     if (kept == nullptr) {
@@ -145,8 +144,6 @@ void KeptProcesses::hand_back(platform::Pid pid, Borrower borrower, int director
     }
 }
 
-// At most once a second, so that a request pays for a sweep no more than a second's readings
-// do.
 void KeptProcesses::forget_idle(platform::Instant now) {
     if (!later_or_same(now, next_sweep_)) return;
     next_sweep_ = platform::Instant{now.seconds + 1, now.nanos};
@@ -199,7 +196,9 @@ bool proc_hides_processes() {
 }  // namespace
 
 bool keeps(platform::Pid pid) {
-    return session_table && session_table->keeps(pid);
+    if (!session_table) return false;
+    session_table->forget_idle(platform::monotonic_now());
+    return session_table->keeps(pid);
 }
 
 std::optional<KeptProcesses::Lent> lend_kept_process(platform::Pid pid, Borrower borrower) {

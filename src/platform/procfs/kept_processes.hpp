@@ -81,9 +81,13 @@ public:
     // to it is kept again (its files opened anew when a shortage closed them); another is kept
     // with its stat and status opened through the directory, so they name the same process, or
     // fail if it is gone. Closes the directory instead when the table is full or keeps the ID
-    // for another handle, or when the files cannot be opened. Forgets, at most once a second,
-    // what was not read for `idle` seconds and is not lent.
+    // for another handle, or when the files cannot be opened.
     void hand_back(platform::Pid pid, Borrower borrower, int directory, platform::Instant now);
+
+    // Closes what was handed back `idle` seconds or more before `now` and not lent since; looks
+    // at most once a second, so that a request pays for a sweep no more than a second's
+    // readings do.
+    void forget_idle(platform::Instant now);
 
     // Closes every kept process, and the files of those lent; whether anything was open.
     bool let_go();
@@ -100,7 +104,6 @@ private:
     };
 
     const Kept* lent_to(platform::Pid pid, Borrower borrower) const;
-    void forget_idle(platform::Instant now);
 
     pid_table::PidTable<Kept> table_;
     std::size_t most_;
@@ -119,7 +122,8 @@ bool mounts_hide_processes(std::string_view mountinfo);
 // ---- The hooks of the process calls, each handle the borrower (the table exists once
 // platform::keep_processes_between_requests has made it; none in the one-shot)
 
-// Whether the session keeps `pid` for a handle to borrow (one that is not lent already).
+// Whether the session keeps `pid` for a handle to borrow (one that is not lent already). Asked
+// at every open, it is also when the session forgets what it has not read for a while.
 bool keeps(platform::Pid pid);
 
 // open_process: what the session kept of `pid`, if anything, and if it still reads.

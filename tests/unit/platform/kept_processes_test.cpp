@@ -113,11 +113,14 @@ TEST(KeptProcesses, KeepsAtMostItsShareAndForgetsWhatWasNotReadForAWhile) {
     EXPECT_EQ(kept.size(), 3u);
     EXPECT_EQ(held(3), 0u) << "no room: closed";
 
-    // Read again at 106, then another process comes at 110.5: what was last handed back at
-    // 100 is forgotten, what was read at 106 is not.
+    // Read again at 106; at 110.5 what was last handed back at 100 is forgotten, what was read
+    // at 106 is not, and another process finds room.
     const auto lent = kept.lend(pid(1), &first_handle);
     ASSERT_TRUE(lent.has_value());
     kept.hand_back(pid(1), &first_handle, lent->directory, at(106));
+    kept.forget_idle(at(109, 400'000'000));
+    EXPECT_EQ(kept.size(), 3u) << "not yet 10 s";
+    kept.forget_idle(at(110, 500'000'000));
     kept.hand_back(pid(4), &first_handle, open_directory(*children[4]), at(110, 500'000'000));
     EXPECT_EQ(kept.size(), 2u);
     const std::vector<std::size_t> expected{0, 3, 0, 0, 3};
@@ -126,7 +129,7 @@ TEST(KeptProcesses, KeepsAtMostItsShareAndForgetsWhatWasNotReadForAWhile) {
     // A process lent to a handle is never forgotten under it, however long the handle holds it.
     const auto held_long = kept.lend(pid(1), &second_handle);
     ASSERT_TRUE(held_long.has_value());
-    kept.hand_back(pid(0), &first_handle, open_directory(*children[0]), at(130));
+    kept.forget_idle(at(130));
     EXPECT_GE(kept.status_file(pid(1), &second_handle), 0);
     EXPECT_EQ(held(4), 0u) << "idle since 110.5";
     kept.hand_back(pid(1), &second_handle, held_long->directory, at(131));
