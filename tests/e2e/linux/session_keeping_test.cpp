@@ -14,12 +14,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <memory>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "e2e/linux/tool_run.hpp"
@@ -227,6 +229,22 @@ TEST(SessionKeepingE2e, ASessionMeetingManyProcessesKeepsOnlyItsShareOfDescripto
         }
     }
     EXPECT_EQ(most, 3 * kept_at_low_limit);
+}
+
+// Ten seconds after a process was last read, the next request that opens any process lets go
+// of it.
+TEST(SessionKeepingE2e, WhatASessionHasNotReadForTenSecondsItLetsGo) {
+    Child child;
+    e2e::ToolSession session;
+    const auto ask = [&](const std::string& pid) {
+        EXPECT_TRUE(session.send("sample " + pid + "\n"));
+        return only_row(session.answer()).find("status")->text;
+    };
+    ASSERT_EQ(ask(child.pid_text()), "found");
+    ASSERT_EQ(descriptors_naming(session.pid(), child.pid()), 3u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10'500));
+    EXPECT_EQ(ask(test_support::pid_nobody_has()), "not_found");
+    EXPECT_EQ(descriptors_naming(session.pid(), child.pid()), 0u);
 }
 
 // inspect holds a directory for every process it finds until its row is written: with what a
