@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <dirent.h>
 #include <cstdint>
 #include <fcntl.h>
 #include <fstream>
@@ -308,5 +309,25 @@ private:
     int input_ = -1;
     int output_ = -1;
 };
+
+// The descriptors of process `holder` that name /proc/<pid> or a file under it: what the tool
+// holds of a process, seen from outside.
+inline std::size_t descriptors_naming(pid_t holder, pid_t pid) {
+    const std::string fds = "/proc/" + std::to_string(holder) + "/fd";
+    const std::string directory = "/proc/" + std::to_string(pid);
+    std::size_t count = 0;
+    DIR* const listing = ::opendir(fds.c_str());
+    if (listing == nullptr) return 0;
+    while (const dirent* entry = ::readdir(listing)) {
+        char target[256];
+        const std::string link = fds + "/" + entry->d_name;
+        const auto length = ::readlink(link.c_str(), target, sizeof target - 1);
+        if (length <= 0) continue;
+        const std::string name{target, static_cast<std::size_t>(length)};
+        if (name == directory || name.rfind(directory + "/", 0) == 0) ++count;
+    }
+    ::closedir(listing);
+    return count;
+}
 
 }  // namespace test_support

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -32,6 +31,7 @@ namespace {
 
 using testing_support::JsonNode;
 using test_support::Child;
+using test_support::descriptors_naming;
 using Words = std::vector<std::string>;
 
 constexpr const char* strace_path = "/usr/bin/strace";
@@ -47,25 +47,6 @@ std::string one_shot(const Words& words) {
     const e2e::RunResult run = e2e::run_tool(words);
     EXPECT_EQ(run.status, 0) << run.err;
     return run.out;
-}
-
-// The descriptors of process `holder` that name /proc/<pid> or a file under it.
-std::size_t descriptors_naming(pid_t holder, pid_t pid) {
-    const std::string fds = "/proc/" + std::to_string(holder) + "/fd";
-    const std::string directory = "/proc/" + std::to_string(pid);
-    std::size_t count = 0;
-    DIR* const listing = ::opendir(fds.c_str());
-    if (listing == nullptr) return 0;
-    while (const dirent* entry = ::readdir(listing)) {
-        char target[256];
-        const std::string link = fds + "/" + entry->d_name;
-        const auto length = ::readlink(link.c_str(), target, sizeof target - 1);
-        if (length <= 0) continue;
-        const std::string name{target, static_cast<std::size_t>(length)};
-        if (name == directory || name.rfind(directory + "/", 0) == 0) ++count;
-    }
-    ::closedir(listing);
-    return count;
 }
 
 // The one row of a sample answer.

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -20,31 +19,18 @@
 #include "platform/platform.hpp"
 #include "platform/procfs/kept_processes.hpp"
 #include "support/linux_tasks.hpp"
+#include "unit/platform/opened_process.hpp"
 
 namespace {
 
 using procfs::KeptProcesses;
 using test_support::Child;
+using test_support::Opened;
 
 platform::Pid pid_of(const Child& child) { return static_cast<platform::Pid>(child.pid()); }
 
 // This process's descriptors that name /proc/<pid> or a file under it.
-std::size_t descriptors_of(pid_t pid) {
-    const std::string directory = "/proc/" + std::to_string(pid);
-    std::size_t count = 0;
-    DIR* const listing = ::opendir("/proc/self/fd");
-    if (listing == nullptr) return 0;
-    while (const dirent* entry = ::readdir(listing)) {
-        char target[256];
-        const std::string link = std::string{"/proc/self/fd/"} + entry->d_name;
-        const auto length = ::readlink(link.c_str(), target, sizeof target - 1);
-        if (length <= 0) continue;
-        const std::string name{target, static_cast<std::size_t>(length)};
-        if (name == directory || name.rfind(directory + "/", 0) == 0) ++count;
-    }
-    ::closedir(listing);
-    return count;
-}
+std::size_t descriptors_of(pid_t pid) { return test_support::descriptors_naming(::getpid(), pid); }
 
 int open_directory(const Child& child) {
     return ::open(("/proc/" + child.pid_text()).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -197,24 +183,6 @@ TEST(KeptProcesses, HiddenProcessesAreSeenInTheLastProcMount) {
 }
 
 // ---- The process calls once a session keeps
-
-// Opens with the one access right the probes ask for; closes on scope exit.
-class Opened {
-public:
-    explicit Opened(platform::Pid pid)
-        : handle_(platform::open_process(platform::process_query_limited_information, false, pid)),
-          error_(handle_ == nullptr ? platform::last_error() : 0) {}
-    Opened(const Opened&) = delete;
-    Opened& operator=(const Opened&) = delete;
-    ~Opened() { platform::close_handle(handle_); }
-
-    platform::Handle get() const { return handle_; }
-    std::uint32_t error() const { return error_; }
-
-private:
-    platform::Handle handle_;
-    std::uint32_t error_;
-};
 
 // What a sample reads, as the probe asks for it; the exit code first, as the probe does.
 struct Reading {

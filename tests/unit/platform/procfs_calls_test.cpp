@@ -32,32 +32,16 @@
 #include "platform/procfs/proc_text.hpp"
 #include "platform/procfs/system_clock_facts.hpp"
 #include "support/linux_tasks.hpp"
+#include "unit/platform/opened_process.hpp"
 
 namespace {
 
 using platform::Handle;
 
 using test_support::Child;
+using test_support::Opened;
 
 platform::Pid pid_of(const Child& child) { return static_cast<platform::Pid>(child.pid()); }
-
-// Opens with the one access right the probes ask for; closes on scope exit.
-class Opened {
-public:
-    explicit Opened(platform::Pid pid)
-        : handle_(platform::open_process(platform::process_query_limited_information, false, pid)),
-          error_(handle_ == nullptr ? platform::last_error() : 0) {}
-    Opened(const Opened&) = delete;
-    Opened& operator=(const Opened&) = delete;
-    ~Opened() { platform::close_handle(handle_); }
-
-    Handle get() const { return handle_; }
-    std::uint32_t error() const { return error_; }
-
-private:
-    Handle handle_;
-    std::uint32_t error_;
-};
 
 std::uint64_t units(const platform::FileTime& time) {
     return (static_cast<std::uint64_t>(time.high) << 32) | time.low;
