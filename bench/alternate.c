@@ -6,8 +6,10 @@
  *   alternate OUT WARMUP RUNS NAME COMMAND [NAME COMMAND...]
  *
  * COMMAND is split on spaces and started without a shell (posix_spawnp), its standard output
- * going to /dev/null. After WARMUP unrecorded iterations, RUNS iterations are appended to OUT,
- * one line per run: name, iteration, wall seconds, user seconds, system seconds, tab-separated.
+ * going to /dev/null; a last word "<FILE" is its standard input (a session's requests), which
+ * is otherwise this program's. After WARMUP unrecorded iterations, RUNS iterations are
+ * appended to OUT, one line per run: name, iteration, wall seconds, user seconds, system
+ * seconds, tab-separated.
  * A command that fails (not exit status 0) stops the whole measurement with status 1. */
 #define _GNU_SOURCE
 #include <fcntl.h>
@@ -24,6 +26,7 @@ extern char **environ;
 struct command {
     const char *name;
     char **argv;
+    const char *input; /* NULL: this program's standard input */
 };
 
 static char **split(const char *text)
@@ -58,6 +61,8 @@ static void run(const struct command *c, FILE *out, int iteration)
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    if (c->input)
+        posix_spawn_file_actions_addopen(&actions, 0, c->input, O_RDONLY, 0);
 
     struct timespec start, end;
     clock_gettime(CLOCK_MONOTONIC, &start);
@@ -105,6 +110,13 @@ int main(int argc, char **argv)
     for (int i = 0; i < count; ++i) {
         commands[i].name = argv[4 + 2 * i];
         commands[i].argv = split(argv[5 + 2 * i]);
+        char **last = commands[i].argv;
+        while (last[1])
+            ++last;
+        if ((*last)[0] == '<' && last != commands[i].argv) {
+            commands[i].input = *last + 1;
+            *last = NULL;
+        }
     }
     for (int iteration = -warmup; iteration < runs; ++iteration) {
         FILE *record = iteration >= 0 ? out : NULL;

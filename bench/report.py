@@ -7,9 +7,14 @@ RESULTS_DIR holds the runs of bench/alternate.c (*.tsv: "group|command|N", itera
 user and system seconds, one line per run; the commands of one file ran in alternation, so the
 runs of one iteration of one file form a pair), memory.tsv ("group|command|N<TAB>maximum
 resident set in KiB", one line per run) and document-memory.tsv ("input<TAB>bytes of the
-document written<TAB>maximum resident set in KiB", one line per run).
+document written<TAB>maximum resident set in KiB", one line per run). For the session:
+session-requests (the requests of each timed session run), session-cpu.tsv and
+session-memory.tsv (as bench/session_load.py writes them), session-load (the load average
+before and after the paced reading) and hyperfine's JSON of the one-shot and of a session,
+when it ran.
 """
 import glob
+import json
 import os
 import statistics
 import sys
@@ -22,6 +27,13 @@ MEMORY_LIMIT_MIB = 4.0
 # Peak memory against the document written: at most this many times its size, plus 2 MiB.
 DOCUMENT_MEMORY_FACTOR = 3
 WINE_LIMIT = 1.2
+# A session: answers a second against one-shot starts a second (at least), its share of one
+# core reading the largest N 4 times a second (at most, in percent), and how much its resident
+# memory may grow from the first 10,000 requests to the last.
+SESSION_SPEED_TARGET = 20
+SESSION_CORE_LIMIT = 5.0
+SESSION_GROWTH_LIMIT_KIB = 1024
+NOT_RUNS = ("memory.tsv", "document-memory.tsv", "session-cpu.tsv", "session-memory.tsv")
 ORDER = ("floor", "guarded floor", "zul-process", "ps", "psutil")
 
 
@@ -30,7 +42,7 @@ def load_runs(folder):
     and iteration, the wall time of each name."""
     wall, cpu, pairs, cpu_pairs = {}, {}, {}, {}
     for path in sorted(glob.glob(os.path.join(folder, "*.tsv"))):
-        if os.path.basename(path) in ("memory.tsv", "document-memory.tsv"):
+        if os.path.basename(path) in NOT_RUNS:
             continue
         with open(path) as f:
             for line in f:
@@ -65,6 +77,29 @@ def load_document_memory(folder):
                 if kib:
                     inputs.setdefault(name, (int(size), []))[1].append(int(kib))
     return inputs
+
+
+def load_session(folder):
+    """The requests of a timed session run, the paced rows, the memory rows and hyperfine's
+    means in seconds (one-shot, session), each None or empty when not measured."""
+    def lines(name):
+        path = os.path.join(folder, name)
+        if not os.path.exists(path):
+            return []
+        with open(path) as f:
+            return [line.rstrip("\n").split("\t") for line in f if line.strip()]
+
+    requests = lines("session-requests")
+    means = []
+    for name in ("hyperfine-one-shot.json", "hyperfine-session.json"):
+        path = os.path.join(folder, name)
+        if os.path.exists(path):
+            with open(path) as f:
+                means.append(json.load(f)["results"][0]["mean"])
+    load = lines("session-load")
+    return (int(requests[0][0]) if requests else None, lines("session-cpu.tsv"),
+            load[0][0].split() if load else None, lines("session-memory.tsv"),
+            means if len(means) == 2 else None)
 
 
 def median_ms(runs, name):
@@ -246,12 +281,91 @@ def main():
                                  "(10th percentile)", ratio_text(sample_noop),
                                  verdict(sample_noop, WINE_LIMIT)))
 
+    session(folder, wall, cpu, pairs, cpu_pairs, verdicts)
+
     if verdicts:
         print()
         print("| target | measured | verdict |")
         print("|---|---:|---|")
         for target, measured, word in verdicts:
             print(f"| {target} | {measured} | {word} |")
+
+
+def session(folder, wall, cpu, pairs, cpu_pairs, verdicts):
+    """The session's three figures, beside the one-shot's."""
+    requests, paced, load, resident, hyperfine = load_session(folder)
+    one_shot = "session|one-shot|1"
+    if requests and one_shot in wall:
+        print()
+        print(f"A session (`zul-process serve`) against the one-shot, `sample` of one process: "
+              f"the one-shot, and sessions of {requests:,} requests given all at once (from a "
+              f"file) or one at a time (each once the one before was answered). Wall time, "
+              f"median of all runs; ratios are medians of the paired runs")
+        print()
+        print("| command | ms | answers a second | × one-shot starts a second | "
+              "same, processor time |")
+        print("|---|---:|---:|---:|---:|")
+        starts = 1000.0 / median_ms(wall, one_shot)
+        print(f"| one-shot | {ms_text(median_ms(wall, one_shot))} | {starts:,.0f} (starts) | "
+              f"1× | 1× |")
+        for how in ("all at once", "one at a time"):
+            name = f"session|{how}|{requests}"
+            if name not in wall:
+                continue
+            answers = requests * 1000.0 / median_ms(wall, name)
+            speed = paired(pairs, one_shot, name)
+            speed = speed * requests if speed is not None else None
+            speed_cpu = paired(cpu_pairs, one_shot, name)
+            speed_cpu = speed_cpu * requests if speed_cpu is not None else None
+            print(f"| session, {how} | {ms_text(median_ms(wall, name))} | {answers:,.0f} | "
+                  f"{speed:.1f}× | {speed_cpu:.1f}× |")
+            verdicts.append((f"session answers ≥ {SESSION_SPEED_TARGET}× one-shot starts, "
+                             f"{how}", f"{speed:.1f}×",
+                             "holds" if speed >= SESSION_SPEED_TARGET else "MISSED"))
+        if hyperfine:
+            one, whole = hyperfine
+            print()
+            print(f"hyperfine, means: one-shot {one * 1000:.3f} ms, a session of {requests:,} "
+                  f"requests {whole * 1000:.1f} ms: {requests * one / whole:.1f}× the starts a "
+                  f"second in answers a second")
+
+    if paced:
+        print()
+        processes = int(paced[0][3])
+        load_text = f" (load average {load[0]} before, {load[1]} after)" if load else ""
+        noun = "process" if processes == 1 else "processes"
+        print(f"Processor time of `sample` of {processes:,} {noun} 4 times a second: the "
+              f"program's own user + system time over the seconds it was asked{load_text}")
+        print()
+        print("| program | seconds | readings | processor s | share of one core | "
+              "µs a reading |")
+        print("|---|---:|---:|---:|---:|---:|")
+        labels = {"session": "session", "floor": "floor (the reads alone)",
+                  "one-shot": "one-shot, started 4 times a second"}
+        for name, seconds, count, _, user, system in paced:
+            used = float(user) + float(system)
+            readings = int(count) * processes
+            share = 100.0 * used / float(seconds)
+            print(f"| {labels.get(name, name)} | {float(seconds):g} | {readings:,} | "
+                  f"{used:.3f} | {share:.2f} % | {used * 1e6 / readings:.2f} |")
+            if name == "session":
+                verdicts.append((f"session reading {processes:,} {noun} 4 times a second "
+                                 f"≤ {SESSION_CORE_LIMIT:g} % of one core", f"{share:.2f} %",
+                                 "holds" if share <= SESSION_CORE_LIMIT else "MISSED"))
+
+    if len(resident) == 2:
+        (first, first_kib), (last, last_kib) = [(int(a), int(b)) for a, b in resident]
+        growth = last_kib - first_kib
+        print()
+        print("Resident memory of one session (VmRSS), after the first requests and after all")
+        print()
+        print("| requests answered | resident KiB |")
+        print("|---:|---:|")
+        print(f"| {first:,} | {first_kib:,} |")
+        print(f"| {last:,} | {last_kib:,} |")
+        verdicts.append((f"session resident memory after {last:,} requests within 1 MiB of "
+                         f"after {first:,}", f"{growth:+,} KiB",
+                         "holds" if abs(growth) <= SESSION_GROWTH_LIMIT_KIB else "MISSED"))
 
 
 if __name__ == "__main__":

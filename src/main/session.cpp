@@ -21,6 +21,8 @@ int answer_line(std::string_view line, sample::EarlierReadings& earlier);
 }  // namespace
 
 int serve() {
+    // Requests that read the same processes again and again are what a session is for.
+    platform::keep_processes_between_requests();
     RequestLines lines;
     sample::EarlierReadings earlier;
     for (;;) {

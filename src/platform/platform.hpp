@@ -80,6 +80,13 @@ bool image_unchanged(Handle handle);
 // CloseHandle; the result is of no use to the caller.
 void close_handle(Handle handle);
 
+// From now on the backend may keep what it opened for a process after the handle closes, so
+// that opening the same process in a later request costs less. What it keeps never changes an
+// answer: a process that has ended is not found, and an ID given to another process opens that
+// one. A session asks for it once, before its first request; the one-shot never does, and
+// makes the calls it would make without it.
+void keep_processes_between_requests();
+
 // GetCurrentProcess: a pseudo-handle for the tool itself, never closed.
 Handle current_process();
 

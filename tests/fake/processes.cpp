@@ -260,6 +260,11 @@ void close_handle(Handle handle) {
     --s.open_handles;
 }
 
+// The fake opens nothing it could keep: the call is only logged.
+void keep_processes_between_requests() {
+    fake::log_call("KeepProcessesBetweenRequests", "");
+}
+
 Handle current_process() {
     fake::log_call("GetCurrentProcess", "");
     return fake::self_handle;

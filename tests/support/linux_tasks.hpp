@@ -87,6 +87,29 @@ inline char state_of(pid_t pid) {
     return fields.size() > 3 && fields[3].size() == 1 ? fields[3][0] : '?';
 }
 
+// A figure of /proc/<pid>/status in bytes, such as "VmRSS:"; 0 when it is not there.
+inline std::uint64_t status_bytes(pid_t pid, const std::string& key) {
+    std::ifstream status{"/proc/" + std::to_string(pid) + "/status"};
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind(key, 0) == 0) return std::stoull(line.substr(key.size())) * 1024;
+    }
+    return 0;
+}
+
+// Whether a child that has just started came to wait, its resident set no longer growing (a
+// child touches pages as it starts), within a few seconds: from then on the kernel's figures
+// of it stay as they are.
+inline bool settled(pid_t pid) {
+    std::uint64_t resident = 0;
+    for (int tries = 0; tries < 250; ++tries) {
+        const std::uint64_t now = status_bytes(pid, "VmRSS:");
+        if (now == resident && state_of(pid) == 'S') return true;
+        resident = now;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
 // ---- Children of this test program
 
 // A copy of this test program that waits until it is killed, and is killed with the test if

@@ -100,11 +100,10 @@ private:
 
 enum class Until { end_of_file, end_of_line };
 
-FileText read_whole(int directory, const char* name, Until until, std::string& buffer) {
-    const Descriptor file{::openat(directory, name, O_RDONLY | O_CLOEXEC)};
-    if (file.get() < 0) {
-        return {{}, errno};
-    }
+// The text that `read_at(into, room, offset)` gives (a read's result: bytes, 0 at the end, or
+// -1 with errno), into `buffer`, up to its end.
+template <typename ReadAt>
+FileText read_text(Until until, std::string& buffer, ReadAt read_at) {
     if (buffer.size() < first_size) {
         buffer.resize(first_size);
     }
@@ -114,7 +113,7 @@ FileText read_whole(int directory, const char* name, Until until, std::string& b
             buffer.resize(buffer.size() * 2);
         }
         const auto room = buffer.size() - length;
-        const auto got = ::read(file.get(), buffer.data() + length, room);
+        const auto got = read_at(buffer.data() + length, room, length);
         if (got < 0) {
             if (errno == EINTR) {
                 continue;
@@ -133,6 +132,26 @@ FileText read_whole(int directory, const char* name, Until until, std::string& b
     }
 }
 
+FileText read_whole(int directory, const char* name, Until until, std::string& buffer) {
+    int fd = ::openat(directory, name, O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && relieved(errno)) fd = ::openat(directory, name, O_RDONLY | O_CLOEXEC);
+    const Descriptor file{fd};
+    if (file.get() < 0) {
+        return {{}, errno};
+    }
+    return read_text(until, buffer, [&](char* into, std::size_t room, std::size_t /*offset*/) {
+        return ::read(file.get(), into, room);
+    });
+}
+
+// From the start of the file, whatever was read of it before: a /proc file of one process is
+// made anew by a read at offset 0.
+FileText reread_whole(int file, Until until) {
+    return read_text(until, shared_buffer, [&](char* into, std::size_t room, std::size_t offset) {
+        return ::pread(file, into, room, static_cast<off_t>(offset));
+    });
+}
+
 }  // namespace
 
 FileText read_file_at(int directory, const char* name) {
@@ -145,6 +164,28 @@ FileText read_line_file_at(int directory, const char* name) {
 
 FileText read_line_file_aside(int directory, const char* name) {
     return read_whole(directory, name, Until::end_of_line, aside_buffer);
+}
+
+FileText reread_file(int file) {
+    return reread_whole(file, Until::end_of_file);
+}
+
+FileText reread_line_file(int file) {
+    return reread_whole(file, Until::end_of_line);
+}
+
+namespace {
+
+bool (*shortage_relief)() = nullptr;
+
+}  // namespace
+
+void set_shortage_relief(bool (*relief)()) {
+    shortage_relief = relief;
+}
+
+bool relieved(int error) {
+    return means_shortage(error) && shortage_relief != nullptr && shortage_relief();
 }
 
 bool means_gone(int error) {

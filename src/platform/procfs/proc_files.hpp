@@ -47,6 +47,21 @@ FileText read_line_file_at(int directory, const char* name);
 // of the last file is still in use.
 FileText read_line_file_aside(int directory, const char* name);
 
+// The same through a descriptor held open since an earlier reading, read again from its start
+// (a read at offset 0 makes a process's /proc file anew). Once the process it was opened for
+// has been reaped, the read fails with ESRCH, whoever has its ID by then.
+FileText reread_file(int file);
+FileText reread_line_file(int file);
+
+// What frees descriptors when a read runs short of them (what a session keeps between
+// requests); it says whether it freed any. None unless set: the one-shot holds nothing it
+// could let go of.
+void set_shortage_relief(bool (*relief)());
+
+// For a caller that ran short of descriptors or memory (`error`): whether the relief freed
+// descriptors, so that the caller may try once more.
+bool relieved(int error);
+
 // ENOENT or ESRCH: the task behind the directory is gone (reaped, or the entry never existed).
 bool means_gone(int error);
 

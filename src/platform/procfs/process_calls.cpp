@@ -14,6 +14,7 @@
 
 #include "platform/platform.hpp"
 #include "platform/procfs/held_directories.hpp"
+#include "platform/procfs/kept_processes.hpp"
 #include "platform/procfs/other_threads.hpp"
 #include "platform/procfs/proc_files.hpp"
 #include "platform/procfs/proc_text.hpp"
@@ -210,7 +211,7 @@ int read_stat(const procfs::ProcessEntry& entry, procfs::StatFields& stat) {
         stat = procfs::stat_from_open.stat;
         return 0;
     }
-    const auto file = procfs::read_line_file_at(entry.held.directory, "stat");
+    const auto file = procfs::read_stat_file(entry.held.directory, entry.pid, &entry);
     if (file.error != 0) {
         return file.error;
     }
@@ -230,11 +231,26 @@ Handle open_process(std::uint32_t /*access*/, bool /*inherit*/, Pid pid) {
     if (!procfs::proc_is_procfs()) {
         return fail_open(error_gen_failure);
     }
+    // A session reads a process it kept from an earlier request through what it kept.
+    if (procfs::keeps(pid)) {
+        std::unique_ptr<procfs::ProcessEntry> entry{new procfs::ProcessEntry{}};
+        entry->pid = pid;
+        if (const auto kept = procfs::lend_kept_process(pid, entry.get())) {
+            entry->held.directory = kept->directory;
+            procfs::stat_from_open = {entry.get(), kept->stat};
+            procfs::hold_directory(pid, &entry->held);
+            return entry.release();
+        }
+    }
     char path[32] = "/proc/";
     const auto digits = std::to_chars(path + 6, path + sizeof(path) - 1, pid);
     *digits.ptr = '\0';
 
-    const int directory = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int directory = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // What a session keeps gives way to a reading that runs short of descriptors.
+    if (directory < 0 && procfs::relieved(errno)) {
+        directory = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
     if (directory < 0) {
         const int error = errno;
         // hidepid=2 takes other users' processes out of /proc: a process there that exists
@@ -275,7 +291,7 @@ Handle open_process(std::uint32_t /*access*/, bool /*inherit*/, Pid pid) {
     }
     }
 
-    const auto file = procfs::read_line_file_at(directory, "stat");
+    const auto file = procfs::read_stat_file(directory, pid, entry.get());
     if (file.error != 0) {
         return refuse(open_error_from_errno(file.error));
     }
@@ -439,7 +455,7 @@ bool process_memory_info(Handle handle, MemoryCounters& counters) {
     auto& entry = entry_of(handle);
     if (!entry.status) {
         // Gone: the process ended while it was read, and there is nothing to read.
-        const auto file = procfs::read_file_at(entry.held.directory, "status");
+        const auto file = procfs::read_status_file(entry.held.directory, entry.pid, &entry);
         if (file.error != 0) return false;
         entry.status = procfs::parse_status(file.text);
     }
@@ -495,7 +511,7 @@ void close_handle(Handle handle) {
     auto* entry = &entry_of(handle);
     if (procfs::stat_from_open.entry == entry) procfs::stat_from_open.entry = nullptr;
     procfs::release_directory(entry->pid, &entry->held);
-    ::close(entry->held.directory);
+    procfs::close_or_keep(entry->pid, entry, entry->held.directory);
     if (entry->first_memory >= 0) ::close(entry->first_memory);
     delete entry;
 }

@@ -88,6 +88,10 @@ bool image_unchanged(Handle /*handle*/) { return true; }
 
 void close_handle(Handle handle) { CloseHandle(native(handle)); }
 
+// Nothing is kept: opening a process is one call here, and a handle held open would keep an
+// ended process's ID from being given to another.
+void keep_processes_between_requests() {}
+
 Handle current_process() { return GetCurrentProcess(); }
 
 }  // namespace platform

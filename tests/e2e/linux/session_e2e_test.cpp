@@ -20,11 +20,10 @@
 #include "e2e/linux/awkward_child.hpp"
 #include "e2e/linux/tool_run.hpp"
 #include "support/linux_tasks.hpp"
-#include "support/strict_json.hpp"
+#include "support/sample_answer.hpp"
 
 namespace {
 
-using testing_support::JsonNode;
 using Words = std::vector<std::string>;
 
 // The lines of `text`, each with its line feed.
@@ -271,17 +270,13 @@ Bracketed read_bracketed(e2e::ToolSession& session, pid_t pid) {
     const std::string answer = session.answer();
     reading.ticks_after = kernel_ticks(pid);
     reading.after = std::chrono::steady_clock::now();
-    const auto document = testing_support::read_json_line(answer);
-    const JsonNode* rows = document ? document->find("samples") : nullptr;
-    if (rows == nullptr || rows->items.size() != 1 ||
-        rows->items[0].find("status")->text != "found") {
+    const auto figures = testing_support::one_found_sample(answer);
+    if (!figures) {
         ADD_FAILURE() << "not one found row: " << answer;
         return reading;
     }
-    const JsonNode& row = rows->items[0];
-    reading.cpu_ms = row.find("cpuUserMs")->as_double() + row.find("cpuSystemMs")->as_double();
-    const JsonNode* percent = row.find("cpuPercent");
-    if (percent->kind == JsonNode::Kind::number) reading.percent = percent->as_double();
+    reading.cpu_ms = figures->cpu_ms;
+    reading.percent = figures->percent;
     return reading;
 }
 

@@ -212,12 +212,21 @@ RunResult run_tool(const std::vector<std::string>& arguments, const RunOptions& 
     return result;
 }
 
-ToolSession::ToolSession(const std::string& diagnostics) {
+ToolSession::ToolSession(const std::string& diagnostics)
+    : ToolSession([&] {
+          RunOptions options;
+          options.diagnostics = diagnostics;
+          return options;
+      }()) {}
+
+ToolSession::ToolSession(const RunOptions& options) {
     // A session that has ended must fail the test's write, not end the test by a signal.
     ::signal(SIGPIPE, SIG_IGN);
-    std::vector<std::string> words{tool_path(), "serve"};
+    std::vector<std::string> words = options.launcher;
+    words.push_back(options.program.empty() ? tool_path() : options.program);
+    words.emplace_back("serve");
     const auto argv = pointers_to(words);
-    auto environment = environment_with(diagnostics);
+    auto environment = environment_with(options.diagnostics);
     const auto envp = pointers_to(environment);
     int input[2];
     int output[2];
@@ -230,7 +239,8 @@ ToolSession::ToolSession(const std::string& diagnostics) {
     errors_ = std::tmpfile();
     pid_ = ::fork();
     if (pid_ == 0) {
-        become_tool(argv.data(), envp.data(), input[0], output[1], ::fileno(errors_), 0, 0);
+        become_tool(argv.data(), envp.data(), input[0], output[1], ::fileno(errors_), 0,
+                    options.open_files);
     }
     ::close(input[0]);
     ::close(output[1]);

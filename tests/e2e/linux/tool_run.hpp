@@ -64,6 +64,9 @@ class ToolSession {
 public:
     // `diagnostics`: the value of ZUL_DIAGNOSTICS_ENABLED; empty leaves it unset.
     explicit ToolSession(const std::string& diagnostics = {});
+    // The same with the options of a run that a session heeds: the switch, the descriptor
+    // limit, the launcher and the program.
+    explicit ToolSession(const RunOptions& options);
     // Ends the session (closes its input, then kills it if it still runs) and reaps it.
     ~ToolSession();
     ToolSession(const ToolSession&) = delete;

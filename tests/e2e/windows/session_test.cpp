@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "launch.hpp"
+#include "support/sample_answer.hpp"
 #include "support/strict_json.hpp"
 
 namespace e2e {
@@ -200,17 +201,13 @@ Bracketed read_bracketed(ToolSession& session, const Child& child) {
     const std::string answer = session.answer();
     reading.cpu_after = cpu_ms_of(child.handle()).value_or(-1.0);
     reading.after = now_ms();
-    const auto document = testing_support::read_json_line(answer);
-    const JsonNode* rows = document ? document->find("samples") : nullptr;
-    if (rows == nullptr || rows->items.size() != 1 ||
-        rows->items[0].find("status")->text != "found") {
+    const auto figures = testing_support::one_found_sample(answer);
+    if (!figures) {
         ADD_FAILURE() << "not one found row: " << answer;
         return reading;
     }
-    const JsonNode& row = rows->items[0];
-    reading.cpu_ms = row.find("cpuUserMs")->as_double() + row.find("cpuSystemMs")->as_double();
-    const JsonNode* percent = row.find("cpuPercent");
-    if (percent->kind == JsonNode::Kind::number) reading.percent = percent->as_double();
+    reading.cpu_ms = figures->cpu_ms;
+    reading.percent = figures->percent;
     return reading;
 }
 

@@ -1,0 +1,247 @@
+// The kept processes in the order a session meets them: the table made when the session
+// starts (unless /proc hides processes), a process lent to the handle that opens it again and
+// read through what was kept, handed back (its files opened the first time) when the handle
+// closes, forgotten when idle, and everything closed when a reading runs short.
+
+#include "platform/procfs/kept_processes.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <memory>
+#include <sys/resource.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace procfs {
+
+KeptDescriptor::KeptDescriptor(KeptDescriptor&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)) {}
+
+KeptDescriptor& KeptDescriptor::operator=(KeptDescriptor&& other) noexcept {
+    if (this != &other) {
+        close();
+        fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+}
+
+KeptDescriptor::~KeptDescriptor() { close(); }
+
+int KeptDescriptor::release() { return std::exchange(fd_, -1); }
+
+void KeptDescriptor::close() {
+    if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+}
+
+std::size_t kept_under_limit(std::uint64_t open_files) {
+    return static_cast<std::size_t>(
+        std::min<std::uint64_t>(KeptProcesses::max_kept, open_files / 4 / 3));
+}
+
+bool mounts_hide_processes(std::string_view mountinfo) {
+    // "<id> <parent> <dev> <root> <mount point> <options> [<tags>...] - <type> <source> <super
+    // options>": hidepid is among the super options, the line's last field.
+    std::string_view last_proc_options;
+    while (!mountinfo.empty()) {
+        const std::size_t end = mountinfo.find('\n');
+        std::string_view rest = mountinfo.substr(0, end);
+        mountinfo.remove_prefix(end == std::string_view::npos ? mountinfo.size() : end + 1);
+
+        for (int field = 0; field < 4; ++field) {
+            const std::size_t blank = rest.find(' ');
+            rest.remove_prefix(blank == std::string_view::npos ? rest.size() : blank + 1);
+        }
+        if (!rest.starts_with("/proc ")) continue;
+        const std::size_t separator = rest.find(" - ");
+        if (separator == std::string_view::npos) continue;
+        const std::string_view described = rest.substr(separator + 3);
+        if (!described.starts_with("proc ")) continue;
+        last_proc_options = described.substr(described.rfind(' ') + 1);
+    }
+    while (!last_proc_options.empty()) {
+        const std::size_t comma = last_proc_options.find(',');
+        const std::string_view option = last_proc_options.substr(0, comma);
+        last_proc_options.remove_prefix(comma == std::string_view::npos ? last_proc_options.size()
+                                                                        : comma + 1);
+        if (option.starts_with("hidepid=")) {
+            const std::string_view value = option.substr(8);
+            return value != "0" && value != "off";
+        }
+    }
+    return false;
+}
+
+// ---- The table
+
+KeptProcesses::KeptProcesses(std::size_t most, std::uint64_t idle) : most_(most), idle_(idle) {}
+
+bool KeptProcesses::keeps(platform::Pid pid) const {
+    const Kept* const kept = table_.find(pid);
+    return kept != nullptr && kept->lent_to == nullptr;
+}
+
+std::optional<KeptProcesses::Lent> KeptProcesses::lend(platform::Pid pid, Borrower borrower) {
+    Kept* const kept = table_.find(pid);
+    if (kept == nullptr || kept->lent_to != nullptr) return std::nullopt;
+    const FileText file = kept->stat.is_open() ? reread_line_file(kept->stat.get())
+                                               : FileText{{}, EBADF};
+    const std::optional<StatFields> stat =
+        file.error == 0 ? parse_stat(file.text) : std::nullopt;
+    if (!stat) {
+        // Reaped, or unreadable for another reason: opening afresh decides what the row says.
+        table_.erase(pid);
+        return std::nullopt;
+    }
+    kept->lent_to = borrower;
+    return Lent{kept->directory.release(), *stat};
+}
+
+const KeptProcesses::Kept* KeptProcesses::lent_to(platform::Pid pid, Borrower borrower) const {
+    const Kept* const kept = table_.find(pid);
+    return kept != nullptr && kept->lent_to == borrower ? kept : nullptr;
+}
+
+int KeptProcesses::stat_file(platform::Pid pid, Borrower borrower) const {
+    const Kept* const kept = lent_to(pid, borrower);
+    return kept != nullptr ? kept->stat.get() : -1;
+}
+
+int KeptProcesses::status_file(platform::Pid pid, Borrower borrower) const {
+    const Kept* const kept = lent_to(pid, borrower);
+    return kept != nullptr ? kept->status.get() : -1;
+}
+
+namespace {
+
+bool later_or_same(platform::Instant a, platform::Instant b) {
+    return a.seconds != b.seconds ? a.seconds > b.seconds : a.nanos >= b.nanos;
+}
+
+KeptDescriptor open_in(const KeptDescriptor& directory, const char* name) {
+    return KeptDescriptor{::openat(directory.get(), name, O_RDONLY | O_CLOEXEC)};
+}
+
+}  // namespace
+
+void KeptProcesses::hand_back(platform::Pid pid, Borrower borrower, int directory,
+                              platform::Instant now) {
+    KeptDescriptor handed{directory};
+    Kept* kept = table_.find(pid);
+    if (kept != nullptr && kept->lent_to != borrower) return;  // kept for another handle
+    if (kept == nullptr) {
+        if (pid == 0 || table_.size() >= most_) return;
+        kept = &table_.insert(pid).value;
+    }
+    kept->directory = std::move(handed);
+    kept->lent_to = nullptr;
+    kept->handed_back = now;
+    if (!kept->stat.is_open() || !kept->status.is_open()) {
+        kept->stat = open_in(kept->directory, "stat");
+        kept->status = open_in(kept->directory, "status");
+        if (!kept->stat.is_open() || !kept->status.is_open()) table_.erase(pid);
+    }
+}
+
+void KeptProcesses::forget_idle(platform::Instant now) {
+    if (!later_or_same(now, next_sweep_)) return;
+    next_sweep_ = platform::Instant{now.seconds + 1, now.nanos};
+    // Gathered first: erasing moves later entries into slots the walk has passed.
+    std::vector<platform::Pid> idle;
+    table_.for_each([&](platform::Pid pid, const Kept& kept) {
+        const platform::Instant forget_at{kept.handed_back.seconds + idle_,
+                                          kept.handed_back.nanos};
+        if (kept.lent_to == nullptr && later_or_same(now, forget_at)) idle.push_back(pid);
+    });
+    for (const platform::Pid pid : idle) table_.erase(pid);
+}
+
+bool KeptProcesses::let_go() {
+    std::vector<platform::Pid> pids;
+    table_.for_each([&](platform::Pid pid, const Kept&) { pids.push_back(pid); });
+    bool closed = false;
+    for (const platform::Pid pid : pids) {
+        Kept& kept = *table_.find(pid);
+        closed = closed || kept.directory.is_open() || kept.stat.is_open() || kept.status.is_open();
+        if (kept.lent_to == nullptr) {
+            table_.erase(pid);
+        } else {
+            // Stays, for its handle to hand back; the handle reads as the one-shot does.
+            kept.stat.close();
+            kept.status.close();
+        }
+    }
+    return closed;
+}
+
+// ---- The session's table and the hooks of the process calls
+
+namespace {
+
+std::unique_ptr<KeptProcesses> session_table;
+
+// Closes every kept process and the kept files of those lent: their handles then read as the
+// one-shot does.
+bool let_go_of_kept_processes() {
+    return session_table && session_table->let_go();
+}
+
+bool proc_hides_processes() {
+    const FileText mounts = read_file_at(AT_FDCWD, "/proc/self/mountinfo");
+    // Unknown: as if it hid them, so that nothing is kept that the one-shot could not read.
+    return mounts.error != 0 || mounts_hide_processes(mounts.text);
+}
+
+}  // namespace
+
+bool keeps(platform::Pid pid) {
+    if (!session_table) return false;
+    session_table->forget_idle(platform::monotonic_now());
+    return session_table->keeps(pid);
+}
+
+std::optional<KeptProcesses::Lent> lend_kept_process(platform::Pid pid, Borrower borrower) {
+    if (!session_table) return std::nullopt;
+    return session_table->lend(pid, borrower);
+}
+
+FileText read_stat_file(int directory, platform::Pid pid, Borrower borrower) {
+    const int kept = session_table ? session_table->stat_file(pid, borrower) : -1;
+    if (kept >= 0) return reread_line_file(kept);
+    return read_line_file_at(directory, "stat");
+}
+
+FileText read_status_file(int directory, platform::Pid pid, Borrower borrower) {
+    const int kept = session_table ? session_table->status_file(pid, borrower) : -1;
+    if (kept >= 0) return reread_file(kept);
+    return read_file_at(directory, "status");
+}
+
+void close_or_keep(platform::Pid pid, Borrower borrower, int directory) {
+    if (!session_table) {
+        ::close(directory);
+        return;
+    }
+    session_table->hand_back(pid, borrower, directory, platform::monotonic_now());
+}
+
+
+}  // namespace procfs
+
+namespace platform {
+
+// Keeps nothing when /proc hides processes: a kept file would skip the check, made at each
+// open, that hides a process whose owner has changed since it was first read.
+void keep_processes_between_requests() {
+    if (procfs::session_table || procfs::proc_hides_processes()) return;
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
+    const std::size_t most = procfs::kept_under_limit(limit.rlim_cur);
+    if (most == 0) return;
+    procfs::session_table =
+        std::make_unique<procfs::KeptProcesses>(most, procfs::KeptProcesses::idle_seconds);
+    procfs::set_shortage_relief(procfs::let_go_of_kept_processes);
+}
+
+}  // namespace platform

@@ -1,0 +1,142 @@
+#pragma once
+// What a session keeps of each process it read, from one request to the next: the process's
+// /proc/<pid> directory and its stat and status files, still open. Reading the process again
+// then costs a read from the start of each file, where opening it afresh costs a directory, a
+// signal check, two opens, two reads and three closes.
+//
+// A kept descriptor names the process it was opened for, never a later one with its ID: once
+// that process is reaped every read through it fails (ESRCH), and the process is opened
+// afresh, so every row is the one-shot's. What is kept is bounded (a quarter of the descriptor
+// limit, and at most max_kept processes) and forgotten when not read for idle_seconds. When a
+// reading runs short of descriptors, every kept file is closed, those of processes lent to
+// open handles included, and the reading tries again (the shortage relief of proc_files): it
+// then holds what the one-shot would.
+// The one-shot keeps nothing: its calls are the same as if this file did not exist.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "pid_table/pid_table.hpp"
+#include "platform/platform.hpp"
+#include "platform/procfs/proc_files.hpp"
+#include "platform/procfs/proc_text.hpp"
+
+namespace procfs {
+
+// An open descriptor with one owner: closed when the owner ends, unless moved on or released.
+class KeptDescriptor {
+public:
+    KeptDescriptor() = default;
+    explicit KeptDescriptor(int fd) : fd_(fd) {}
+    KeptDescriptor(KeptDescriptor&& other) noexcept;
+    KeptDescriptor& operator=(KeptDescriptor&& other) noexcept;
+    KeptDescriptor(const KeptDescriptor&) = delete;
+    KeptDescriptor& operator=(const KeptDescriptor&) = delete;
+    ~KeptDescriptor();
+
+    int get() const { return fd_; }
+    bool is_open() const { return fd_ >= 0; }
+    // Hands the descriptor to the caller, who closes it.
+    int release();
+    void close();
+
+private:
+    int fd_ = -1;
+};
+
+// Whoever a kept process is lent to while a handle reads it: the handle's own address.
+using Borrower = const void*;
+
+// The kept processes by ID. A process opened again is lent to its handle: the handle owns the
+// directory until it hands it back, and reads through the files, which stay here.
+class KeptProcesses {
+public:
+    static constexpr std::size_t max_kept = 2048;
+    static constexpr std::uint64_t idle_seconds = 10;
+
+    // At most `most` processes, each forgotten `idle` seconds after it was last handed back.
+    KeptProcesses(std::size_t most, std::uint64_t idle);
+
+    struct Lent {
+        int directory;    // the caller's now, to close or hand back
+        StatFields stat;  // read just now through the kept stat file
+    };
+
+    // What is kept for `pid`, lent to `borrower`, with its stat read again through it. nullopt
+    // when nothing is kept for the ID, when it is lent already, or when what was kept can no
+    // longer be read (the process it names has been reaped, perhaps its ID given to another):
+    // it is closed then, and the caller opens the process afresh.
+    std::optional<Lent> lend(platform::Pid pid, Borrower borrower);
+
+    // Whether `pid` is kept and not lent.
+    bool keeps(platform::Pid pid) const;
+
+    // The kept stat or status file of `pid` when lent to `borrower` and still open; else -1.
+    int stat_file(platform::Pid pid, Borrower borrower) const;
+    int status_file(platform::Pid pid, Borrower borrower) const;
+
+    // Takes the directory of a closing handle of `pid`, as handed back at `now`: a process lent
+    // to it is kept again (its files opened anew when a shortage closed them); another is kept
+    // with its stat and status opened through the directory, so they name the same process, or
+    // fail if it is gone. Closes the directory instead when the table is full or keeps the ID
+    // for another handle, or when the files cannot be opened.
+    void hand_back(platform::Pid pid, Borrower borrower, int directory, platform::Instant now);
+
+    // Closes what was handed back `idle` seconds or more before `now` and not lent since; looks
+    // at most once a second, so that a request pays for a sweep no more than a second's
+    // readings do.
+    void forget_idle(platform::Instant now);
+
+    // Closes every kept process, and the files of those lent; whether anything was open.
+    bool let_go();
+
+    std::size_t size() const { return table_.size(); }
+
+private:
+    struct Kept {
+        KeptDescriptor directory;  // not open while lent
+        KeptDescriptor stat;
+        KeptDescriptor status;
+        Borrower lent_to = nullptr;
+        platform::Instant handed_back;
+    };
+
+    const Kept* lent_to(platform::Pid pid, Borrower borrower) const;
+
+    pid_table::PidTable<Kept> table_;
+    std::size_t most_;
+    std::uint64_t idle_;
+    platform::Instant next_sweep_;
+};
+
+// How many processes a session keeps under a descriptor limit of `open_files`: three
+// descriptors each, in a quarter of the limit, and at most max_kept.
+std::size_t kept_under_limit(std::uint64_t open_files);
+
+// Whether a /proc mount, as /proc/self/mountinfo lists it, hides processes (hidepid other
+// than off): the text of the last mount at /proc decides, as it covers the ones before.
+bool mounts_hide_processes(std::string_view mountinfo);
+
+// ---- The hooks of the process calls, each handle the borrower (the table exists once
+// platform::keep_processes_between_requests has made it; none in the one-shot)
+
+// Whether the session keeps `pid` for a handle to borrow (one that is not lent already). Asked
+// at every open, it is also when the session forgets what it has not read for a while.
+bool keeps(platform::Pid pid);
+
+// open_process: what the session kept of `pid`, if anything, and if it still reads.
+std::optional<KeptProcesses::Lent> lend_kept_process(platform::Pid pid, Borrower borrower);
+
+// The stat (one line) and status of the process under `directory`: through the kept files of
+// a process lent to `borrower`, otherwise opened, read and closed, as the one-shot does.
+FileText read_stat_file(int directory, platform::Pid pid, Borrower borrower);
+FileText read_status_file(int directory, platform::Pid pid, Borrower borrower);
+
+// close_handle: the directory of a closing handle goes back to the session's table while it
+// keeps; otherwise it is closed.
+void close_or_keep(platform::Pid pid, Borrower borrower, int directory);
+
+
+}  // namespace procfs
