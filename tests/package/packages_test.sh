@@ -113,7 +113,7 @@ check "the .deb's README links to the notes beside it" \
 # --- The Linux tarball -----------------------------------------------------------------------
 check "the tarball holds the tool, man page, completion, README with its notes and LICENSE" same_lines \
   "$(printf "$linux/%s\n" "" LICENSE README.md doc/ doc/diagnostics.md doc/platforms.md \
-       zul-process zul-process.1 zul-process.bash | sort)" \
+       doc/sessions.md zul-process zul-process.1 zul-process.bash | sort)" \
   "$(tar -tzf "dist/$linux.tar.gz" | sort)"
 tar -C "$work" -xzf "dist/$linux.tar.gz"
 check "the tarball's README links to the notes beside it" readme_links_resolve "$work/$linux"
@@ -123,7 +123,7 @@ check "the tarball's tool carries its version" carries_version "$work/$linux/zul
 # --- The Windows zip -------------------------------------------------------------------------
 check "the zip holds zul-process.exe, README with its notes and LICENSE" same_lines \
   "$(printf "$windows/%s\n" "" LICENSE README.md doc/ doc/diagnostics.md doc/platforms.md \
-       zul-process.exe | sort)" \
+       doc/sessions.md zul-process.exe | sort)" \
   "$(unzip -Z1 "dist/$windows.zip" | sort)"
 unzip -q "dist/$windows.zip" -d "$work"
 check "the zip's README links to the notes beside it" readme_links_resolve "$work/$windows"

@@ -250,7 +250,7 @@ TEST_F(KernelFigures, InspectRowsAreTheKernelsStartExecutableAndArguments) {
     struct Expected {
         const char* name;
         std::vector<std::string> arguments;
-        std::string command_line;  // as the README says it is quoted
+        std::string command_line;  // as the platform notes say it is quoted
     };
     const std::vector<Expected> expected = {
         {"one thread",
