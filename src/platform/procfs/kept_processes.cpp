@@ -88,14 +88,14 @@ std::optional<KeptProcesses::Lent> KeptProcesses::lend(platform::Pid pid, Borrow
     const FileText file = kept->stat.is_open() ? reread_line_file(kept->stat.get())
                                                : FileText{{}, EBADF};
     const std::optional<StatFields> stat =
-        file.error == 0 ? parse_stat(file.text) : std::nullopt;
+        file.error == 0 ? parse_stat(file.text, StatExtent::counts) : std::nullopt;
     if (!stat) {
         // Reaped, or unreadable for another reason: opening afresh decides what the row says.
         table_.erase(pid);
         return std::nullopt;
     }
     kept->lent_to = borrower;
-    return Lent{kept->directory.release(), *stat};
+    return Lent{kept->directory.release(), *stat, file.text};
 }
 
 const KeptProcesses::Kept* KeptProcesses::lent_to(platform::Pid pid, Borrower borrower) const {
