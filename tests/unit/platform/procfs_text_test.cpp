@@ -188,6 +188,8 @@ TEST(StatusText, MissingOrMalformedCountersReadAsNoMemory) {
          18014398509481983ULL * 1024},
         {"malformed tgid", "Tgid:\t-1\n", std::nullopt, false, 0, 0},
         {"key as a prefix only", "TgidX:\t5\nVmRSSx:\t4 kB\n", std::nullopt, false, 0, 0},
+        {"no colon after the key", "Tgid 5\nVmRSS 44 kB\nVmHWM 44 kB\n", std::nullopt, false, 0,
+         0},
         {"no colon", "Tgid 5\n", std::nullopt, false, 0, 0},
     };
     for (const auto& each : cases) {
