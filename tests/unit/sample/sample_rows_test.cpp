@@ -91,7 +91,9 @@ TEST(SampleRowTest, WritesEveryStatusExactly) {
     for (const RowCase& c : cases) {
         EXPECT_EQ(written_row(42, c.outcome, c.cpu_percent), c.written);
         // A percentage is only ever given for a found row.
-        if (!c.outcome.found()) EXPECT_EQ(written_row(42, c.outcome, 50.0), c.written);
+        if (!c.outcome.found()) {
+            EXPECT_EQ(written_row(42, c.outcome, 50.0), c.written);
+        }
     }
 }
 
