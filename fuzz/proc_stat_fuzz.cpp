@@ -1,27 +1,79 @@
 // The /proc/<pid>/stat parser.
 //
 // Properties:
-// - any bytes at all: no crash, no undefined behaviour; a parsed state is one byte;
+// - any bytes at all: no crash, no undefined behaviour; a parsed state is one byte; the fields
+//   are those of a plain reading (split after the last ')' on spaces and line feeds, each
+//   number read by text::decimal_value), which the parser's single pass must agree with;
 // - a line laid out as the kernel writes it, with a command name of any bytes (spaces,
 //   parentheses, line feeds, digits that look like fields) and any field values, parses to
 //   exactly the fields written, the image layout among them.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "fuzz_check.hpp"
 #include "platform/procfs/proc_text.hpp"
+#include "text/decimal.hpp"
 
 namespace {
 
 constexpr int last_field = 52;  // exit_code, the last field of current kernels
 
+// The stat fields read the plain way: split first, each field then read on its own.
+std::optional<procfs::StatFields> plain_reading(std::string_view bytes) {
+    const std::size_t close = bytes.rfind(')');
+    if (close == std::string_view::npos) return std::nullopt;
+    std::vector<std::string_view> fields{{}, {}, {}};  // fields 0..2 stand before the name's end
+    std::string_view rest = bytes.substr(close + 1);
+    while (true) {
+        const std::size_t start = rest.find_first_not_of(" \n");
+        if (start == std::string_view::npos) break;
+        rest.remove_prefix(start);
+        const std::size_t end = std::min(rest.find_first_of(" \n"), rest.size());
+        fields.push_back(rest.substr(0, end));
+        rest.remove_prefix(end);
+    }
+    if (fields.size() <= 22 || fields[3].size() != 1) return std::nullopt;
+    procfs::StatFields read;
+    read.state = fields[3].front();
+    for (const auto& [field, slot] :
+         {std::pair{9, &read.flags}, {14, &read.user_ticks}, {15, &read.system_ticks},
+          {20, &read.thread_count}, {22, &read.start_ticks}}) {
+        const auto number = text::decimal_value<std::uint64_t>(fields[field]);
+        if (!number) return std::nullopt;
+        *slot = *number;
+    }
+    for (const auto& [field, slot] :
+         {std::pair{26, &read.layout.start_code}, {27, &read.layout.end_code},
+          {28, &read.layout.start_stack}, {48, &read.layout.arg_start},
+          {49, &read.layout.arg_end}, {51, &read.layout.env_end}}) {
+        if (static_cast<std::size_t>(field) < fields.size()) {
+            *slot = text::decimal_value<std::uint64_t>(fields[field]).value_or(0);
+        }
+    }
+    return read;
+}
+
 void check_any_bytes(std::string_view bytes) {
     const auto fields = procfs::parse_stat(bytes);
     if (fields) procfs::has_exited(*fields);
+    const auto plain = plain_reading(bytes);
+    FUZZ_CHECK(fields.has_value() == plain.has_value());
+    if (!fields) return;
+    FUZZ_CHECK(fields->state == plain->state);
+    FUZZ_CHECK(fields->flags == plain->flags);
+    FUZZ_CHECK(fields->user_ticks == plain->user_ticks);
+    FUZZ_CHECK(fields->system_ticks == plain->system_ticks);
+    FUZZ_CHECK(fields->thread_count == plain->thread_count);
+    FUZZ_CHECK(fields->start_ticks == plain->start_ticks);
+    FUZZ_CHECK(fields->layout == plain->layout);
 }
 
 void check_kernel_line(FuzzedDataProvider& input) {

@@ -126,9 +126,6 @@ std::string to_compact(const Value& value) {
 
 namespace {
 
-// "-1.7976931348623157e+308", and no plain form is longer: "-0.0000" and 17 digits.
-constexpr std::size_t longest_double = 24;
-
 std::size_t digit_count(std::uint64_t number) {
     std::size_t count = 1;
     while (number >= 10) {
@@ -152,7 +149,7 @@ std::size_t written_size_limit(const Value& value) {
         // Negative: the sign and the digits of the magnitude, taken without overflow.
         return 1 + digit_count(0 - static_cast<std::uint64_t>(value.as_signed()));
     case Value::Kind::floating:
-        return longest_double;
+        return longest_double_text;
     case Value::Kind::string:
         return quoted_length(value.as_string());
     case Value::Kind::array: {

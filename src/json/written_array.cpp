@@ -9,12 +9,20 @@ void WrittenArray::reserve(std::size_t bytes) {
 }
 
 void WrittenArray::push_back(const Value& element) {
+    open_element(written_size_limit(element));
+    write_compact(text_, element);
+    close_element();
+}
+
+void WrittenArray::open_element(std::size_t size_limit) {
     // Room for the whole element first: a long one (a command line of megabytes) is written
     // into place, never into a buffer that grows and copies on the way.
-    text_.reserve(text_.size() + 1 + written_size_limit(element) + wrapping_room);
+    text_.reserve(text_.size() + 1 + size_limit + wrapping_room);
     text_.pop_back();  // the closing bracket, put back after the element
     if (count_ != 0) text_.push_back(',');
-    write_compact(text_, element);
+}
+
+void WrittenArray::close_element() {
     text_.push_back(']');
     ++count_;
 }

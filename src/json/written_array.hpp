@@ -24,6 +24,16 @@ public:
     void reserve(std::size_t bytes);
     void push_back(const Value& element);
 
+    // Appends an element that `write(text)` appends to the text itself, in the compact form
+    // and at most `size_limit` bytes long: a row of a known shape is written straight into
+    // place, with no value made of it first.
+    template <typename Write>
+    void push_written(std::size_t size_limit, Write write) {
+        open_element(size_limit);
+        write(text_);
+        close_element();
+    }
+
     std::size_t size() const { return count_; }
     // The compact text of the whole array: "[]" while it is empty.
     const std::string& text() const { return text_; }
@@ -31,6 +41,9 @@ public:
     std::string take_text() && { return std::move(text_); }
 
 private:
+    void open_element(std::size_t size_limit);
+    void close_element();
+
     std::string text_ = "[]";
     std::size_t count_ = 0;
 };

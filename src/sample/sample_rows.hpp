@@ -3,17 +3,17 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
-#include "json/value.hpp"
 #include "json/written_array.hpp"
 #include "sample/cpu_percent.hpp"
 #include "windows/sample_probe.hpp"
 
 namespace sample {
 
-// One row per ID in list order, each process read and its row built before the next is read.
-// Each row is written as soon as it is built and only its text kept. Opens no scope: the
+// One row per ID in list order, each process read and its row written before the next is
+// read; only the rows' text is kept. Opens no scope: the
 // caller runs it inside "sample::collect". "cpuPercent" is null: one reading has no rate.
 json::WrittenArray collect(const std::vector<std::uint32_t>& pids);
 
@@ -25,10 +25,11 @@ json::WrittenArray collect(const std::vector<std::uint32_t>& pids, EarlierReadin
 windows::ProbeOutcome<windows::ProcessSample> read_sample(
     std::uint32_t pid, windows::CreationTime creation = windows::CreationTime::skipped);
 
-// The row of one process: found, not_found or error, always the same nine keys plus "code" on
-// errors. "cpuPercent" of a found row is `cpu_percent`, or null. Cannot fail. Scope
-// "sample::row".
-json::Value row(std::uint32_t pid, const windows::ProbeOutcome<windows::ProcessSample>& outcome,
-                std::optional<double> cpu_percent = std::nullopt);
+// Appends the compact row of one process to `out`: found, not_found or error, always the same
+// nine keys plus "code" on errors, in byte order. "cpuPercent" of a found row is `cpu_percent`,
+// or null. Cannot fail. Scope "sample::row".
+void write_row(std::string& out, std::uint32_t pid,
+               const windows::ProbeOutcome<windows::ProcessSample>& outcome,
+               std::optional<double> cpu_percent = std::nullopt);
 
 }  // namespace sample

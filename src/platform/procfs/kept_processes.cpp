@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <ctime>
 #include <fcntl.h>
 #include <memory>
 #include <sys/resource.h>
@@ -88,14 +89,14 @@ std::optional<KeptProcesses::Lent> KeptProcesses::lend(platform::Pid pid, Borrow
     const FileText file = kept->stat.is_open() ? reread_line_file(kept->stat.get())
                                                : FileText{{}, EBADF};
     const std::optional<StatFields> stat =
-        file.error == 0 ? parse_stat(file.text) : std::nullopt;
+        file.error == 0 ? parse_stat(file.text, StatExtent::counts) : std::nullopt;
     if (!stat) {
         // Reaped, or unreadable for another reason: opening afresh decides what the row says.
         table_.erase(pid);
         return std::nullopt;
     }
     kept->lent_to = borrower;
-    return Lent{kept->directory.release(), *stat};
+    return Lent{kept->directory.release(), *stat, file.text};
 }
 
 const KeptProcesses::Kept* KeptProcesses::lent_to(platform::Pid pid, Borrower borrower) const {
@@ -187,6 +188,14 @@ bool let_go_of_kept_processes() {
     return session_table && session_table->let_go();
 }
 
+// Idle times count in whole seconds, so the coarse clock (a tick behind at most) serves: it
+// costs a tenth of a full reading, and a session reads it twice for every process it reads.
+platform::Instant coarse_now() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return {static_cast<std::uint64_t>(now.tv_sec), static_cast<std::uint32_t>(now.tv_nsec)};
+}
+
 bool proc_hides_processes() {
     const FileText mounts = read_file_at(AT_FDCWD, "/proc/self/mountinfo");
     // Unknown: as if it hid them, so that nothing is kept that the one-shot could not read.
@@ -197,7 +206,7 @@ bool proc_hides_processes() {
 
 bool keeps(platform::Pid pid) {
     if (!session_table) return false;
-    session_table->forget_idle(platform::monotonic_now());
+    session_table->forget_idle(coarse_now());
     return session_table->keeps(pid);
 }
 
@@ -223,7 +232,7 @@ void close_or_keep(platform::Pid pid, Borrower borrower, int directory) {
         ::close(directory);
         return;
     }
-    session_table->hand_back(pid, borrower, directory, platform::monotonic_now());
+    session_table->hand_back(pid, borrower, directory, coarse_now());
 }
 
 

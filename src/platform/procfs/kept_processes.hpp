@@ -61,7 +61,8 @@ public:
 
     struct Lent {
         int directory;    // the caller's now, to close or hand back
-        StatFields stat;  // read just now through the kept stat file
+        StatFields stat;  // read just now through the kept stat file, up to its counts
+        std::string_view stat_text;  // its line, valid until the next read of a file
     };
 
     // What is kept for `pid`, lent to `borrower`, with its stat read again through it. nullopt

@@ -29,27 +29,61 @@ constexpr int threads_field = 20;
 constexpr int start_field = 22;
 constexpr int last_layout_field = 51;
 
-// Splits on single spaces as the kernel writes them; the trailing line feed ends the last field.
-// A plain loop: string_view::find_first_of calls memchr once per byte for a set of two.
-class FieldCursor {
+// The fields after the command name, read one after the other in a single pass: a number is
+// worked out as its digits go by, and a field nobody needs is only stepped over. Fields are
+// separated by spaces as the kernel writes them; the trailing line feed ends the last one.
+class FieldReader {
 public:
-    explicit FieldCursor(std::string_view rest)
-        : at_(rest.data()), end_(rest.data() + rest.size()) {}
+    explicit FieldReader(std::string_view fields)
+        : at_(fields.data()), end_(fields.data() + fields.size()) {}
 
-    std::optional<std::string_view> next() {
-        const char* at = at_;
-        while (at != end_ && (*at == ' ' || *at == '\n')) ++at;
-        if (at == end_) {
-            at_ = at;
-            return std::nullopt;
+    // Moves to the start of the next field; false when the text has no more.
+    bool next() {
+        while (at_ != end_ && separates(*at_)) ++at_;
+        return at_ != end_;
+    }
+
+    void skip() {
+        while (at_ != end_ && !separates(*at_)) ++at_;
+    }
+
+    // The field as text::decimal_value reads it: digits only, at least one, within 64 bits.
+    // Nineteen digits always fit, so only a longer number pays for the overflow checks.
+    std::optional<std::uint64_t> number() {
+        constexpr std::ptrdiff_t always_fits = 19;
+        const char* const start = at_;
+        const char* const unchecked_end = end_ - start > always_fits ? start + always_fits : end_;
+        std::uint64_t value = 0;
+        unsigned digit = 0;
+        while (at_ != unchecked_end &&
+               (digit = static_cast<unsigned>(static_cast<unsigned char>(*at_) - '0')) <= 9) {
+            value = value * 10 + digit;
+            ++at_;
         }
-        const char* const start = at;
-        while (at != end_ && *at != ' ' && *at != '\n') ++at;
-        at_ = at;
-        return std::string_view{start, static_cast<std::size_t>(at - start)};
+        bool too_large = false;
+        while (at_ != end_ &&
+               (digit = static_cast<unsigned>(static_cast<unsigned char>(*at_) - '0')) <= 9) {
+            too_large = too_large || __builtin_mul_overflow(value, std::uint64_t{10}, &value) ||
+                        __builtin_add_overflow(value, digit, &value);
+            ++at_;
+        }
+        const bool digits_only = at_ != start && (at_ == end_ || separates(*at_));
+        skip();
+        if (!digits_only || too_large) return std::nullopt;
+        return value;
+    }
+
+    // A field of one byte, or nullopt for a longer one.
+    std::optional<char> byte() {
+        const char* const start = at_;
+        skip();
+        if (at_ - start != 1) return std::nullopt;
+        return *start;
     }
 
 private:
+    static bool separates(char c) { return c == ' ' || c == '\n'; }
+
     const char* at_;
     const char* end_;
 };
@@ -63,10 +97,6 @@ std::optional<std::string_view> after_name(std::string_view text) {
     const auto at = static_cast<std::size_t>(static_cast<const char*>(close) - text.data());
     return text.substr(at + 1);
 }
-
-}  // namespace
-
-namespace {
 
 // Where a layout field goes, or null for a field the layout does not keep.
 std::uint64_t* layout_slot(ImageLayout& layout, int field) {
@@ -83,26 +113,28 @@ std::uint64_t* layout_slot(ImageLayout& layout, int field) {
 
 }  // namespace
 
-std::optional<StatFields> parse_stat(std::string_view text) {
+std::optional<StatFields> parse_stat(std::string_view text, StatExtent extent) {
     const std::optional<std::string_view> fields = after_name(text);
     if (!fields) {
         return std::nullopt;
     }
-    FieldCursor cursor{*fields};
+    const int last_field = extent == StatExtent::counts ? start_field : last_layout_field;
+    FieldReader reader{*fields};
     StatFields parsed;
-    for (int field = state_field; field <= last_layout_field; ++field) {
-        const auto next = cursor.next();
-        if (!next) {
+    for (int field = state_field; field <= last_field; ++field) {
+        if (!reader.next()) {
             // Only the layout may be missing, from a kernel that does not write it all.
             if (field <= start_field) return std::nullopt;
             break;
         }
         std::uint64_t* number = nullptr;
         switch (field) {
-            case state_field:
-                if (next->size() != 1) return std::nullopt;
-                parsed.state = next->front();
+            case state_field: {
+                const auto state = reader.byte();
+                if (!state) return std::nullopt;
+                parsed.state = *state;
                 continue;
+            }
             case flags_field: number = &parsed.flags; break;
             case user_field: number = &parsed.user_ticks; break;
             case system_field: number = &parsed.system_ticks; break;
@@ -110,11 +142,13 @@ std::optional<StatFields> parse_stat(std::string_view text) {
             case start_field: number = &parsed.start_ticks; break;
             default:
                 if (std::uint64_t* slot = layout_slot(parsed.layout, field)) {
-                    *slot = parse_decimal(*next).value_or(0);
+                    *slot = reader.number().value_or(0);
+                } else {
+                    reader.skip();
                 }
                 continue;
         }
-        const auto value = parse_decimal(*next);
+        const auto value = reader.number();
         if (!value) return std::nullopt;
         *number = *value;
     }
@@ -176,22 +210,17 @@ StatusFields parse_status(std::string_view text) {
             continue;
         }
 
-        const auto colon = line.find(':');
-        if (colon == std::string_view::npos) {
-            continue;
-        }
-        const auto key = line.substr(0, colon);
-        if (key == "Tgid") {
-            fields.thread_group = parse_decimal(trim_blanks(line.substr(colon + 1)));
+        // A key holds no colon, so the line starting with it and a colon is its line.
+        if (line.starts_with("Tgid:")) {
+            fields.thread_group = parse_decimal(trim_blanks(line.substr(5)));
             thread_group_seen = true;
-        } else if (key == "VmRSS") {
-            const auto resident = kilobytes_as_bytes(trim_blanks(line.substr(colon + 1)));
+        } else if (line.starts_with("VmRSS:")) {
+            const auto resident = kilobytes_as_bytes(trim_blanks(line.substr(6)));
             fields.has_memory = resident.has_value();
             fields.resident_bytes = resident.value_or(0);
             resident_seen = true;
-        } else if (key == "VmHWM") {
-            fields.peak_resident_bytes =
-                kilobytes_as_bytes(trim_blanks(line.substr(colon + 1))).value_or(0);
+        } else if (line.starts_with("VmHWM:")) {
+            fields.peak_resident_bytes = kilobytes_as_bytes(trim_blanks(line.substr(6))).value_or(0);
             peak_seen = true;
         }
     }

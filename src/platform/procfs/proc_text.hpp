@@ -44,9 +44,15 @@ struct StatFields {
 inline constexpr std::uint64_t task_exiting = 0x4;          // PF_EXITING: in do_exit
 inline constexpr std::uint64_t kernel_thread = 0x00200000;  // PF_KTHREAD
 
+// How far a stat line is read: up to the counts (field 22), or on to the end of the layout
+// (field 51), which only the looks at a program need and which take most of the line.
+enum class StatExtent { counts, layout };
+
 // Fields are counted after the last ')' because the command name may itself hold spaces and
-// parentheses. nullopt when the text is cut short or a needed field is not a number.
-std::optional<StatFields> parse_stat(std::string_view text);
+// parentheses. nullopt when the text is cut short or a needed field is not a number. Read up
+// to the counts only, the layout is left 0.
+std::optional<StatFields> parse_stat(std::string_view text,
+                                     StatExtent extent = StatExtent::layout);
 
 // The task itself no longer runs: it is exiting, a zombie or dead.
 bool task_stopped(const StatFields& fields);

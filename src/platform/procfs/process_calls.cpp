@@ -26,13 +26,29 @@ namespace {
 // ---- What a process handle points to: the open /proc/<pid> directory and what was read
 // through it
 
+// Where a program lies, as one stat line shows it: read already (from a thread's stat), or
+// kept as the line itself and read only when asked. Only inspect's looks at the program ask,
+// so a sample reads a stat no further than its counts, a third of the line.
+struct LayoutSource {
+    std::optional<ImageLayout> read;
+    std::string line;  // the stat line to read it from, when not read
+
+    ImageLayout layout() const {
+        if (read) return *read;
+        // The line gave its counts already, so it parses; the layout's own fields may be
+        // missing (an older kernel's line) and then read 0.
+        const auto stat = parse_stat(line, StatExtent::layout);
+        return stat ? stat->layout : ImageLayout{};
+    }
+};
+
 // What the times query reports from the stat the exit-code query read: three counts of the
 // process's own, and where its program lies as the thread that runs shows it.
 struct StatTicks {
     std::uint64_t user_ticks = 0;
     std::uint64_t system_ticks = 0;
     std::uint64_t start_ticks = 0;
-    ImageLayout layout{};
+    LayoutSource layout;
 };
 
 // Where the program lies, as one look saw it: its code and where its first stack begins, laid
@@ -44,6 +60,11 @@ struct ProgramLayout {
     std::uint64_t end_code = 0;
     std::uint64_t start_stack = 0;
 };
+
+ProgramLayout program_layout(const LayoutSource& source) {
+    const ImageLayout layout = source.layout();
+    return {layout.start_code, layout.end_code, layout.start_stack};
+}
 
 constexpr std::uint64_t hidden_address = 1;
 
@@ -74,13 +95,16 @@ struct ProcessEntry {
     // Read by the first memory query (or at open, when the leadership had to be read from it);
     // only sample asks for memory, so inspect never pays for this dear file.
     std::optional<StatusFields> status;
+    // The text of the stat the open or the latest fresh reading read, whose layout the times
+    // query may report.
+    std::string stat_line;
     // From the stat the latest exit-code query read, for the times query that follows it, so
     // one probe reads stat once while a later recheck still sees fresh state.
     std::optional<StatTicks> ticks;
     // A kernel thread, as the latest exit-code query saw it: it has no memory to show.
     bool kernel_thread = false;
     // The layout of the latest stat the times queries read.
-    ProgramLayout latest_layout;
+    LayoutSource latest_layout;
     // The program as the first look (taken by the path query, just before it reads the link)
     // saw it: its layout, and its memory held open as a witness (or -1). A later full times
     // query (the recheck's, after the command line was read) that finds the program laid out
@@ -205,7 +229,7 @@ procfs::ProcessEntry& entry_of(Handle handle) {
 
 // The stat the open read for this entry, or a fresh reading; the errno on failure, EINVAL when
 // the text is malformed.
-int read_stat(const procfs::ProcessEntry& entry, procfs::StatFields& stat) {
+int read_stat(procfs::ProcessEntry& entry, procfs::StatFields& stat) {
     if (procfs::stat_from_open.entry == &entry) {
         procfs::stat_from_open.entry = nullptr;
         stat = procfs::stat_from_open.stat;
@@ -215,9 +239,10 @@ int read_stat(const procfs::ProcessEntry& entry, procfs::StatFields& stat) {
     if (file.error != 0) {
         return file.error;
     }
-    const auto parsed = procfs::parse_stat(file.text);
+    const auto parsed = procfs::parse_stat(file.text, procfs::StatExtent::counts);
     if (!parsed) return EINVAL;
     stat = *parsed;
+    entry.stat_line.assign(file.text);
     return 0;
 }
 
@@ -237,6 +262,7 @@ Handle open_process(std::uint32_t /*access*/, bool /*inherit*/, Pid pid) {
         entry->pid = pid;
         if (const auto kept = procfs::lend_kept_process(pid, entry.get())) {
             entry->held.directory = kept->directory;
+            entry->stat_line.assign(kept->stat_text);
             procfs::stat_from_open = {entry.get(), kept->stat};
             procfs::hold_directory(pid, &entry->held);
             return entry.release();
@@ -296,7 +322,8 @@ Handle open_process(std::uint32_t /*access*/, bool /*inherit*/, Pid pid) {
         return refuse(open_error_from_errno(file.error));
     }
     // Malformed text is left to the first query, which reads again and reports it.
-    if (const auto stat = procfs::parse_stat(file.text)) {
+    if (const auto stat = procfs::parse_stat(file.text, procfs::StatExtent::counts)) {
+        entry->stat_line.assign(file.text);
         procfs::stat_from_open = {entry.get(), *stat};
     }
     procfs::hold_directory(pid, &entry->held);
@@ -331,8 +358,16 @@ bool exit_code_process(Handle handle, std::uint32_t& exit_code) {
     if (live.shortage != 0) return false;
     exit_code = live.ended ? exited_code : still_active;
     entry.held.live_thread = live.tid == entry.pid ? 0 : live.tid;
+    // The leader runs: the layout is its own stat's, read only if asked. Otherwise it is that
+    // of the thread found running, or none.
+    procfs::LayoutSource layout;
+    if (live.tid == entry.pid) {
+        layout.line = std::move(entry.stat_line);
+    } else {
+        layout.read = live.stat.layout;
+    }
     entry.ticks = procfs::StatTicks{stat.user_ticks, stat.system_ticks, stat.start_ticks,
-                                    live.stat.layout};
+                                    std::move(layout)};
     return true;
 }
 
@@ -341,16 +376,15 @@ namespace {
 // The ticks of the stat that the exit-code query left, or of a fresh one; CPU times from them.
 std::optional<procfs::StatTicks> take_times(Handle handle, FileTime& kernel, FileTime& user) {
     auto& entry = entry_of(handle);
-    std::optional<procfs::StatTicks> ticks = entry.ticks;
+    std::optional<procfs::StatTicks> ticks = std::move(entry.ticks);
     entry.ticks.reset();
     if (!ticks) {
         procfs::StatFields stat;
         if (read_stat(entry, stat) != 0) return std::nullopt;
         ticks = procfs::StatTicks{stat.user_ticks, stat.system_ticks, stat.start_ticks,
-                                  stat.layout};
+                                  procfs::LayoutSource{std::nullopt, std::move(entry.stat_line)}};
     }
-    entry.latest_layout = {ticks->layout.start_code, ticks->layout.end_code,
-                           ticks->layout.start_stack};
+    entry.latest_layout = std::move(ticks->layout);
     const auto rate = procfs::clock_ticks_per_second();
     kernel = procfs::to_file_time(procfs::ticks_to_units(ticks->system_ticks, rate));
     user = procfs::to_file_time(procfs::ticks_to_units(ticks->user_ticks, rate));
@@ -362,7 +396,7 @@ std::optional<procfs::StatTicks> take_times(Handle handle, FileTime& kernel, Fil
 void take_first_look(procfs::ProcessEntry& entry) {
     if (entry.first_look_taken) return;
     entry.first_look_taken = true;
-    entry.first_layout = entry.latest_layout;
+    entry.first_layout = program_layout(entry.latest_layout);
     // Through the thread that runs while the leader has stopped, as its stat's layout was read.
     const std::string pagemap =
         entry.held.live_thread == 0
@@ -381,7 +415,7 @@ void take_first_look(procfs::ProcessEntry& entry) {
 // stopped between its exit code and the first look).
 void compare_with_first_look(procfs::ProcessEntry& entry) {
     if (!entry.first_look_taken) return;
-    if (procfs::laid_out_anew(entry.first_layout, entry.latest_layout)) {
+    if (procfs::laid_out_anew(entry.first_layout, program_layout(entry.latest_layout))) {
         entry.program_changed = true;
     }
     if (entry.first_memory >= 0 && !procfs::memory_lives(entry.first_memory)) {

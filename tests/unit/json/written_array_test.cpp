@@ -42,6 +42,15 @@ TEST(WrittenArrayTest, HasTheTextOfTheArrayOfTheSameElements) {
     }
 }
 
+TEST(WrittenArrayTest, ElementsWrittenByTheCallerSitAmongTheOthers) {
+    json::WrittenArray written;
+    written.push_written(3, [](std::string& out) { out.append("{}"); });
+    written.push_back(Value::from_unsigned(7));
+    written.push_written(4, [](std::string& out) { out.append("null"); });
+    EXPECT_EQ(written.size(), 3u);
+    EXPECT_EQ(written.text(), "[{},7,null]");
+}
+
 // Exact for every kind but doubles, which count as their longest form.
 TEST(WrittenArrayTest, SizeLimitIsTheWrittenLengthWithDoublesAtTheirLongest) {
     const std::vector<Value> exact = {

@@ -51,6 +51,20 @@ TEST(StatText, ParsesFieldsAfterTheLastParenthesis) {
          std::nullopt},
         {"two-letter state", "42 (b) SS 1 1 1 0 -1 0 0 0 0 0 11 12 0 0 20 0 3 0 4242",
          std::nullopt},
+        {"utime with a letter after its digits",
+         "42 (b) S 1 1 1 0 -1 0 0 0 0 0 11x 12 0 0 20 0 3 0 4242", std::nullopt},
+        {"utime with a tab inside", "42 (b) S 1 1 1 0 -1 0 0 0 0 0 1\t1 12 0 0 20 0 3 0 4242",
+         std::nullopt},
+        {"a field left empty", "42 (b) S 1 1 1 0 -1 0 0 0 0 0  12 0 0 20 0 3 0 4242 7",
+         StatFields{'S', 12, 0, 0, 7, 0}},
+        {"starttime of 21 digits, leading zeros among them",
+         "42 (b) S 1 1 1 0 -1 0 0 0 0 0 11 12 0 0 20 0 3 0 000018446744073709551615",
+         StatFields{'S', 11, 12, 3, std::numeric_limits<std::uint64_t>::max()}},
+        {"starttime of 20 digits beyond 64 bits",
+         "42 (b) S 1 1 1 0 -1 0 0 0 0 0 11 12 0 0 20 0 3 0 99999999999999999999",
+         std::nullopt},
+        {"line feed in the name", "42 (a\n) b) S 1 1 1 0 -1 7 0 0 0 0 11 12 0 0 20 0 3 0 4242\n",
+         StatFields{'S', 11, 12, 3, 4242, 7}},
     };
     for (const auto& each : cases) {
         SCOPED_TRACE(each.label);
@@ -123,6 +137,26 @@ TEST(StatText, ReadsWhereTheProgramIsLaidOut) {
     }
 }
 
+TEST(StatText, ReadUpToTheCountsLeavesTheLayoutUnread) {
+    std::string line = "7 (a) b) R";
+    for (int field = 4; field <= 52; ++field) line += " " + std::to_string(field * 10);
+    const auto counts = procfs::parse_stat(line + "\n", procfs::StatExtent::counts);
+    ASSERT_TRUE(counts.has_value());
+    EXPECT_EQ(counts->state, 'R');
+    EXPECT_EQ(counts->flags, 90u);
+    EXPECT_EQ(counts->user_ticks, 140u);
+    EXPECT_EQ(counts->system_ticks, 150u);
+    EXPECT_EQ(counts->thread_count, 200u);
+    EXPECT_EQ(counts->start_ticks, 220u);
+    EXPECT_TRUE(counts->layout == procfs::ImageLayout{});
+    // What follows the counts is not looked at, whatever it holds; what they need still is.
+    EXPECT_TRUE(procfs::parse_stat(line.substr(0, line.find(" 230")) + " x y\n",
+                                   procfs::StatExtent::counts)
+                    .has_value());
+    EXPECT_FALSE(procfs::parse_stat(line.substr(0, line.find(" 220")), procfs::StatExtent::counts)
+                     .has_value());
+}
+
 TEST(StatusText, ReadsTgidAndResidentCounters) {
     const auto status = procfs::parse_status(
         "Name:\tcat\nUmask:\t0022\nState:\tR (running)\nTgid:\t9045\nNgid:\t0\nPid:\t9046\n"
@@ -154,6 +188,8 @@ TEST(StatusText, MissingOrMalformedCountersReadAsNoMemory) {
          18014398509481983ULL * 1024},
         {"malformed tgid", "Tgid:\t-1\n", std::nullopt, false, 0, 0},
         {"key as a prefix only", "TgidX:\t5\nVmRSSx:\t4 kB\n", std::nullopt, false, 0, 0},
+        {"no colon after the key", "Tgid 5\nVmRSS 44 kB\nVmHWM 44 kB\n", std::nullopt, false, 0,
+         0},
         {"no colon", "Tgid 5\n", std::nullopt, false, 0, 0},
     };
     for (const auto& each : cases) {

@@ -3,12 +3,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "fake/processes.hpp"
 #include "fake/runtime.hpp"
-#include "json/writer.hpp"
 #include "sample/sample_rows.hpp"
 #include "support/strict_json.hpp"
 #include "unit/platform_test.hpp"
@@ -34,7 +35,15 @@ ProcessSample reading(double user_ms, double system_ms) {
 struct RowCase {
     ProbeOutcome<ProcessSample> outcome;
     std::string written;
+    std::optional<double> cpu_percent = std::nullopt;
 };
+
+std::string written_row(std::uint32_t pid, const ProbeOutcome<ProcessSample>& outcome,
+                        std::optional<double> cpu_percent = std::nullopt) {
+    std::string out;
+    sample::write_row(out, pid, outcome, cpu_percent);
+    return out;
+}
 
 TEST(SampleRowTest, WritesEveryStatusExactly) {
     const std::vector<RowCase> cases{
@@ -50,6 +59,22 @@ TEST(SampleRowTest, WritesEveryStatusExactly) {
          R"({"cpuPercent":null,"cpuSystemMs":1.5625,"cpuUserMs":0.0012,)"
          R"("peak":{"rssBytes":8192,"source":"system","windowMs":0},"pid":42,"rssBytes":4096,)"
          R"("status":"found","systemPeakBytes":8192,"unavailable":null})"},
+        {reading(15.625, 31.25),
+         R"({"cpuPercent":12.5,"cpuSystemMs":31.25,"cpuUserMs":15.625,)"
+         R"("peak":{"rssBytes":8192,"source":"system","windowMs":0},"pid":42,"rssBytes":4096,)"
+         R"("status":"found","systemPeakBytes":8192,"unavailable":null})",
+         12.5},
+        {reading(0.0, 0.0),
+         R"({"cpuPercent":0.0,"cpuSystemMs":0.0,"cpuUserMs":0.0,)"
+         R"("peak":{"rssBytes":8192,"source":"system","windowMs":0},"pid":42,"rssBytes":4096,)"
+         R"("status":"found","systemPeakBytes":8192,"unavailable":null})",
+         0.0},
+        // A percentage that is no number is written as a value holding it would be: null.
+        {reading(0.0, 0.0),
+         R"({"cpuPercent":null,"cpuSystemMs":0.0,"cpuUserMs":0.0,)"
+         R"("peak":{"rssBytes":8192,"source":"system","windowMs":0},"pid":42,"rssBytes":4096,)"
+         R"("status":"found","systemPeakBytes":8192,"unavailable":null})",
+         std::numeric_limits<double>::infinity()},
         {NotFound{},
          R"({"cpuPercent":null,"cpuSystemMs":null,"cpuUserMs":null,"peak":null,"pid":42,)"
          R"("rssBytes":null,"status":"not_found","systemPeakBytes":null,)"
@@ -64,7 +89,11 @@ TEST(SampleRowTest, WritesEveryStatusExactly) {
          R"("unavailable":"PROCESS_MEMORY"})"},
     };
     for (const RowCase& c : cases) {
-        EXPECT_EQ(json::to_compact(sample::row(42, c.outcome)), c.written);
+        EXPECT_EQ(written_row(42, c.outcome, c.cpu_percent), c.written);
+        // A percentage is only ever given for a found row.
+        if (!c.outcome.found()) {
+            EXPECT_EQ(written_row(42, c.outcome, 50.0), c.written);
+        }
     }
 }
 
@@ -73,7 +102,7 @@ TEST(SampleRowTest, KeepsTheLargestCountersAndProcessIds) {
     huge.peak_bytes = 18446744073709551615u;
     huge.rss_bytes = 18446744073709551615u;
     huge.window_ms = 18446744073709551615u;
-    EXPECT_EQ(json::to_compact(sample::row(4294967295u, huge)),
+    EXPECT_EQ(written_row(4294967295u, huge),
               R"({"cpuPercent":null,"cpuSystemMs":0.0,"cpuUserMs":0.0,)"
               R"("peak":{"rssBytes":18446744073709551615,"source":"system",)"
               R"("windowMs":18446744073709551615},"pid":4294967295,)"
