@@ -20,7 +20,9 @@
 //   awkward_process restless heap|threads|name|title
 //       changes itself over and over, each time in one way that is no new program: grows its
 //       heap and gives it back, starts a thread that ends, renames its thread (PR_SET_NAME),
-//       or writes "restless: one" or "restless: two" over its argument area, zero-padded.
+//       or writes "restless: one" or "restless: two" over its argument area, zero-padded (a
+//       reader may catch it between the two, with the first bytes of one and the rest of the
+//       other).
 //   awkward_process flip OTHER
 //       waits 5 ms, then executes OTHER with the arguments "flip" and its own path, which
 //       does the same with this program, and so on, until it is killed. Says nothing.
@@ -346,7 +348,14 @@ int restless(int argc, char** argv) {
             } else if (kind == "name") {
                 ::prctl(PR_SET_NAME, turn % 2 == 0 ? "restless-one" : "restless-two", 0, 0, 0);
             } else if (kind == "title") {
-                write_title(start, end, turn % 2 == 0 ? "restless: one" : "restless: two");
+                // The titles have one length: after the first, each is copied over the other,
+                // so a reader never finds the area emptied, only (mid-copy) a mix of the two.
+                const char* const title = turn % 2 == 0 ? "restless: one" : "restless: two";
+                if (turn == 0) {
+                    write_title(start, end, title);
+                } else {
+                    std::memcpy(start, title, std::strlen(title));
+                }
             }
             ::usleep(500);
         }

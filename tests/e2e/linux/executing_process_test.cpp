@@ -124,6 +124,18 @@ TEST(ExecutingProcess, FoundRowIsOneProgramNeverAMixOfTwo) {
     }
 }
 
+// What the title helper's argument area holds while one of its two titles is copied over the
+// other: each byte from the one or the other, the length theirs.
+bool is_title_mid_copy(const std::string& line) {
+    const std::string one = "restless: one";
+    const std::string two = "restless: two";
+    if (line.size() != one.size()) return false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (line[i] != one[i] && line[i] != two[i]) return false;
+    }
+    return true;
+}
+
 // Each kind of change that is no new program, in a process of its own that makes it over and
 // over (a few times a millisecond), and a process that ends its main thread at a different
 // moment of each run: every row is found, with one of the command lines the process has.
@@ -184,7 +196,9 @@ TEST(ExecutingProcess, ChangesThatAreNoNewProgramChangeNoRow) {
             const std::string outcome = e2e::outcome_of(rows[i]);
             if (outcome != "found") {
                 ++wrong[name + ": " + outcome];
-            } else if (command_lines.count(e2e::text_of(rows[i], "commandLine")) == 0) {
+            } else if (const std::string line = e2e::text_of(rows[i], "commandLine");
+                       command_lines.count(line) == 0 &&
+                       !(command_lines.count("restless: one") != 0 && is_title_mid_copy(line))) {
                 ++wrong[name + ": ran " + e2e::text_of(rows[i], "commandLine")];
             }
         }
