@@ -421,33 +421,55 @@ TEST(ProcfsCalls, ExecutingAnotherProgramChangesTheProgram) {
 
 // Executing its own file again lays the program out anew (with addresses randomised, the code
 // of a position-independent program lands elsewhere): a new program, though the file is the
-// same.
+// same. Where descriptors are short the program's memory is not held, and the layout alone
+// tells.
 TEST(ProcfsCalls, ExecutingTheSameFileAgainIsANewLayout) {
     std::ifstream randomised{"/proc/sys/kernel/randomize_va_space"};
     int randomisation = 0;
     randomised >> randomisation;
     if (randomisation == 0) GTEST_SKIP() << "addresses are not randomised here";
-    // It executes itself once its input ends, and then waits on a child that sleeps.
-    test_support::WaitingProgram shell{
-        "/bin/sh", {"/bin/sh", "-c", "read line; exec /bin/sh -c 'sleep 60; :'"}};
-    ASSERT_GT(shell.pid(), 0);
-    Opened process{static_cast<platform::Pid>(shell.pid())};
-    ASSERT_NE(process.get(), nullptr);
-    const auto created = identify(process.get());
+    for (const bool memory_held : {true, false}) {
+        SCOPED_TRACE(memory_held ? "memory held" : "layout alone");
+        // It executes itself once its input ends, and then waits on a child that sleeps.
+        test_support::WaitingProgram shell{
+            "/bin/sh", {"/bin/sh", "-c", "read line; exec /bin/sh -c 'sleep 60; :'"}};
+        ASSERT_GT(shell.pid(), 0);
+        // The program's memory is held only by a descriptor in the lower half of the limit:
+        // filling that half leaves the layout alone to tell.
+        std::vector<int> filling;
+        if (!memory_held) {
+            rlimit limit{};
+            ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+            if (limit.rlim_cur > 65536) GTEST_SKIP() << "too many descriptors to fill half";
+            for (;;) {
+                const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+                if (fd < 0) break;
+                filling.push_back(fd);
+                if (static_cast<rlim_t>(fd) >= limit.rlim_cur / 2) break;
+            }
+        }
+        const std::size_t before = open_descriptors();
+        Opened process{static_cast<platform::Pid>(shell.pid())};
+        ASSERT_NE(process.get(), nullptr);
+        const auto created = identify(process.get());
+        const std::size_t held = open_descriptors() - before;
+        for (const int fd : filling) ::close(fd);
+        ASSERT_EQ(held, memory_held ? 2u : 1u);
 
-    shell.close_input();
-    const std::string cmdline_path = "/proc/" + shell.pid_text() + "/cmdline";
-    const auto executed_again = [&] {
-        std::ifstream cmdline{cmdline_path};
-        const std::string now{std::istreambuf_iterator<char>{cmdline}, {}};
-        return now == std::string{"/bin/sh\0-c\0sleep 60; :\0", 23};
-    };
-    for (int tries = 0; tries < 5000 && !executed_again(); ++tries) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        shell.close_input();
+        const std::string cmdline_path = "/proc/" + shell.pid_text() + "/cmdline";
+        const auto executed_again = [&] {
+            std::ifstream cmdline{cmdline_path};
+            const std::string now{std::istreambuf_iterator<char>{cmdline}, {}};
+            return now == std::string{"/bin/sh\0-c\0sleep 60; :\0", 23};
+        };
+        for (int tries = 0; tries < 5000 && !executed_again(); ++tries) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ASSERT_TRUE(executed_again());
+        EXPECT_EQ(look_at(process.get()), created);
+        EXPECT_FALSE(platform::image_unchanged(process.get()));
     }
-    ASSERT_TRUE(executed_again());
-    EXPECT_EQ(look_at(process.get()), created);
-    EXPECT_FALSE(platform::image_unchanged(process.get()));
 }
 
 // A shell that executes itself with the same words each time a line arrives, its addresses not
