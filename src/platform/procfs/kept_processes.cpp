@@ -17,25 +17,6 @@
 
 namespace procfs {
 
-KeptDescriptor::KeptDescriptor(KeptDescriptor&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)) {}
-
-KeptDescriptor& KeptDescriptor::operator=(KeptDescriptor&& other) noexcept {
-    if (this != &other) {
-        close();
-        fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-}
-
-KeptDescriptor::~KeptDescriptor() { close(); }
-
-int KeptDescriptor::release() { return std::exchange(fd_, -1); }
-
-void KeptDescriptor::close() {
-    if (fd_ >= 0) ::close(std::exchange(fd_, -1));
-}
-
 std::size_t kept_under_limit(std::uint64_t open_files) {
     return static_cast<std::size_t>(
         std::min<std::uint64_t>(KeptProcesses::max_kept, open_files / 4 / 3));
@@ -120,15 +101,15 @@ bool later_or_same(platform::Instant a, platform::Instant b) {
     return a.seconds != b.seconds ? a.seconds > b.seconds : a.nanos >= b.nanos;
 }
 
-KeptDescriptor open_in(const KeptDescriptor& directory, const char* name) {
-    return KeptDescriptor{::openat(directory.get(), name, O_RDONLY | O_CLOEXEC)};
+Descriptor open_in(const Descriptor& directory, const char* name) {
+    return Descriptor{::openat(directory.get(), name, O_RDONLY | O_CLOEXEC)};
 }
 
 }  // namespace
 
 void KeptProcesses::hand_back(platform::Pid pid, Borrower borrower, int directory,
                               platform::Instant now) {
-    KeptDescriptor handed{directory};
+    Descriptor handed{directory};
     Kept* kept = table_.find(pid);
     if (kept != nullptr && kept->lent_to != borrower) return;  // kept for another handle
     if (kept == nullptr) {

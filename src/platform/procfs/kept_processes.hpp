@@ -19,32 +19,12 @@
 #include <string_view>
 
 #include "pid_table/pid_table.hpp"
+#include "platform/procfs/descriptor.hpp"
 #include "platform/platform.hpp"
 #include "platform/procfs/proc_files.hpp"
 #include "platform/procfs/proc_text.hpp"
 
 namespace procfs {
-
-// An open descriptor with one owner: closed when the owner ends, unless moved on or released.
-class KeptDescriptor {
-public:
-    KeptDescriptor() = default;
-    explicit KeptDescriptor(int fd) : fd_(fd) {}
-    KeptDescriptor(KeptDescriptor&& other) noexcept;
-    KeptDescriptor& operator=(KeptDescriptor&& other) noexcept;
-    KeptDescriptor(const KeptDescriptor&) = delete;
-    KeptDescriptor& operator=(const KeptDescriptor&) = delete;
-    ~KeptDescriptor();
-
-    int get() const { return fd_; }
-    bool is_open() const { return fd_ >= 0; }
-    // Hands the descriptor to the caller, who closes it.
-    int release();
-    void close();
-
-private:
-    int fd_ = -1;
-};
 
 // Whoever a kept process is lent to while a handle reads it: the handle's own address.
 using Borrower = const void*;
@@ -97,9 +77,9 @@ public:
 
 private:
     struct Kept {
-        KeptDescriptor directory;  // not open while lent
-        KeptDescriptor stat;
-        KeptDescriptor status;
+        Descriptor directory;  // not open while lent
+        Descriptor stat;
+        Descriptor status;
         Borrower lent_to = nullptr;
         platform::Instant handed_back;
     };

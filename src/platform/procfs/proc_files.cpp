@@ -17,6 +17,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include "platform/procfs/descriptor.hpp"
 #include "text/utf.hpp"
 
 namespace procfs {
@@ -81,22 +82,6 @@ std::string shared_buffer;
 // For a stat read while the text in the shared buffer is still in use.
 std::string aside_buffer;
 constexpr std::size_t first_size = 4096;
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 enum class Until { end_of_file, end_of_line };
 

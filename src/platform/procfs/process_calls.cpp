@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "platform/platform.hpp"
+#include "platform/procfs/descriptor.hpp"
 #include "platform/procfs/held_directories.hpp"
 #include "platform/procfs/kept_processes.hpp"
 #include "platform/procfs/other_threads.hpp"
@@ -106,12 +107,12 @@ struct ProcessEntry {
     // The layout of the latest stat the times queries read.
     LayoutSource latest_layout;
     // The program as the first look (taken by the path query, just before it reads the link)
-    // saw it: its layout, and its memory held open as a witness (or -1). A later full times
+    // saw it: its layout, and its memory held open as a witness (or not). A later full times
     // query (the recheck's, after the command line was read) that finds the program laid out
     // anew, or the witness's memory gone while the process has memory, finds another program.
     // Only inspect reads a path, so sample, a session's included, never pays for a look.
     ProgramLayout first_layout;
-    int first_memory = -1;
+    Descriptor first_memory;
     bool first_look_taken = false;
     bool program_changed = false;
 };
@@ -402,10 +403,10 @@ void take_first_look(procfs::ProcessEntry& entry) {
         entry.held.live_thread == 0
             ? std::string{"pagemap"}
             : procfs::thread_file("task", entry.held.live_thread, "pagemap");
-    entry.first_memory = procfs::open_memory_witness(entry.held.directory, pagemap.c_str());
-    if (entry.first_memory >= 0 && !procfs::room_for_witness(entry.first_memory)) {
-        ::close(entry.first_memory);
-        entry.first_memory = -1;
+    entry.first_memory =
+        procfs::Descriptor{procfs::open_memory_witness(entry.held.directory, pagemap.c_str())};
+    if (entry.first_memory.is_open() && !procfs::room_for_witness(entry.first_memory.get())) {
+        entry.first_memory.close();
     }
 }
 
@@ -418,12 +419,10 @@ void compare_with_first_look(procfs::ProcessEntry& entry) {
     if (procfs::laid_out_anew(entry.first_layout, program_layout(entry.latest_layout))) {
         entry.program_changed = true;
     }
-    if (entry.first_memory >= 0 && !procfs::memory_lives(entry.first_memory)) {
-        const int current = procfs::open_memory_witness(entry.held.directory, "pagemap");
-        if (current >= 0) {
-            if (procfs::memory_lives(current)) entry.program_changed = true;
-            ::close(current);
-        }
+    if (entry.first_memory.is_open() && !procfs::memory_lives(entry.first_memory.get())) {
+        const procfs::Descriptor current{
+            procfs::open_memory_witness(entry.held.directory, "pagemap")};
+        if (current.is_open() && procfs::memory_lives(current.get())) entry.program_changed = true;
     }
 }
 
@@ -546,7 +545,6 @@ void close_handle(Handle handle) {
     if (procfs::stat_from_open.entry == entry) procfs::stat_from_open.entry = nullptr;
     procfs::release_directory(entry->pid, &entry->held);
     procfs::close_or_keep(entry->pid, entry, entry->held.directory);
-    if (entry->first_memory >= 0) ::close(entry->first_memory);
     delete entry;
 }
 
