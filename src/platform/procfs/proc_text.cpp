@@ -29,9 +29,9 @@ constexpr int threads_field = 20;
 constexpr int start_field = 22;
 constexpr int last_layout_field = 51;
 
-// The fields after the command name, read one after the other in a single pass: a number is
-// worked out as its digits go by, and a field nobody needs is only stepped over. Fields are
-// separated by spaces as the kernel writes them; the trailing line feed ends the last one.
+// The fields after the command name, read one after the other in a single pass: a field nobody
+// needs is only stepped over. Fields are separated by spaces as the kernel writes them; the
+// trailing line feed ends the last one.
 class FieldReader {
 public:
     explicit FieldReader(std::string_view fields)
@@ -47,30 +47,11 @@ public:
         while (at_ != end_ && !separates(*at_)) ++at_;
     }
 
-    // The field as text::decimal_value reads it: digits only, at least one, within 64 bits.
-    // Nineteen digits always fit, so only a longer number pays for the overflow checks.
+    // The field as a number: digits only, at least one, within 64 bits.
     std::optional<std::uint64_t> number() {
-        constexpr std::ptrdiff_t always_fits = 19;
         const char* const start = at_;
-        const char* const unchecked_end = end_ - start > always_fits ? start + always_fits : end_;
-        std::uint64_t value = 0;
-        unsigned digit = 0;
-        while (at_ != unchecked_end &&
-               (digit = static_cast<unsigned>(static_cast<unsigned char>(*at_) - '0')) <= 9) {
-            value = value * 10 + digit;
-            ++at_;
-        }
-        bool too_large = false;
-        while (at_ != end_ &&
-               (digit = static_cast<unsigned>(static_cast<unsigned char>(*at_) - '0')) <= 9) {
-            too_large = too_large || __builtin_mul_overflow(value, std::uint64_t{10}, &value) ||
-                        __builtin_add_overflow(value, digit, &value);
-            ++at_;
-        }
-        const bool digits_only = at_ != start && (at_ == end_ || separates(*at_));
         skip();
-        if (!digits_only || too_large) return std::nullopt;
-        return value;
+        return parse_decimal({start, static_cast<std::size_t>(at_ - start)});
     }
 
     // A field of one byte, or nullopt for a longer one.
