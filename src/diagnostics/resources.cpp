@@ -5,7 +5,7 @@
 
 #include "diagnostics/elapsed.hpp"
 #include "diagnostics/timing_scope.hpp"
-#include "windows/process_handle.hpp"
+#include "codes/codes.hpp"
 
 namespace diagnostics {
 
@@ -23,11 +23,10 @@ double ticks_to_millis(platform::FileTime time) {
 json::Value resources(platform::Instant run_start) {
     TimingScope scope{"diagnostics::resources"};
 
-    const platform::Handle self = platform::current_process();
     platform::MemoryCounters memory{};
-    const bool memory_read = platform::process_memory_info(self, memory);
+    const bool memory_read = platform::own_memory(memory);
     platform::FileTime kernel{}, user{};
-    const bool times_read = platform::process_cpu_times(self, kernel, user);
+    const bool times_read = platform::own_cpu_times(kernel, user);
 
     // Filled in this order so the "windowMs" of "peak" is read after, never before, the top one.
     json::Value object = json::Value::object();
@@ -53,7 +52,7 @@ json::Value resources(platform::Instant run_start) {
     object.set("unavailable",
                memory_read && times_read
                    ? json::Value()
-                   : json::Value::string(std::string{windows::codes::resource_query_failed}));
+                   : json::Value::string(std::string{codes::resource_query_failed}));
     return object;
 }
 

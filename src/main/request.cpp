@@ -10,26 +10,36 @@
 #include "json/value.hpp"
 #include "json/written_array.hpp"
 #include "main/output.hpp"
-#include "sample/inspect_rows.hpp"
-#include "sample/sample_rows.hpp"
-#include "windows/inspect.hpp"
+#include "probe/inspect.hpp"
+#include "rows/inspect_rows.hpp"
+#include "rows/row_text.hpp"
+#include "rows/sample_rows.hpp"
 
 namespace app {
 namespace {
 
-json::WrittenArray run_command(const Request& request, sample::EarlierReadings* earlier) {
+json::WrittenArray run_command(platform::Processes& processes, const Request& request,
+                               rows::EarlierReadings* earlier) {
+    rows::WrittenRows written;
     if (request.command == Command::sample) {
         diagnostics::TimingScope scope{"sample::collect"};
-        if (earlier != nullptr) return sample::collect(request.pids, *earlier);
-        return sample::collect(request.pids);
+        if (earlier != nullptr) {
+            rows::sample(processes, request.pids, *earlier, written);
+        } else {
+            rows::sample(processes, request.pids, written);
+        }
+    } else {
+        rows::InspectRowMaker maker{written};
+        probe::inspect(processes, request.pids, maker);
     }
-    return windows::inspect(request.pids, sample::inspect_rows);
+    return std::move(written).take_rows();
 }
 
 }  // namespace
 
-int answer(const Request& request, platform::Instant start, sample::EarlierReadings* earlier) {
-    json::WrittenArray rows = run_command(request, earlier);
+int answer(platform::Processes& processes, const Request& request, platform::Instant start,
+           rows::EarlierReadings* earlier) {
+    json::WrittenArray rows = run_command(processes, request, earlier);
 
     std::optional<json::Value> summary;
     if (diagnostics::enabled()) {

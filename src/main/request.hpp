@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "platform/platform.hpp"
-#include "sample/cpu_percent.hpp"
-#include "sample/positive_pids.hpp"
+#include "rows/cpu_percent.hpp"
+#include "main/positive_pids.hpp"
 
 namespace app {
 
@@ -44,16 +44,16 @@ std::variant<Request, Refusal> read_request(NextWord& next_word) {
     } else {
         return usage;
     }
-    auto parsed = sample::positive_pids([&] { return next_word(); });
-    if (const auto* message = std::get_if<sample::PidMessage>(&parsed)) return message->text;
+    auto parsed = app::positive_pids([&] { return next_word(); });
+    if (const auto* message = std::get_if<app::PidMessage>(&parsed)) return message->text;
     return Request{command, std::move(std::get<std::vector<std::uint32_t>>(parsed))};
 }
 
-// Runs the request and writes its document to standard output: the rows, and the diagnostics
-// when the switch is on, whose "main" counts from `start`. A session hands over its earlier
-// readings, for the rows' CPU percentage; the one-shot none. exit_success, or
+// Runs the request over `processes` and writes its document to standard output: the rows, and
+// the diagnostics when the switch is on, whose "main" counts from `start`. A session hands over
+// its earlier readings, for the rows' CPU percentage; the one-shot none. exit_success, or
 // exit_output_failed when standard output cannot be written.
-int answer(const Request& request, platform::Instant start,
-           sample::EarlierReadings* earlier = nullptr);
+int answer(platform::Processes& processes, const Request& request, platform::Instant start,
+           rows::EarlierReadings* earlier = nullptr);
 
 }  // namespace app

@@ -39,7 +39,8 @@ int run() {
     const auto command_line = read_command_line();
     if (const auto* refused = std::get_if<Refusal>(&command_line)) return refuse(*refused);
     if (std::holds_alternative<Serve>(command_line)) return serve();
-    return answer(std::get<Request>(command_line), run_start);
+    platform::Processes processes;
+    return answer(processes, std::get<Request>(command_line), run_start);
 }
 
 }  // namespace app

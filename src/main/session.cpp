@@ -11,27 +11,28 @@
 #include "main/request.hpp"
 #include "main/request_lines.hpp"
 #include "platform/platform.hpp"
-#include "sample/cpu_percent.hpp"
+#include "rows/cpu_percent.hpp"
 
 namespace app {
 namespace {
 
-int answer_line(std::string_view line, sample::EarlierReadings& earlier);
+int answer_line(platform::Processes& processes, std::string_view line,
+                rows::EarlierReadings& earlier);
 
 }  // namespace
 
 int serve() {
     // Requests that read the same processes again and again are what a session is for.
-    platform::keep_processes_between_requests();
+    platform::Processes processes{platform::Processes::Keeping::between_requests};
     RequestLines lines;
-    sample::EarlierReadings earlier;
+    rows::EarlierReadings earlier;
     for (;;) {
         const RequestLines::Next next = lines.next();
         if (next.kind == RequestLines::Next::Kind::end) return exit_success;
         if (next.kind == RequestLines::Next::Kind::read_failed) {
             return fail_reading_input(next.error);
         }
-        if (const int status = answer_line(next.line, earlier); status != exit_success) {
+        if (const int status = answer_line(processes, next.line, earlier); status != exit_success) {
             return status;
         }
         lines.give_back_room();
@@ -64,13 +65,14 @@ private:
 
 // Each request is measured on its own: its answer's diagnostics start from an empty registry,
 // and its "main" from the moment its line was read.
-int answer_line(std::string_view line, sample::EarlierReadings& earlier) {
+int answer_line(platform::Processes& processes, std::string_view line,
+                rows::EarlierReadings& earlier) {
     diagnostics::clear_registry();
     const platform::Instant start = platform::monotonic_now();
     LineWords words{line};
     const auto request = read_request(words);
     if (const auto* refused = std::get_if<Refusal>(&request)) return print_refusal(*refused);
-    return answer(std::get<Request>(request), start, &earlier);
+    return answer(processes, std::get<Request>(request), start, &earlier);
 }
 
 }  // namespace

@@ -1,17 +1,21 @@
 #pragma once
-// The one seam between the tool and the operating system.
+// The one seam between the tool and the operating system, in facts: open a process, whether it
+// runs, its times, its memory, its executable, whether it still runs the program it ran when
+// first looked at; the tool's own times and memory; the clock, the environment, the arguments
+// and the standard streams.
 //
-// Every call the probe logic, the query logic and the diagnostics rely on is declared here with
-// neutral types. Exactly one backend defines them all: win32 (the real calls), procfs (Linux,
-// answered from /proc) or the scriptable fake of the tests. CMake picks the backend; no code
-// above this header includes an operating-system header.
+// Exactly one backend defines them all: win32 (the real calls), procfs (Linux, read from /proc)
+// or the scriptable fake of the tests. CMake picks the backend; no code above this header
+// includes an operating-system header. The command lines of processes are not here: Windows
+// gives them through WMI (platform/com.hpp), Linux one process at a time
+// (platform/command_line.hpp).
 //
-// Calls never throw. Failures come back the way the Win32 calls report them (a null handle and
-// a last error, a false result, a negative HRESULT), so the logic above reads the same on every
-// backend.
+// Calls never throw. A failure is a value: a failed open says why, any other call says only
+// that it failed, and the probe logic above decides what that means for the process.
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,75 +24,106 @@
 namespace platform {
 
 // ---------------------------------------------------------------------------------------------
-// Process calls
+// Processes
 // ---------------------------------------------------------------------------------------------
 
 using Pid = std::uint32_t;
 
-// An open process handle as the backend gives it out; null means "no handle".
-using Handle = void*;
+// What a run or a session holds while it reads processes: read buffers, what it keeps of
+// processes between requests, facts of the system it looked up once. Its owner creates it and
+// passes it to every process call; two never disturb each other. Each backend defines State.
+class Processes {
+public:
+    // A session keeps what it opened for a process after the process's handle closes, so that
+    // reading it again in a later request costs less. What it keeps never changes an answer: a
+    // process that has ended is not found, and an ID given to another process opens that one.
+    // A one-shot run keeps nothing.
+    enum class Keeping { nothing, between_requests };
 
-inline constexpr std::uint32_t process_query_limited_information = 0x1000;
-inline constexpr std::uint32_t error_invalid_parameter = 87;
-inline constexpr std::uint32_t still_active = 259;
-inline constexpr std::uint32_t image_name_units = 32768;
+    explicit Processes(Keeping keeping = Keeping::nothing);
+    ~Processes();
+    Processes(const Processes&) = delete;
+    Processes& operator=(const Processes&) = delete;
 
-// A FILETIME: 100-ns ticks split into two halves.
+    struct State;
+    State& state() { return *state_; }
+
+private:
+    std::unique_ptr<State> state_;
+};
+
+// An opened process, as the backend gives it out; null means "none".
+struct OpenedProcess;
+using Handle = OpenedProcess*;
+
+// A point in time (100-ns ticks since 1601-01-01 UTC) or a duration in the same ticks, split
+// into two halves as Windows keeps it.
 struct FileTime {
     std::uint32_t low = 0;
     std::uint32_t high = 0;
 };
 
-// The two working-set counters of PROCESS_MEMORY_COUNTERS that the tool reads, in bytes.
+// The current and peak working set (resident memory), in bytes.
 struct MemoryCounters {
     std::uint64_t working_set = 0;
     std::uint64_t peak_working_set = 0;
 };
 
-// OpenProcess(access, inherit, pid): a handle, or null with the reason in last_error().
-Handle open_process(std::uint32_t access, bool inherit, Pid pid);
+// Why a process could not be opened.
+enum class OpenFailure {
+    none,
+    no_such_process,     // no process has the ID (a thread's ID included)
+    denied,              // it exists, and may not be looked at
+    out_of_descriptors,  // the tool ran short of handles, descriptors or memory
+    other,
+};
 
-// GetLastError, read right after open_process returned null.
-std::uint32_t last_error();
+struct Opened {
+    Handle handle = nullptr;  // null when the open failed
+    OpenFailure failure = OpenFailure::none;
+};
 
-// GetExitCodeProcess: true on success; exit_code is still_active while the process runs.
-bool exit_code_process(Handle handle, std::uint32_t& exit_code);
+// Opens the process for reading its facts. Close every handle with close_process.
+Opened open_process(Processes& processes, Pid pid);
 
-// GetProcessTimes: creation is a point in time (1601-based), kernel and user are durations.
-bool process_times(Handle handle, FileTime& creation, FileTime& exit, FileTime& kernel,
+// Whether the opened process still runs. nullopt when that cannot be told.
+enum class Liveness { running, exited };
+std::optional<Liveness> liveness(Processes& processes, Handle handle);
+
+// Its creation time (a point in time) and its kernel and user processor time (durations).
+bool process_times(Processes& processes, Handle handle, FileTime& creation, FileTime& kernel,
                    FileTime& user);
 
-// GetProcessTimes for a caller that uses only the two durations (the sample and the tool's own
-// times): a backend whose creation time costs extra work (the boot time on Linux) skips it.
-bool process_cpu_times(Handle handle, FileTime& kernel, FileTime& user);
+// The two durations alone: a backend whose creation time costs extra work skips it.
+bool process_cpu_times(Processes& processes, Handle handle, FileTime& kernel, FileTime& user);
 
-// GetProcessMemoryInfo with a zeroed 72-byte PROCESS_MEMORY_COUNTERS.
-bool process_memory_info(Handle handle, MemoryCounters& counters);
+// Its current and peak working set.
+bool process_memory(Processes& processes, Handle handle, MemoryCounters& counters);
 
-// QueryFullProcessImageNameW: `size` holds the buffer's room in UTF-16 units on entry and the
-// number of units written, without the terminating null, on success.
-bool full_process_image_name(Handle handle, std::uint32_t flags, char16_t* buffer,
-                             std::uint32_t& size);
+// Notes the program the process runs now, for runs_noted_program to compare with later. Taken
+// just before its executable path is read, so that the path is the noted program's.
+void note_program(Processes& processes, Handle handle);
 
-// Whether the process still runs the program it ran when full_process_image_name was first
-// called on the handle, as far as the caller may see, by the latest process_times call since. A
-// Windows process keeps its image for life, so win32 always answers true; a Linux process may
-// execute another program and keep its ID and start time. Answered from what those calls saw,
-// at no cost of its own.
-bool image_unchanged(Handle handle);
+// Whether the process still runs the program note_program saw, as far as the tool may see:
+// false when it has executed another program since (a Windows process never does). True when
+// nothing was noted.
+bool runs_noted_program(Processes& processes, Handle handle);
 
-// CloseHandle; the result is of no use to the caller.
-void close_handle(Handle handle);
+// The full path of its executable, as UTF-8 (what is not valid Unicode becomes U+FFFD).
+// nullopt when it cannot be read.
+std::optional<std::string> executable_path(Processes& processes, Handle handle);
 
-// From now on the backend may keep what it opened for a process after the handle closes, so
-// that opening the same process in a later request costs less. What it keeps never changes an
-// answer: a process that has ended is not found, and an ID given to another process opens that
-// one. A session asks for it once, before its first request; the one-shot never does, and
-// makes the calls it would make without it.
-void keep_processes_between_requests();
+// Closes the handle; what the backend keeps of the process for a session stays kept.
+void close_process(Processes& processes, Handle handle);
 
-// GetCurrentProcess: a pseudo-handle for the tool itself, never closed.
-Handle current_process();
+// A session between requests: lets go of what was kept for processes not read for a while, so
+// that an idle session holds nothing of processes that ended. A backend that keeps nothing
+// does nothing.
+void forget_idle_processes(Processes& processes);
+
+// The tool's own processor times and working set.
+bool own_cpu_times(FileTime& kernel, FileTime& user);
+bool own_memory(MemoryCounters& counters);
 
 // ---------------------------------------------------------------------------------------------
 // Monotonic clock
@@ -123,92 +158,5 @@ std::optional<std::string> write(Stream stream, std::string_view bytes);
 // end of the input, and when there is no standard input at all. Returns the system's error
 // text when the read fails.
 std::optional<std::string> read_input(char* buffer, std::size_t room, std::size_t& got);
-
-// ---------------------------------------------------------------------------------------------
-// COM and WMI
-// ---------------------------------------------------------------------------------------------
-
-using HResult = std::int32_t;
-
-inline constexpr HResult s_ok = 0;
-inline constexpr HResult s_false = 1;
-inline constexpr HResult wbem_s_false = 1;
-inline constexpr HResult wbem_s_timedout = 0x40004;
-inline constexpr HResult e_fail = static_cast<HResult>(0x80004005u);
-inline constexpr HResult e_invalidarg = static_cast<HResult>(0x80070057u);
-inline constexpr HResult rpc_e_changed_mode = static_cast<HResult>(0x80010106u);
-inline constexpr HResult wbem_e_invalid_namespace = static_cast<HResult>(0x8004100Eu);
-inline constexpr HResult wbem_e_invalid_query = static_cast<HResult>(0x80041017u);
-
-inline constexpr std::uint32_t coinit_multithreaded = 0;
-inline constexpr std::uint32_t clsctx_inproc_server = 1;
-inline constexpr std::uint32_t rpc_c_authn_winnt = 10;
-inline constexpr std::uint32_t rpc_c_authz_none = 0;
-inline constexpr std::uint32_t rpc_c_authn_level_call = 3;
-inline constexpr std::uint32_t rpc_c_imp_level_impersonate = 3;
-inline constexpr std::uint32_t eoac_none = 0;
-// Bounds ConnectServer to two minutes when the service does not answer.
-inline constexpr std::int32_t wbem_flag_connect_use_max_wait = 0x80;
-inline constexpr std::int32_t wbem_flag_forward_only = 0x20;
-inline constexpr std::int32_t wbem_flag_return_immediately = 0x10;
-inline constexpr std::int32_t enumerator_timeout_ms = 3000;
-
-// Any COM interface pointer (IWbemLocator, IWbemServices, IEnumWbemClassObject,
-// IWbemClassObject); the backend knows which one it handed out.
-struct ComObject;
-
-// A BSTR: UTF-16 text whose length the allocator keeps.
-using Bstr = char16_t*;
-
-inline constexpr std::uint16_t vt_empty = 0;
-inline constexpr std::uint16_t vt_null = 1;
-inline constexpr std::uint16_t vt_i4 = 3;
-inline constexpr std::uint16_t vt_bstr = 8;
-inline constexpr std::uint16_t vt_ui4 = 19;
-inline constexpr std::uint16_t vt_array = 0x2000;
-inline constexpr std::uint16_t vt_byref = 0x4000;
-
-// Laid out as the 64-bit VARIANT, so the win32 backend passes it to COM as it is.
-struct Variant {
-    std::uint16_t vt = vt_empty;
-    std::uint16_t reserved[3] = {0, 0, 0};
-    union {
-        std::int32_t int32;
-        Bstr bstr;
-        void* record[2];
-    } value = {.record = {}};  // all 16 bytes: `= {}` would zero only the first member
-};
-static_assert(sizeof(Variant) == 24, "Variant must match the 64-bit VARIANT");
-
-// CoInitializeEx(reserved, coinit).
-HResult co_initialize_ex(void* reserved, std::uint32_t coinit);
-// CoUninitialize.
-void co_uninitialize();
-// CoCreateInstance(CLSID_WbemLocator, no outer object, class_context, IID_IWbemLocator, out).
-HResult create_wbem_locator(std::uint32_t class_context, ComObject** locator);
-// IWbemLocator::ConnectServer(ns, user, password, locale null; flags; authority, context null).
-HResult connect_server(ComObject* locator, Bstr name_space, std::int32_t flags,
-                       ComObject** services);
-// CoSetProxyBlanket(services, authn, authz, no principal, level, impersonation, no identity,
-// capabilities).
-HResult set_proxy_blanket(ComObject* services, std::uint32_t authentication,
-                          std::uint32_t authorization, std::uint32_t authentication_level,
-                          std::uint32_t impersonation_level, std::uint32_t capabilities);
-// IWbemServices::ExecQuery(language, query, flags, no context, out).
-HResult exec_query(ComObject* services, Bstr language, Bstr query, std::int32_t flags,
-                   ComObject** enumerator);
-// IEnumWbemClassObject::Next(timeout, count, objects, returned).
-HResult enumerator_next(ComObject* enumerator, std::int32_t timeout_ms, std::uint32_t count,
-                        ComObject** objects, std::uint32_t* returned);
-// IWbemClassObject::Get(name, flags, value, no type, no flavor).
-HResult class_object_get(ComObject* object, const char16_t* name, std::int32_t flags,
-                         Variant* value);
-// IUnknown::Release; the remaining count.
-std::uint32_t release(ComObject* object);
-
-Bstr sys_alloc_string(const char16_t* text);
-void sys_free_string(Bstr text);
-std::uint32_t sys_string_len(Bstr text);
-void variant_clear(Variant* value);
 
 }  // namespace platform

@@ -64,10 +64,11 @@ bool KeptProcesses::keeps(platform::Pid pid) const {
     return kept != nullptr && kept->lent_to == nullptr;
 }
 
-std::optional<KeptProcesses::Lent> KeptProcesses::lend(platform::Pid pid, Borrower borrower) {
+std::optional<KeptProcesses::Lent> KeptProcesses::lend(Reader& reader, platform::Pid pid,
+                                                       Borrower borrower) {
     Kept* const kept = table_.find(pid);
     if (kept == nullptr || kept->lent_to != nullptr) return std::nullopt;
-    const FileText file = kept->stat.is_open() ? reread_line_file(kept->stat.get())
+    const FileText file = kept->stat.is_open() ? reader.reread_line_file(kept->stat.get())
                                                : FileText{{}, EBADF};
     const std::optional<StatFields> stat =
         file.error == 0 ? parse_stat(file.text, StatExtent::counts) : std::nullopt;
@@ -157,81 +158,4 @@ bool KeptProcesses::let_go() {
     return closed;
 }
 
-// ---- The session's table and the hooks of the process calls
-
-namespace {
-
-std::unique_ptr<KeptProcesses> session_table;
-
-// Closes every kept process and the kept files of those lent: their handles then read as the
-// one-shot does.
-bool let_go_of_kept_processes() {
-    return session_table && session_table->let_go();
-}
-
-// Idle times count in whole seconds, so the coarse clock (a tick behind at most) serves: it
-// costs a tenth of a full reading, and a session reads it twice for every process it reads.
-platform::Instant coarse_now() {
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-    return {static_cast<std::uint64_t>(now.tv_sec), static_cast<std::uint32_t>(now.tv_nsec)};
-}
-
-bool proc_hides_processes() {
-    const FileText mounts = read_file_at(AT_FDCWD, "/proc/self/mountinfo");
-    // Unknown: as if it hid them, so that nothing is kept that the one-shot could not read.
-    return mounts.error != 0 || mounts_hide_processes(mounts.text);
-}
-
-}  // namespace
-
-bool keeps(platform::Pid pid) {
-    if (!session_table) return false;
-    session_table->forget_idle(coarse_now());
-    return session_table->keeps(pid);
-}
-
-std::optional<KeptProcesses::Lent> lend_kept_process(platform::Pid pid, Borrower borrower) {
-    if (!session_table) return std::nullopt;
-    return session_table->lend(pid, borrower);
-}
-
-FileText read_stat_file(int directory, platform::Pid pid, Borrower borrower) {
-    const int kept = session_table ? session_table->stat_file(pid, borrower) : -1;
-    if (kept >= 0) return reread_line_file(kept);
-    return read_line_file_at(directory, "stat");
-}
-
-FileText read_status_file(int directory, platform::Pid pid, Borrower borrower) {
-    const int kept = session_table ? session_table->status_file(pid, borrower) : -1;
-    if (kept >= 0) return reread_file(kept);
-    return read_file_at(directory, "status");
-}
-
-void close_or_keep(platform::Pid pid, Borrower borrower, int directory) {
-    if (!session_table) {
-        ::close(directory);
-        return;
-    }
-    session_table->hand_back(pid, borrower, directory, coarse_now());
-}
-
-
 }  // namespace procfs
-
-namespace platform {
-
-// Keeps nothing when /proc hides processes: a kept file would skip the check, made at each
-// open, that hides a process whose owner has changed since it was first read.
-void keep_processes_between_requests() {
-    if (procfs::session_table || procfs::proc_hides_processes()) return;
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
-    const std::size_t most = procfs::kept_under_limit(limit.rlim_cur);
-    if (most == 0) return;
-    procfs::session_table =
-        std::make_unique<procfs::KeptProcesses>(most, procfs::KeptProcesses::idle_seconds);
-    procfs::set_shortage_relief(procfs::let_go_of_kept_processes);
-}
-
-}  // namespace platform

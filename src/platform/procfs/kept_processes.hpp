@@ -9,8 +9,8 @@
 // afresh, so every row is the one-shot's. What is kept is bounded (a quarter of the descriptor
 // limit, and at most max_kept processes) and forgotten when not read for idle_seconds. When a
 // reading runs short of descriptors, every kept file is closed, those of processes lent to
-// open handles included, and the reading tries again (the shortage relief of proc_files): it
-// then holds what the one-shot would.
+// open handles included, and the reading tries again (the reader's shortage relief): it then
+// holds what the one-shot would. A session's Processes owns the table.
 // The one-shot keeps nothing: its calls are the same as if this file did not exist.
 
 #include <cstddef>
@@ -49,7 +49,7 @@ public:
     // when nothing is kept for the ID, when it is lent already, or when what was kept can no
     // longer be read (the process it names has been reaped, perhaps its ID given to another):
     // it is closed then, and the caller opens the process afresh.
-    std::optional<Lent> lend(platform::Pid pid, Borrower borrower);
+    std::optional<Lent> lend(Reader& reader, platform::Pid pid, Borrower borrower);
 
     // Whether `pid` is kept and not lent.
     bool keeps(platform::Pid pid) const;
@@ -99,25 +99,5 @@ std::size_t kept_under_limit(std::uint64_t open_files);
 // Whether a /proc mount, as /proc/self/mountinfo lists it, hides processes (hidepid other
 // than off): the text of the last mount at /proc decides, as it covers the ones before.
 bool mounts_hide_processes(std::string_view mountinfo);
-
-// ---- The hooks of the process calls, each handle the borrower (the table exists once
-// platform::keep_processes_between_requests has made it; none in the one-shot)
-
-// Whether the session keeps `pid` for a handle to borrow (one that is not lent already). Asked
-// at every open, it is also when the session forgets what it has not read for a while.
-bool keeps(platform::Pid pid);
-
-// open_process: what the session kept of `pid`, if anything, and if it still reads.
-std::optional<KeptProcesses::Lent> lend_kept_process(platform::Pid pid, Borrower borrower);
-
-// The stat (one line) and status of the process under `directory`: through the kept files of
-// a process lent to `borrower`, otherwise opened, read and closed, as the one-shot does.
-FileText read_stat_file(int directory, platform::Pid pid, Borrower borrower);
-FileText read_status_file(int directory, platform::Pid pid, Borrower borrower);
-
-// close_handle: the directory of a closing handle goes back to the session's table while it
-// keeps; otherwise it is closed.
-void close_or_keep(platform::Pid pid, Borrower borrower, int directory);
-
 
 }  // namespace procfs

@@ -50,9 +50,9 @@ enum class ThreadState { running, stopped, shortage };
 
 // One thread's stat: running, stopped (exiting, a zombie, or gone), or the tool ran short.
 // A stat that cannot be read for another reason counts as running: nothing says otherwise.
-ThreadState look_at_thread(int directory, const std::string& path, StatFields& stat,
-                           int& shortage) {
-    const FileText file = read_line_file_at(directory, path.c_str());
+ThreadState look_at_thread(Reader& reader, int directory, const std::string& path,
+                           StatFields& stat, int& shortage) {
+    const FileText file = reader.read_line_file_at(directory, path.c_str());
     if (means_gone(file.error)) return ThreadState::stopped;
     if (means_shortage(file.error)) {
         shortage = file.error;
@@ -65,15 +65,16 @@ ThreadState look_at_thread(int directory, const std::string& path, StatFields& s
 
 }  // namespace
 
-LiveThread find_live_thread(int directory, std::string_view task_path, platform::Pid leader,
-                            const StatFields& leader_stat, platform::Pid hint) {
+LiveThread find_live_thread(Reader& reader, int directory, std::string_view task_path,
+                            platform::Pid leader, const StatFields& leader_stat,
+                            platform::Pid hint) {
     if (has_exited(leader_stat)) return {.ended = true};
     if (!task_stopped(leader_stat)) return {.tid = leader, .stat = leader_stat};
 
     LiveThread found;
     const auto ask = [&](platform::Pid tid) {
         const std::string path = thread_file(task_path, tid, "stat");
-        const ThreadState state = look_at_thread(directory, path, found.stat, found.shortage);
+        const ThreadState state = look_at_thread(reader, directory, path, found.stat, found.shortage);
         if (state == ThreadState::running) found.tid = tid;
         return state != ThreadState::stopped;
     };

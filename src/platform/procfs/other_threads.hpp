@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/platform.hpp"
+#include "platform/procfs/proc_files.hpp"
 #include "platform/procfs/proc_text.hpp"
 
 namespace procfs {
@@ -31,8 +32,9 @@ struct LiveThread {
 // with AT_FDCWD). Only a leader that has stopped leads to its threads: `hint`, a thread found
 // running before, is asked first; the others are listed (the directory closed again) and read
 // one after the other up to the first that runs, so the search holds one descriptor at a time.
-LiveThread find_live_thread(int directory, std::string_view task_path, platform::Pid leader,
-                            const StatFields& leader_stat, platform::Pid hint);
+LiveThread find_live_thread(Reader& reader, int directory, std::string_view task_path,
+                            platform::Pid leader, const StatFields& leader_stat,
+                            platform::Pid hint);
 
 // "<task_path>/<tid>/<file>": a file of one thread.
 std::string thread_file(std::string_view task_path, platform::Pid tid, std::string_view file);

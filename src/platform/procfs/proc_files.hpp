@@ -3,64 +3,91 @@
 // leader), a thread of one or nobody, a whole file relative to an open directory, what a
 // failed read means, an executable's link, and the memory a task runs in.
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "platform/platform.hpp"
 
 namespace procfs {
 
-// Whether /proc is a proc filesystem at all (a tmpfs may be mounted over it, so that every
-// process directory seems missing); asked once per run.
-bool proc_is_procfs();
-
 // ---- Does a PID name a process?
 
 enum class Leadership { leader, not_leader, unknown };
+
+// tgkill counts PIDs in the tool's own PID namespace, /proc in the namespace it was mounted
+// from (a new namespace may still see the host's /proc). They agree when /proc/self names the
+// tool's own PID. And the call must answer for the tool itself, or a sandbox refuses it (and
+// its "not permitted" says nothing of another process). Asked once by whoever reads processes.
+bool signal_checks_answer_as_proc_would();
 
 // tgkill(pid, pid, 0) finds the task and checks that it leads its thread group, so it tells a
 // process from a thread or from nobody in one cheap call, with no text for the kernel to
 // format and no descriptor; another user's process is a leader we may not signal. It also
 // tells whether a process that /proc hides (hidepid) exists. unknown when the call cannot
-// answer (a sandbox refuses it) or would count in another PID namespace than /proc does; the
-// caller then asks the status file.
+// answer (a sandbox refuses it); ask only where signal_checks_answer_as_proc_would, else the
+// caller asks the status file.
 Leadership leadership_by_signal_check(platform::Pid pid);
 
 // ---- Whole files
 
-// The text of `name` under `directory` (a descriptor, or AT_FDCWD for an absolute name), or
-// the errno of the failed open or read in `error`. The text lives in one buffer shared by all
-// calls and is valid until the next call; the tool runs on one thread.
+// The text of a file, or the errno of the failed open or read in `error`.
 struct FileText {
     std::string_view text;
     int error = 0;
 };
 
-// A read shorter than asked ends the text: the /proc files read here (status, cmdline, stat,
-// /proc/stat) are made whole at the first read, so it saves the read that would return 0.
-FileText read_file_at(int directory, const char* name);
+// Reads whole files into buffers of its own, grown on demand and reused, so a run allocates
+// them once; a text is valid until the next read into the same buffer. Owned by the Processes
+// of a run or a session, never shared.
+class Reader {
+public:
+    // The text of `name` under `directory` (a descriptor, or AT_FDCWD for an absolute name).
+    // A read shorter than asked ends the text: the /proc files read here (status, cmdline,
+    // stat, /proc/stat) are made whole at the first read, so it saves the read that would
+    // return 0.
+    FileText read_file_at(int directory, const char* name);
 
-// The same for a file of one line, such as stat: only a short read that ends the line ends it.
-FileText read_line_file_at(int directory, const char* name);
+    // The same for a file of one line, such as stat: only a short read that ends the line
+    // ends it.
+    FileText read_line_file_at(int directory, const char* name);
 
-// The same into a buffer of its own, valid until its next call: for a stat read while the text
-// of the last file is still in use.
-FileText read_line_file_aside(int directory, const char* name);
+    // The same into a buffer of its own: for a stat read while the text of the last file is
+    // still in use.
+    FileText read_line_file_aside(int directory, const char* name);
 
-// The same through a descriptor held open since an earlier reading, read again from its start
-// (a read at offset 0 makes a process's /proc file anew). Once the process it was opened for
-// has been reaped, the read fails with ESRCH, whoever has its ID by then.
-FileText reread_file(int file);
-FileText reread_line_file(int file);
+    // The same through a descriptor held open since an earlier reading, read again from its
+    // start (a read at offset 0 makes a process's /proc file anew). Once the process it was
+    // opened for has been reaped, the read fails with ESRCH, whoever has its ID by then.
+    FileText reread_file(int file);
+    FileText reread_line_file(int file);
 
-// What frees descriptors when a read runs short of them (what a session keeps between
-// requests); it says whether it freed any. None unless set: the one-shot holds nothing it
-// could let go of.
-void set_shortage_relief(bool (*relief)());
+    // What frees descriptors when a read runs short of them (what a session keeps between
+    // requests); it says whether it freed any. None unless set: the one-shot holds nothing it
+    // could let go of.
+    void set_shortage_relief(bool (*relief)(void* context), void* context);
 
-// For a caller that ran short of descriptors or memory (`error`): whether the relief freed
-// descriptors, so that the caller may try once more.
-bool relieved(int error);
+    // For a caller that ran short of descriptors or memory (`error`): whether the relief
+    // freed descriptors, so that the caller may try once more.
+    bool relieved(int error);
+
+    // Lets go of the main buffer when a long file (a command line of megabytes) grew it, so it
+    // is not kept for the rest of the run beside the texts made of it. Ends the last text's
+    // life.
+    void release_long_file();
+
+private:
+    enum class Until { end_of_file, end_of_line };
+    FileText read_whole(int directory, const char* name, Until until, std::string& buffer);
+    FileText reread_whole(int file, Until until);
+
+    std::string buffer_;
+    std::string aside_;
+    bool (*relief_)(void*) = nullptr;
+    void* relief_context_ = nullptr;
+};
 
 // ENOENT or ESRCH: the task behind the directory is gone (reaped, or the entry never existed).
 bool means_gone(int error);
@@ -69,12 +96,25 @@ bool means_gone(int error);
 // nothing of the process.
 bool means_shortage(int error);
 
-// ---- The executable: the target of a process's "exe" link, as UTF-16
+// ---- The executable: the target of a process's "exe" link
 
-// Fails when the link cannot be read (a kernel thread has none; another user's process may
-// refuse it) or when the text and its terminating null do not fit in `size` units. On success
-// `size` holds the units written without the null. Bytes that are not UTF-8 become U+FFFD.
-bool read_image_name(int directory, const char* link, char16_t* buffer, std::uint32_t& size);
+// What Windows gives at most, in UTF-16 units with the terminating null; a longer path is no
+// answer on either system.
+inline constexpr std::size_t longest_path_units = 32768;
+
+// The link's target as UTF-8, bytes that are not UTF-8 made U+FFFD. nullopt (errno set) when
+// the link cannot be read (a kernel thread has none; another user's process may refuse it) or
+// the path is longer than longest_path_units allows.
+std::optional<std::string> read_executable_path(int directory, const char* link);
+
+// The file the link names: its device and inode, which tell one executable file from another
+// (a copy of it included) whatever their paths. nullopt when it cannot be looked at.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+std::optional<FileIdentity> executable_identity(int directory, const char* link);
 
 // ---- The memory a task runs in, held as a witness
 
@@ -88,11 +128,5 @@ int open_memory_witness(int directory, const char* pagemap);
 
 // Whether the memory the witness was opened on lives.
 bool memory_lives(int witness);
-
-// ---- After a long file
-
-// Lets go of the shared buffer when a long file (a command line of megabytes) grew it, so it
-// is not kept for the rest of the run beside the texts made of it. Ends the last text's life.
-void release_long_file();
 
 }  // namespace procfs

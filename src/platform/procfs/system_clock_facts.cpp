@@ -1,5 +1,6 @@
-// The tick rate and the boot time, each asked once and kept for the run: the boot time from
-// /proc/stat, or from the clocks when /proc has no such file; then a task's creation time.
+// The tick rate and the boot time, each asked once and kept by whoever reads processes: the
+// boot time from /proc/stat, or from the clocks when /proc has no such file; then a task's
+// creation time.
 
 #include "platform/procfs/system_clock_facts.hpp"
 
@@ -11,21 +12,13 @@
 #include "platform/procfs/proc_text.hpp"
 
 namespace procfs {
-namespace {
 
-// Filled on first use and kept for the run.
-std::uint64_t cached_tick_rate = 0;
-bool boot_time_read = false;
-std::optional<std::uint64_t> cached_boot_time;
-
-}  // namespace
-
-std::uint64_t clock_ticks_per_second() {
-    if (cached_tick_rate == 0) {
+std::uint64_t ClockFacts::ticks_per_second() {
+    if (tick_rate_ == 0) {
         const long rate = ::sysconf(_SC_CLK_TCK);
-        cached_tick_rate = rate > 0 ? static_cast<std::uint64_t>(rate) : 100;
+        tick_rate_ = rate > 0 ? static_cast<std::uint64_t>(rate) : 100;
     }
-    return cached_tick_rate;
+    return tick_rate_;
 }
 
 std::optional<std::uint64_t> boot_time_from_clocks() {
@@ -54,27 +47,28 @@ std::optional<std::uint64_t> boot_time_from_clocks() {
     return std::nullopt;
 }
 
-std::optional<std::uint64_t> boot_time_seconds() {
-    if (!boot_time_read) {
-        boot_time_read = true;
-        const auto file = read_file_at(AT_FDCWD, "/proc/stat");
+std::optional<std::uint64_t> ClockFacts::boot_time_seconds(Reader& reader) {
+    if (!boot_time_read_) {
+        boot_time_read_ = true;
+        const auto file = reader.read_file_at(AT_FDCWD, "/proc/stat");
         if (file.error == 0) {
-            cached_boot_time = parse_boot_time(file.text);
+            boot_time_ = parse_boot_time(file.text);
         }
         // A /proc that shows only processes (mount option subset=pid) has no /proc/stat.
-        if (!cached_boot_time) {
-            cached_boot_time = boot_time_from_clocks();
+        if (!boot_time_) {
+            boot_time_ = boot_time_from_clocks();
         }
     }
-    return cached_boot_time;
+    return boot_time_;
 }
 
-std::optional<std::uint64_t> task_creation_units(std::uint64_t start_ticks) {
-    const auto boot = boot_time_seconds();
+std::optional<std::uint64_t> ClockFacts::task_creation_units(Reader& reader,
+                                                             std::uint64_t start_ticks) {
+    const auto boot = boot_time_seconds(reader);
     if (!boot) {
         return std::nullopt;
     }
-    return creation_units(*boot, start_ticks, clock_ticks_per_second());
+    return creation_units(*boot, start_ticks, ticks_per_second());
 }
 
 }  // namespace procfs
