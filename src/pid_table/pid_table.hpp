@@ -67,22 +67,27 @@ public:
     }
 
     void erase(std::uint32_t pid) {
-        std::size_t hole = find_slot(pid);
-        if (hole == npos) return;
-        // The entries after the hole that would no longer be found move up into it.
-        for (std::size_t at = next(hole); slots_[at].pid != 0; at = next(at)) {
-            ++probes_;
-            const std::size_t wanted = home(slots_[at].pid);
-            // Stays when its home lies in the cyclic range (hole, at].
-            const bool stays = hole < at ? (wanted > hole && wanted <= at)
-                                         : (wanted > hole || wanted <= at);
-            if (!stays) {
-                slots_[hole] = std::move(slots_[at]);
-                hole = at;
+        const std::size_t at = find_slot(pid);
+        if (at != npos) erase_slot(at);
+    }
+
+    // Erases every entry for which `erase(pid, value)` is true, in one walk of the slots; how
+    // many. `erase` may be asked twice about an entry that the removal of another moved past
+    // the walk (it must answer the same), never about one erased.
+    template <typename Erase>
+    std::size_t erase_if(Erase erase) {
+        std::size_t erased = 0;
+        for (std::size_t at = 0; at < slots_.size();) {
+            Slot& slot = slots_[at];
+            if (slot.pid != 0 && erase(slot.pid, slot.value)) {
+                // A later entry of the run may have moved into this slot: looked at again.
+                erase_slot(at);
+                ++erased;
+            } else {
+                ++at;
             }
         }
-        slots_[hole] = Slot{};
-        --count_;
+        return erased;
     }
 
     std::size_t size() const { return count_; }
@@ -106,6 +111,23 @@ private:
     };
     static constexpr std::size_t npos = static_cast<std::size_t>(-1);
     static constexpr std::size_t first_size = 16;
+
+    void erase_slot(std::size_t hole) {
+        // The entries after the hole that would no longer be found move up into it.
+        for (std::size_t at = next(hole); slots_[at].pid != 0; at = next(at)) {
+            ++probes_;
+            const std::size_t wanted = home(slots_[at].pid);
+            // Stays when its home lies in the cyclic range (hole, at].
+            const bool stays = hole < at ? (wanted > hole && wanted <= at)
+                                         : (wanted > hole || wanted <= at);
+            if (!stays) {
+                slots_[hole] = std::move(slots_[at]);
+                hole = at;
+            }
+        }
+        slots_[hole] = Slot{};
+        --count_;
+    }
 
     // The top bits of the mixed ID, as many as the table has slots.
     std::size_t home(std::uint32_t pid) const {
@@ -138,6 +160,27 @@ private:
     int shift_ = 64;
     std::size_t count_ = 0;
     mutable std::size_t probes_ = 0;
+};
+
+// Opens at most once a second of the monotonic clock it is shown ({seconds, nanos}), the first
+// time at once: a sweep of a table walks all its slots, and a request should pay for one no more
+// than a second's readings do.
+class SweepGate {
+public:
+    template <typename Instant>
+    bool open(const Instant& now) {
+        if (now.seconds < next_seconds_ ||
+            (now.seconds == next_seconds_ && now.nanos < next_nanos_)) {
+            return false;
+        }
+        next_seconds_ = now.seconds + 1;
+        next_nanos_ = now.nanos;
+        return true;
+    }
+
+private:
+    std::uint64_t next_seconds_ = 0;
+    std::uint32_t next_nanos_ = 0;
 };
 
 }  // namespace pid_table

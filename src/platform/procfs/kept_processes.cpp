@@ -13,7 +13,6 @@
 #include <sys/resource.h>
 #include <unistd.h>
 #include <utility>
-#include <vector>
 
 namespace procfs {
 
@@ -128,33 +127,24 @@ void KeptProcesses::hand_back(platform::Pid pid, Borrower borrower, int director
 }
 
 void KeptProcesses::forget_idle(platform::Instant now) {
-    if (!later_or_same(now, next_sweep_)) return;
-    next_sweep_ = platform::Instant{now.seconds + 1, now.nanos};
-    // Gathered first: erasing moves later entries into slots the walk has passed.
-    std::vector<platform::Pid> idle;
-    table_.for_each([&](platform::Pid pid, const Kept& kept) {
+    if (!sweeps_.open(now)) return;
+    table_.erase_if([&](platform::Pid, const Kept& kept) {
         const platform::Instant forget_at{kept.handed_back.seconds + idle_,
                                           kept.handed_back.nanos};
-        if (kept.lent_to == nullptr && later_or_same(now, forget_at)) idle.push_back(pid);
+        return kept.lent_to == nullptr && later_or_same(now, forget_at);
     });
-    for (const platform::Pid pid : idle) table_.erase(pid);
 }
 
 bool KeptProcesses::let_go() {
-    std::vector<platform::Pid> pids;
-    table_.for_each([&](platform::Pid pid, const Kept&) { pids.push_back(pid); });
     bool closed = false;
-    for (const platform::Pid pid : pids) {
-        Kept& kept = *table_.find(pid);
+    table_.erase_if([&](platform::Pid, Kept& kept) {
         closed = closed || kept.directory.is_open() || kept.stat.is_open() || kept.status.is_open();
-        if (kept.lent_to == nullptr) {
-            table_.erase(pid);
-        } else {
-            // Stays, for its handle to hand back; the handle reads as the one-shot does.
-            kept.stat.close();
-            kept.status.close();
-        }
-    }
+        if (kept.lent_to == nullptr) return true;
+        // Stays, for its handle to hand back; the handle reads as the one-shot does.
+        kept.stat.close();
+        kept.status.close();
+        return false;
+    });
     return closed;
 }
 

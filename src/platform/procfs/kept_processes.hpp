@@ -89,7 +89,7 @@ private:
     pid_table::PidTable<Kept> table_;
     std::size_t most_;
     std::uint64_t idle_;
-    platform::Instant next_sweep_;
+    pid_table::SweepGate sweeps_;
 };
 
 // How many processes a session keeps under a descriptor limit of `open_files`: three

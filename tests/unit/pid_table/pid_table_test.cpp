@@ -60,6 +60,75 @@ TEST(PidTable, AgreesWithAMapThroughGrowthWrapAroundAndRemoval) {
     }
 }
 
+// erase_if walks the slots once, erasing as it goes: the removal of an entry moves later ones
+// of its run back, into the slot just looked at or, where the run wraps around the end, past
+// the walk. Small tables of dense IDs make such runs often.
+TEST(PidTable, EraseIfErasesExactlyTheChosenEntriesAndAsksOnceAboutEach) {
+    for (const std::uint64_t seed : seeds) {
+        std::mt19937 random(11);
+        for (int trial = 0; trial < 400; ++trial) {
+            SCOPED_TRACE("seed " + std::to_string(seed) + ", trial " + std::to_string(trial));
+            PidTable<std::uint32_t> table{seed};
+            std::map<std::uint32_t, std::uint32_t> expected;
+            const int count = 1 + trial % 60;
+            std::uniform_int_distribution<std::uint32_t> pick(1, 200);
+            for (int i = 0; i < count; ++i) {
+                const std::uint32_t pid = pick(random);
+                table.insert(pid).value = pid * 3;
+                expected[pid] = pid * 3;
+            }
+            const std::uint32_t modulus = 2 + static_cast<std::uint32_t>(trial % 4);
+            std::map<std::uint32_t, int> asked;
+            const std::size_t erased =
+                table.erase_if([&](std::uint32_t pid, std::uint32_t& value) {
+                    EXPECT_EQ(value, pid * 3) << pid;
+                    ++asked[pid];
+                    return pid % modulus == 0;
+                });
+
+            std::size_t wanted_erased = 0;
+            for (const auto& [pid, value] : expected) {
+                EXPECT_GE(asked[pid], 1) << pid << " never looked at";
+                if (pid % modulus == 0) {
+                    ++wanted_erased;
+                    EXPECT_EQ(asked[pid], 1) << pid << " asked about after it was erased";
+                    EXPECT_EQ(table.find(pid), nullptr) << pid;
+                } else {
+                    ASSERT_NE(table.find(pid), nullptr) << pid;
+                    EXPECT_EQ(*table.find(pid), value);
+                }
+            }
+            EXPECT_EQ(erased, wanted_erased);
+            EXPECT_EQ(table.size(), expected.size() - wanted_erased);
+        }
+    }
+}
+
+TEST(SweepGate, OpensAtOnceThenOnceASecondOfTheClockItIsShown) {
+    struct Instant {
+        std::uint64_t seconds;
+        std::uint32_t nanos;
+    };
+    pid_table::SweepGate gate;
+    const struct {
+        Instant now;
+        bool opens;
+    } steps[] = {
+        {{5, 500'000'000}, true},   // the first time
+        {{5, 500'000'000}, false},  // the same instant
+        {{6, 499'999'999}, false},  // a nanosecond short of a second
+        {{6, 500'000'000}, true},   // a second on
+        {{6, 900'000'000}, false},
+        {{9, 0}, true},             // later than due: the next second counts from now
+        {{9, 999'999'999}, false},
+        {{10, 0}, true},
+        {{3, 0}, false},            // a clock read earlier than the last opening
+    };
+    for (const auto& step : steps) {
+        EXPECT_EQ(gate.open(step.now), step.opens) << step.now.seconds << "." << step.now.nanos;
+    }
+}
+
 // A fixed hash, the kind a table without a seed must use: Fibonacci hashing, the slot taken
 // from bits 32 and up of the product, in a table sized for the ID list of 100,000 arguments
 // (2^18 slots). Anyone can work out IDs that collide under it, which is what the seed prevents.
