@@ -11,6 +11,7 @@
 namespace app {
 
 RequestLines::Next RequestLines::next() {
+    bool work_left = static_cast<bool>(waiting_work_);
     for (;;) {
         const std::size_t from = std::max(first_, searched_);
         const void* feed =
@@ -38,6 +39,9 @@ RequestLines::Next RequestLines::next() {
         }
         searched_ = size_;
         make_room();
+        while (work_left && !platform::wait_for_input(wait_milliseconds)) {
+            work_left = waiting_work_();
+        }
         std::size_t got = 0;
         const std::optional<std::string> error =
             platform::read_input(bytes_.get() + size_, read_size, got);

@@ -2,9 +2,12 @@
 // A session's standard input, one request line at a time.
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace app {
 
@@ -26,8 +29,17 @@ public:
         std::string error;
     };
 
+    // How long a wait for input lasts before the work of while_waiting is done: a little over
+    // a second, so that work that looks at most once a second finds a second gone.
+    static constexpr std::uint32_t wait_milliseconds = 1'100;
+
     // The next line. The last one counts even without a line feed; then the end of input.
     Next next();
+
+    // Work done while no line comes: each time a wait for input has lasted wait_milliseconds,
+    // for as long as it answers true (it has more to do later), from the start of each call of
+    // next() that has to wait.
+    void while_waiting(std::function<bool()> work) { waiting_work_ = std::move(work); }
 
     // Called once a line is answered: a buffer grown by a long line gives its room back, so a
     // session's memory returns to its usual size after every request.
@@ -46,6 +58,7 @@ private:
     std::size_t first_ = 0;
     std::size_t searched_ = 0;  // bytes_[first_, searched_) holds no line feed
     bool ended_ = false;
+    std::function<bool()> waiting_work_;
 };
 
 }  // namespace app

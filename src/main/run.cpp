@@ -17,10 +17,10 @@ namespace {
 
 // The request of the command line, or its refusal. The arguments are let go of here, before
 // any process is looked at, rather than kept beside the rows: a hundred thousand of them take
-// megabytes. A session is asked for by "serve" alone.
+// megabytes. A session is asked for by "serve", alone or with its option.
 std::variant<Request, Refusal, Serve> read_command_line() {
     const std::vector<std::string> arguments = platform::arguments();
-    if (arguments.size() == 1 && arguments[0] == "serve") return Serve{};
+    if (const std::optional<Serve> serve = serve_command(arguments)) return *serve;
     auto next = arguments.begin();
     auto next_word = [&]() -> std::optional<std::string_view> {
         if (next == arguments.end()) return std::nullopt;
@@ -38,7 +38,7 @@ int run() {
 
     const auto command_line = read_command_line();
     if (const auto* refused = std::get_if<Refusal>(&command_line)) return refuse(*refused);
-    if (std::holds_alternative<Serve>(command_line)) return serve();
+    if (const auto* session = std::get_if<Serve>(&command_line)) return serve(*session);
     platform::Processes processes;
     return answer(processes, std::get<Request>(command_line), run_start);
 }

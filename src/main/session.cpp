@@ -2,9 +2,12 @@
 // answered, and its room given back.
 #include "main/session.hpp"
 
+#include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "diagnostics/registry.hpp"
 #include "main/output.hpp"
@@ -21,11 +24,30 @@ int answer_line(platform::Processes& processes, std::string_view line,
 
 }  // namespace
 
-int serve() {
+std::optional<Serve> serve_command(const std::vector<std::string>& arguments) {
+    if (arguments.empty() || arguments[0] != "serve") return std::nullopt;
+    if (arguments.size() == 1) return Serve{};
+    constexpr std::string_view option = "--forget-after=";
+    if (arguments.size() != 2 || !arguments[1].starts_with(option)) return std::nullopt;
+    const std::string_view digits = std::string_view{arguments[1]}.substr(option.size());
+    if (digits.empty()) return std::nullopt;
+    std::uint64_t seconds = 0;
+    for (const char digit : digits) {
+        if (digit < '0' || digit > '9') return std::nullopt;
+        seconds = 10 * seconds + static_cast<std::uint64_t>(digit - '0');
+        if (seconds > longest_forget_after_seconds) return std::nullopt;
+    }
+    if (seconds == 0) return std::nullopt;
+    return Serve{seconds};
+}
+
+int serve(const Serve& options) {
     // Requests that read the same processes again and again are what a session is for.
     platform::Processes processes{platform::Processes::Keeping::between_requests};
     RequestLines lines;
-    rows::EarlierReadings earlier;
+    // What was kept for processes that ended goes within seconds, whether or not requests come.
+    lines.while_waiting([&] { return platform::forget_idle_processes(processes); });
+    rows::EarlierReadings earlier{options.forget_after_seconds};
     for (;;) {
         const RequestLines::Next next = lines.next();
         if (next.kind == RequestLines::Next::Kind::end) return exit_success;

@@ -81,6 +81,11 @@ enum class OpenFailure {
 struct Opened {
     Handle handle = nullptr;  // null when the open failed
     OpenFailure failure = OpenFailure::none;
+    // The process this ID named when these Processes last read it has been reaped since, so
+    // what is opened now (or found missing) is another process, even one created within the
+    // same clock tick. Told only where the backend still kept something of that process (a
+    // Linux session, for a process read in the last few seconds); false when it cannot tell.
+    bool earlier_process_gone = false;
 };
 
 // Opens the process for reading its facts. Close every handle with close_process.
@@ -117,9 +122,10 @@ std::optional<std::string> executable_path(Processes& processes, Handle handle);
 void close_process(Processes& processes, Handle handle);
 
 // A session between requests: lets go of what was kept for processes not read for a while, so
-// that an idle session holds nothing of processes that ended. A backend that keeps nothing
-// does nothing.
-void forget_idle_processes(Processes& processes);
+// that an idle session holds nothing of processes that ended. Looks at most once a second.
+// Whether anything is still kept: while it is, a session that waits for its next request
+// calls this again every second or so. A backend that keeps nothing does nothing.
+bool forget_idle_processes(Processes& processes);
 
 // The tool's own processor times and working set.
 bool own_cpu_times(FileTime& kernel, FileTime& user);
@@ -158,5 +164,11 @@ std::optional<std::string> write(Stream stream, std::string_view bytes);
 // end of the input, and when there is no standard input at all. Returns the system's error
 // text when the read fails.
 std::optional<std::string> read_input(char* buffer, std::size_t room, std::size_t& got);
+
+// Waits at most `milliseconds` for standard input to have something for read_input: false
+// when that time passed without, true when it has bytes, its end or an error (the read then
+// tells which), or when the backend does not wait (Windows, which keeps nothing of processes
+// between requests: its session has nothing to do while it waits).
+bool wait_for_input(std::uint32_t milliseconds);
 
 }  // namespace platform

@@ -8,7 +8,9 @@ namespace probe {
 
 ProbeOutcome<ProcessHandle> open_process(platform::Processes& processes, platform::Pid pid) {
     const platform::Opened opened = platform::open_process(processes, pid);
-    if (opened.handle != nullptr) return ProcessHandle{processes, opened.handle};
+    if (opened.handle != nullptr) {
+        return ProcessHandle{processes, opened.handle, opened.earlier_process_gone};
+    }
     if (opened.failure == platform::OpenFailure::no_such_process) return NotFound{};
     return ProbeError{codes::open_process};
 }
@@ -16,13 +18,16 @@ ProbeOutcome<ProcessHandle> open_process(platform::Processes& processes, platfor
 ProcessHandle::~ProcessHandle() { close(); }
 
 ProcessHandle::ProcessHandle(ProcessHandle&& other) noexcept
-    : processes_(other.processes_), handle_(std::exchange(other.handle_, nullptr)) {}
+    : processes_(other.processes_),
+      handle_(std::exchange(other.handle_, nullptr)),
+      earlier_process_gone_(other.earlier_process_gone_) {}
 
 ProcessHandle& ProcessHandle::operator=(ProcessHandle&& other) noexcept {
     if (this != &other) {
         close();
         processes_ = other.processes_;
         handle_ = std::exchange(other.handle_, nullptr);
+        earlier_process_gone_ = other.earlier_process_gone_;
     }
     return *this;
 }

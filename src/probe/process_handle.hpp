@@ -50,8 +50,9 @@ private:
 // call on it is passed.
 class ProcessHandle {
 public:
-    ProcessHandle(platform::Processes& processes, platform::Handle handle) noexcept
-        : processes_(&processes), handle_(handle) {}
+    ProcessHandle(platform::Processes& processes, platform::Handle handle,
+                  bool earlier_process_gone = false) noexcept
+        : processes_(&processes), handle_(handle), earlier_process_gone_(earlier_process_gone) {}
     ~ProcessHandle();
 
     ProcessHandle(ProcessHandle&& other) noexcept;
@@ -62,6 +63,8 @@ public:
     platform::Handle get() const noexcept { return handle_; }
     platform::Processes& processes() const noexcept { return *processes_; }
     bool owns() const noexcept { return handle_ != nullptr; }
+    // What the open told: the process the ID named when last read has been reaped since.
+    bool earlier_process_gone() const noexcept { return earlier_process_gone_; }
 
     // Closes the handle now rather than at destruction; afterwards it owns nothing.
     void close() noexcept;
@@ -69,6 +72,7 @@ public:
 private:
     platform::Processes* processes_;
     platform::Handle handle_ = nullptr;
+    bool earlier_process_gone_ = false;
 };
 
 // Opens the process for reading. A PID nobody has is not_found; any other failure, access

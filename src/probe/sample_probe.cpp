@@ -70,6 +70,7 @@ ProbeOutcome<ProcessSample> read(const ProcessHandle& handle, platform::Instant 
         .window_ms = window_ms,
         .creation_ticks = creation_ticks,
         .read_at = read_at,
+        .earlier_process_gone = handle.earlier_process_gone(),
     };
 }
 

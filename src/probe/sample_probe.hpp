@@ -22,6 +22,9 @@ struct ProcessSample {
     // with the same ID.
     std::optional<std::uint64_t> creation_ticks;
     platform::Instant read_at;     // when the counters had been read: the end of the window
+    // The process the ID named when these Processes last read it has been reaped since: this
+    // is another one, whatever its creation time says (see platform::Opened).
+    bool earlier_process_gone = false;
 };
 
 // A single reading has no use for the creation time; a session compares readings by it.

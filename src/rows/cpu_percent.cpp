@@ -2,12 +2,13 @@
 // kept in its place, then the figure itself, then the sweep that forgets the stale readings.
 #include "rows/cpu_percent.hpp"
 
-#include <vector>
-
 #include "diagnostics/elapsed.hpp"
 #include "diagnostics/timing_scope.hpp"
 
 namespace rows {
+
+EarlierReadings::EarlierReadings(std::uint64_t forget_after_seconds, std::size_t most)
+    : forget_after_seconds_(forget_after_seconds), most_(most) {}
 
 std::optional<double> EarlierReadings::cpu_percent(
     std::uint32_t pid, const probe::ProbeOutcome<probe::ProcessSample>& outcome) {
@@ -23,14 +24,16 @@ std::optional<double> EarlierReadings::cpu_percent(
     forget_stale(reading.read_at);
     const Earlier now{*reading.creation_ticks, reading.cpu_user_ms + reading.cpu_system_ms,
                       reading.read_at};
+    if (table_.size() >= most_ && table_.find(pid) == nullptr) return std::nullopt;
     auto [earlier, added] = table_.insert(pid);
     std::optional<double> percent;
-    if (!added) percent = between(earlier, now);
+    // A process reaped since is another one, even one that started in the same clock tick.
+    if (!added && !reading.earlier_process_gone) percent = between(earlier, now);
     earlier = now;
     return percent;
 }
 
-std::optional<double> EarlierReadings::between(const Earlier& earlier, const Earlier& now) {
+std::optional<double> EarlierReadings::between(const Earlier& earlier, const Earlier& now) const {
     if (earlier.creation_ticks != now.creation_ticks) return std::nullopt;  // the ID was reused
     // Stale but not swept yet: forgotten all the same.
     if (stale(earlier, now.read_at)) return std::nullopt;
@@ -43,23 +46,14 @@ std::optional<double> EarlierReadings::between(const Earlier& earlier, const Ear
     return 100.0 * growth_ms / elapsed_ms;
 }
 
-bool EarlierReadings::stale(const Earlier& earlier, platform::Instant now) {
-    return diagnostics::elapsed_between(earlier.read_at, now).seconds >= forget_after_seconds;
+bool EarlierReadings::stale(const Earlier& earlier, platform::Instant now) const {
+    return diagnostics::elapsed_between(earlier.read_at, now).seconds >= forget_after_seconds_;
 }
 
-// At most once a second, so that a request pays for a sweep no more than a second's readings
-// do. The table keeps its room: it never holds more than the processes found within a minute.
+// The table keeps its room: it never holds more than most_ processes.
 void EarlierReadings::forget_stale(platform::Instant now) {
-    const diagnostics::Elapsed until_sweep = diagnostics::elapsed_between(now, next_sweep_);
-    if (until_sweep.seconds != 0 || until_sweep.nanos != 0) return;
-    next_sweep_ = platform::Instant{now.seconds + 1, now.nanos};
-
-    // Gathered first: erasing moves later entries into slots the walk has passed.
-    std::vector<std::uint32_t> stale_pids;
-    table_.for_each([&](std::uint32_t pid, const Earlier& earlier) {
-        if (stale(earlier, now)) stale_pids.push_back(pid);
-    });
-    for (const std::uint32_t pid : stale_pids) table_.erase(pid);
+    if (!sweeps_.open(now)) return;
+    table_.erase_if([&](std::uint32_t, const Earlier& earlier) { return stale(earlier, now); });
 }
 
 }  // namespace rows

@@ -12,19 +12,29 @@
 
 namespace rows {
 
-// What a session keeps of the last found reading of each process it was asked about. Holds one
-// entry per process found in the last minute: its memory stays bounded by the processes found
-// within a minute, whatever number of IDs the session meets over its life.
+// What a session keeps of the last found reading of each process it was asked about: one entry
+// per process found within the time its caller chose, and never more than a fixed count of
+// processes, whatever number of IDs the session meets over its life.
 class EarlierReadings {
 public:
-    // A process not read for this long is forgotten: its next reading is a first one.
-    static constexpr std::uint64_t forget_after_seconds = 60;
+    // Unless the caller chooses: long enough for a monitor that reads every five minutes.
+    static constexpr std::uint64_t default_forget_after_seconds = 600;
+    // The most processes remembered at once (at most half the table's slots in use: about
+    // 5 MiB). When that many are remembered, a process read for the first time is not, until
+    // the sweep has forgotten some: its next reading is a first one again.
+    static constexpr std::size_t most_remembered = 65'536;
+
+    // A process not read for `forget_after_seconds` is forgotten: its next reading is a first
+    // one.
+    explicit EarlierReadings(std::uint64_t forget_after_seconds = default_forget_after_seconds,
+                             std::size_t most = most_remembered);
 
     // 100 × (growth of user + kernel milliseconds) ÷ (milliseconds between the two readings),
     // since the earlier reading of the same process: same ID and same creation time, found less
-    // than a minute ago. nullopt for a first reading, after the ID was reused, and when no time
-    // passed. A found reading becomes the next one's earlier reading; a process not found is
-    // forgotten; an error leaves the earlier reading as it was. Scope "sample::cpu_percent".
+    // than `forget_after_seconds` ago, and not reaped since as far as the reading could tell.
+    // nullopt for a first reading, after the ID was reused, and when no time passed. A found
+    // reading becomes the next one's earlier reading; a process not found is forgotten; an
+    // error leaves the earlier reading as it was. Scope "sample::cpu_percent".
     std::optional<double> cpu_percent(
         std::uint32_t pid, const probe::ProbeOutcome<probe::ProcessSample>& outcome);
 
@@ -38,12 +48,14 @@ private:
         platform::Instant read_at;
     };
 
-    static std::optional<double> between(const Earlier& earlier, const Earlier& now);
-    static bool stale(const Earlier& earlier, platform::Instant now);
+    std::optional<double> between(const Earlier& earlier, const Earlier& now) const;
+    bool stale(const Earlier& earlier, platform::Instant now) const;
     void forget_stale(platform::Instant now);
 
     pid_table::PidTable<Earlier> table_;
-    platform::Instant next_sweep_;
+    std::uint64_t forget_after_seconds_;
+    std::size_t most_;
+    pid_table::SweepGate sweeps_;
 };
 
 }  // namespace rows

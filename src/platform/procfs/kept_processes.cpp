@@ -64,7 +64,7 @@ bool KeptProcesses::keeps(platform::Pid pid) const {
 }
 
 std::optional<KeptProcesses::Lent> KeptProcesses::lend(Reader& reader, platform::Pid pid,
-                                                       Borrower borrower) {
+                                                       Borrower borrower, bool* reaped) {
     Kept* const kept = table_.find(pid);
     if (kept == nullptr || kept->lent_to != nullptr) return std::nullopt;
     const FileText file = kept->stat.is_open() ? reader.reread_line_file(kept->stat.get())
@@ -73,6 +73,7 @@ std::optional<KeptProcesses::Lent> KeptProcesses::lend(Reader& reader, platform:
         file.error == 0 ? parse_stat(file.text, StatExtent::counts) : std::nullopt;
     if (!stat) {
         // Reaped, or unreadable for another reason: opening afresh decides what the row says.
+        if (reaped != nullptr) *reaped = file.error != 0 && means_gone(file.error);
         table_.erase(pid);
         return std::nullopt;
     }

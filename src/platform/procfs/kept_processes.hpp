@@ -47,9 +47,11 @@ public:
 
     // What is kept for `pid`, lent to `borrower`, with its stat read again through it. nullopt
     // when nothing is kept for the ID, when it is lent already, or when what was kept can no
-    // longer be read (the process it names has been reaped, perhaps its ID given to another):
-    // it is closed then, and the caller opens the process afresh.
-    std::optional<Lent> lend(Reader& reader, platform::Pid pid, Borrower borrower);
+    // longer be read: it is closed then, and the caller opens the process afresh. `reaped`, when
+    // given, tells whether that was because the process it names has been reaped (its ID
+    // perhaps given to another already).
+    std::optional<Lent> lend(Reader& reader, platform::Pid pid, Borrower borrower,
+                             bool* reaped = nullptr);
 
     // Whether `pid` is kept and not lent.
     bool keeps(platform::Pid pid) const;

@@ -69,8 +69,11 @@ Processes::Processes(Keeping keeping) : state_(std::make_unique<State>()) {
 
 Processes::~Processes() = default;
 
-void forget_idle_processes(Processes& processes) {
-    if (processes.state().kept) processes.state().kept->forget_idle(procfs::coarse_now());
+bool forget_idle_processes(Processes& processes) {
+    procfs::KeptProcesses* const kept = processes.state().kept.get();
+    if (kept == nullptr) return false;
+    kept->forget_idle(procfs::coarse_now());
+    return kept->size() != 0;
 }
 
 }  // namespace platform
@@ -137,36 +140,25 @@ FileText read_status(State& state, OpenedProcess& process) {
 }
 
 // A process a session kept from an earlier request, lent to a new handle; nullptr when nothing
-// is kept for it or what was kept no longer reads (it was reaped: it is opened afresh).
-OpenedProcess* open_kept(State& state, platform::Pid pid) {
+// is kept for it or what was kept no longer reads (it is opened afresh), `reaped` then telling
+// whether that was because the process was reaped.
+OpenedProcess* open_kept(State& state, platform::Pid pid, bool& reaped) {
     if (!state.kept) return nullptr;
     state.kept->forget_idle(coarse_now());
     if (!state.kept->keeps(pid)) return nullptr;
     auto process = std::make_unique<OpenedProcess>();
     process->pid = pid;
-    const auto lent = state.kept->lend(state.reader, pid, process.get());
+    const auto lent = state.kept->lend(state.reader, pid, process.get(), &reaped);
     if (!lent) return nullptr;
     process->directory = Descriptor{lent->directory};
     process->unread_stat = lent->stat;
     return process.release();
 }
 
-}  // namespace
-}  // namespace procfs
-
-namespace platform {
-
-using State = Processes::State;
-
 // Opens /proc/<pid> and reads stat through it. The read proves the process readable now, so
 // that running out of descriptors fails here ("cannot open") rather than as a later read.
-Opened open_process(Processes& processes, Pid pid) {
-    State& state = processes.state();
-    // No process can be looked at, but a missing directory there says nothing of whether the
-    // process exists.
-    if (!procfs::proc_is_procfs(state)) return procfs::failed(OpenFailure::other);
-    if (OpenedProcess* kept = procfs::open_kept(state, pid)) return {kept, OpenFailure::none};
-
+platform::Opened open_afresh(State& state, platform::Pid pid) {
+    using platform::OpenFailure;
     char path[32] = "/proc/";
     const auto digits = std::to_chars(path + 6, path + sizeof(path) - 1, pid);
     *digits.ptr = '\0';
@@ -214,6 +206,27 @@ Opened open_process(Processes& processes, Pid pid) {
     }
     if (stat_error == 0) process->unread_stat = stat;
     return {process.release(), OpenFailure::none};
+}
+
+}  // namespace
+}  // namespace procfs
+
+namespace platform {
+
+using State = Processes::State;
+
+Opened open_process(Processes& processes, Pid pid) {
+    State& state = processes.state();
+    // No process can be looked at, but a missing directory there says nothing of whether the
+    // process exists.
+    if (!procfs::proc_is_procfs(state)) return procfs::failed(OpenFailure::other);
+    bool reaped = false;
+    if (OpenedProcess* kept = procfs::open_kept(state, pid, reaped)) {
+        return {kept, OpenFailure::none};
+    }
+    Opened opened = procfs::open_afresh(state, pid);
+    opened.earlier_process_gone = reaped;
+    return opened;
 }
 
 std::optional<Liveness> liveness(Processes& processes, Handle handle) {

@@ -6,6 +6,7 @@
 #include "platform/procfs/startup_services.hpp"
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -103,6 +104,13 @@ std::optional<std::string> read_input(char* buffer, std::size_t room, std::size_
         }
         return std::string{std::strerror(errno)};
     }
+}
+
+bool wait_for_input(std::uint32_t milliseconds) {
+    pollfd readable{.fd = STDIN_FILENO, .events = POLLIN, .revents = 0};
+    // A signal that cuts the wait short, or a poll that fails, leaves it to the read.
+    const int timeout = milliseconds > INT_MAX ? INT_MAX : static_cast<int>(milliseconds);
+    return ::poll(&readable, 1, timeout) != 0;
 }
 
 }  // namespace platform

@@ -93,4 +93,8 @@ std::optional<std::string> read_input(char* buffer, std::size_t room, std::size_
     }
 }
 
+// The Windows backend keeps nothing of processes between requests, so a session there has
+// nothing to do while it waits: it waits in ReadFile.
+bool wait_for_input(std::uint32_t) { return true; }
+
 }  // namespace platform
