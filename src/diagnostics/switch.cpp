@@ -4,7 +4,12 @@
 namespace diagnostics {
 
 bool enabled() {
+    if (detail::held == detail::Held::off) return false;
     const platform::Instant start = platform::monotonic_now();
+    if (detail::held == detail::Held::on) {
+        record_since(self_enabled, start);
+        return true;
+    }
     // Byte for byte: no trimming, no case folding; unset or not Unicode is off.
     const std::optional<std::string> value =
         platform::environment_variable("ZUL_DIAGNOSTICS_ENABLED");
@@ -12,5 +17,12 @@ bool enabled() {
     record_since(self_enabled, start);
     return true;
 }
+
+HeldSwitch::HeldSwitch() : before_(detail::held) {
+    detail::held = detail::Held::no;
+    detail::held = enabled() ? detail::Held::on : detail::Held::off;
+}
+
+HeldSwitch::~HeldSwitch() { detail::held = before_; }
 
 }  // namespace diagnostics

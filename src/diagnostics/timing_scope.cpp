@@ -5,6 +5,7 @@
 namespace diagnostics {
 
 TimingScope::TimingScope(std::string_view name) : name_(name) {
+    if (detail::held == detail::Held::off) return;
     const platform::Instant opening = platform::monotonic_now();
     if (!enabled()) return;
     // The start is read after the check, so the check counts as the opening's cost only.
@@ -13,9 +14,9 @@ TimingScope::TimingScope(std::string_view name) : name_(name) {
 }
 
 TimingScope::~TimingScope() {
-    const platform::Instant closing = platform::monotonic_now();
     // An active scope always records: the switch is not consulted again.
     if (!start_) return;
+    const platform::Instant closing = platform::monotonic_now();
     record_elapsed(name_, *start_);
     record_since(self_drop, closing);
 }

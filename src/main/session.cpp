@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "diagnostics/registry.hpp"
+#include "diagnostics/timing_scope.hpp"
 #include "main/output.hpp"
 #include "main/request.hpp"
 #include "main/request_lines.hpp"
@@ -91,6 +92,8 @@ int answer_line(platform::Processes& processes, std::string_view line,
                 rows::EarlierReadings& earlier) {
     diagnostics::clear_registry();
     const platform::Instant start = platform::monotonic_now();
+    // The environment cannot change within a request: its switch is read once.
+    const diagnostics::HeldSwitch held;
     LineWords words{line};
     const auto request = read_request(words);
     if (const auto* refused = std::get_if<Refusal>(&request)) return print_refusal(*refused);
