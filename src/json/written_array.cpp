@@ -2,7 +2,11 @@
 
 #include "json/writer.hpp"
 
+#include <utility>
+
 namespace json {
+
+WrittenArray::WrittenArray(std::string room) : text_(std::move(room)) { text_.assign("[]"); }
 
 void WrittenArray::reserve(std::size_t bytes) {
     text_.reserve(text_.size() + bytes + wrapping_room);

@@ -13,6 +13,12 @@ class Value;
 
 class WrittenArray {
 public:
+    WrittenArray() = default;
+    // Written into the block of `room`, whatever it holds: a session hands over the block its
+    // last answer took, so that answers of its usual size take no new memory (fresh pages cost
+    // the kernel a fault each).
+    explicit WrittenArray(std::string room);
+
     // Room kept after the text, so that whoever takes the text can set it inside a document
     // (a few members before it, a brace after) without copying it. Only what is written there
     // is ever touched.

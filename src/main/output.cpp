@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "json/writer.hpp"
 #include "platform/platform.hpp"
@@ -47,7 +48,7 @@ int refuse(std::string_view message) {
 }
 
 int print_document(std::string_view rows_key, json::WrittenArray rows,
-                   const json::Value* diagnostics) {
+                   const json::Value* diagnostics, std::string* room) {
     // The members in byte order: "diagnostics" comes before "processes" and "samples".
     std::string before_rows = "{";
     if (diagnostics != nullptr) {
@@ -67,7 +68,9 @@ int print_document(std::string_view rows_key, json::WrittenArray rows,
     text.reserve(before_rows.size() + text.size() + 2);
     text.insert(0, before_rows);
     text += "}\n";
-    return print_line(text);
+    const int status = print_line(text);
+    if (room != nullptr) *room = std::move(text);
+    return status;
 }
 
 int print_refusal(std::string_view message) {

@@ -2,6 +2,7 @@
 // What the run writes: the document on standard output, or one message on standard error; in
 // a session, the answer to each request on standard output.
 
+#include <string>
 #include <string_view>
 
 #include "json/value.hpp"
@@ -27,8 +28,9 @@ int refuse(std::string_view message);
 // The document {"diagnostics":..., "<rows_key>":[rows...]} ("diagnostics" only when given) in
 // the compact form and a line feed, in one write to standard output, then exit_success. When
 // standard output cannot be written: a message on standard error and exit_output_failed.
+// `room`, when given, takes the block the document was written in, once written.
 int print_document(std::string_view rows_key, json::WrittenArray rows,
-                   const json::Value* diagnostics);
+                   const json::Value* diagnostics, std::string* room = nullptr);
 
 // A session's answer to a request the one-shot would refuse: {"error":"<message>"} and a line
 // feed, in one write to standard output, then exit_success; when standard output cannot be

@@ -19,12 +19,13 @@ namespace app {
 namespace {
 
 json::WrittenArray run_command(platform::Processes& processes, const Request& request,
-                               rows::EarlierReadings* earlier) {
-    rows::WrittenRows written;
+                               SessionCarry* session) {
+    rows::WrittenRows written =
+        session != nullptr ? rows::WrittenRows{std::move(session->answer_room)} : rows::WrittenRows{};
     if (request.command == Command::sample) {
         diagnostics::TimingScope scope{"sample::collect"};
-        if (earlier != nullptr) {
-            rows::sample(processes, request.pids, *earlier, written);
+        if (session != nullptr) {
+            rows::sample(processes, request.pids, session->earlier, written);
         } else {
             rows::sample(processes, request.pids, written);
         }
@@ -38,8 +39,8 @@ json::WrittenArray run_command(platform::Processes& processes, const Request& re
 }  // namespace
 
 int answer(platform::Processes& processes, const Request& request, platform::Instant start,
-           rows::EarlierReadings* earlier) {
-    json::WrittenArray rows = run_command(processes, request, earlier);
+           SessionCarry* session) {
+    json::WrittenArray rows = run_command(processes, request, session);
 
     std::optional<json::Value> summary;
     if (diagnostics::enabled()) {
@@ -49,7 +50,8 @@ int answer(platform::Processes& processes, const Request& request, platform::Ins
     }
     const std::string_view rows_key =
         request.command == Command::sample ? "samples" : "processes";
-    return print_document(rows_key, std::move(rows), summary ? &*summary : nullptr);
+    return print_document(rows_key, std::move(rows), summary ? &*summary : nullptr,
+                          session != nullptr ? &session->answer_room : nullptr);
 }
 
 }  // namespace app

@@ -6,6 +6,7 @@
 #include <concepts>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <variant>
@@ -49,11 +50,18 @@ std::variant<Request, Refusal> read_request(NextWord& next_word) {
     return Request{command, std::move(std::get<std::vector<std::uint32_t>>(parsed))};
 }
 
+// What a session carries from one request to the next: its earlier readings, for the rows' CPU
+// percentage, and the block its last answer was written in, for the next answer.
+struct SessionCarry {
+    rows::EarlierReadings earlier;
+    std::string answer_room;
+};
+
 // Runs the request over `processes` and writes its document to standard output: the rows, and
 // the diagnostics when the switch is on, whose "main" counts from `start`. A session hands over
-// its earlier readings, for the rows' CPU percentage; the one-shot none. exit_success, or
-// exit_output_failed when standard output cannot be written.
+// what it carries; the one-shot nothing. exit_success, or exit_output_failed when standard
+// output cannot be written.
 int answer(platform::Processes& processes, const Request& request, platform::Instant start,
-           rows::EarlierReadings* earlier = nullptr);
+           SessionCarry* session = nullptr);
 
 }  // namespace app

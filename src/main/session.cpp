@@ -20,8 +20,12 @@
 namespace app {
 namespace {
 
-int answer_line(platform::Processes& processes, std::string_view line,
-                rows::EarlierReadings& earlier);
+int answer_line(platform::Processes& processes, std::string_view line, SessionCarry& carry);
+
+// The block of an answer is kept for the next up to this size, a monitor's answers of a few
+// thousand rows; a larger one goes back once written, so that a session's memory returns to
+// its usual size after every request.
+constexpr std::size_t kept_answer_room = 1 << 20;
 
 }  // namespace
 
@@ -48,17 +52,18 @@ int serve(const Serve& options) {
     RequestLines lines;
     // What was kept for processes that ended goes within seconds, whether or not requests come.
     lines.while_waiting([&] { return platform::forget_idle_processes(processes); });
-    rows::EarlierReadings earlier{options.forget_after_seconds};
+    SessionCarry carry{rows::EarlierReadings{options.forget_after_seconds}, {}};
     for (;;) {
         const RequestLines::Next next = lines.next();
         if (next.kind == RequestLines::Next::Kind::end) return exit_success;
         if (next.kind == RequestLines::Next::Kind::read_failed) {
             return fail_reading_input(next.error);
         }
-        if (const int status = answer_line(processes, next.line, earlier); status != exit_success) {
+        if (const int status = answer_line(processes, next.line, carry); status != exit_success) {
             return status;
         }
         lines.give_back_room();
+        if (carry.answer_room.capacity() > kept_answer_room) std::string{}.swap(carry.answer_room);
     }
 }
 
@@ -88,8 +93,7 @@ private:
 
 // Each request is measured on its own: its answer's diagnostics start from an empty registry,
 // and its "main" from the moment its line was read.
-int answer_line(platform::Processes& processes, std::string_view line,
-                rows::EarlierReadings& earlier) {
+int answer_line(platform::Processes& processes, std::string_view line, SessionCarry& carry) {
     diagnostics::clear_registry();
     const platform::Instant start = platform::monotonic_now();
     // The environment cannot change within a request: its switch is read once.
@@ -97,7 +101,7 @@ int answer_line(platform::Processes& processes, std::string_view line,
     LineWords words{line};
     const auto request = read_request(words);
     if (const auto* refused = std::get_if<Refusal>(&request)) return print_refusal(*refused);
-    return answer(processes, std::get<Request>(request), start, &earlier);
+    return answer(processes, std::get<Request>(request), start, &carry);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "json/value.hpp"
 #include "json/written_array.hpp"
@@ -28,6 +29,10 @@ json::Value row(std::uint32_t pid, InspectResult result);
 // The rows of one command, each written as it comes and only its text kept.
 class WrittenRows final : public RowSink {
 public:
+    WrittenRows() = default;
+    // Written into the block of `room` (see json::WrittenArray).
+    explicit WrittenRows(std::string room) : rows_(std::move(room)) {}
+
     void expect(std::size_t bytes) override;
     void take(const SampleRow& row) override;
     void take(InspectRow row) override;
