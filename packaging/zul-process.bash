@@ -1,5 +1,5 @@
 # bash completion for zul-process: the command word, then the IDs of live processes (serve, the
-# session on standard input, takes nothing more).
+# session on standard input, takes its one option and nothing more).
 # Installed as share/bash-completion/completions/zul-process, where bash-completion loads it on
 # first use; it needs nothing from bash-completion itself, so it can also be sourced directly.
 
@@ -12,6 +12,14 @@ _zul_process() {
   fi
   case ${COMP_WORDS[1]} in
     inspect | sample) ;;
+    serve)
+      if [ "$COMP_CWORD" -eq 2 ]; then
+        mapfile -t COMPREPLY < <(compgen -W '--forget-after=' -- "$word")
+        # The seconds follow the sign at once.
+        compopt -o nospace 2>/dev/null || true
+      fi
+      return 0
+      ;;
     *) return 0 ;;
   esac
   # Every process ID not yet on the line; /proc lists threads only under each process.

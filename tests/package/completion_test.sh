@@ -28,7 +28,10 @@ trap 'kill $live 2>/dev/null || true' EXIT
 expect "command words for an empty word" "inspect sample serve" "$(complete_line zul-process '' | xargs)"
 expect "command words by prefix" "sample serve" "$(complete_line zul-process s | xargs)"
 expect "command word by a longer prefix" "serve" "$(complete_line zul-process ser | xargs)"
-expect "nothing after serve" "" "$(complete_line zul-process serve '' | xargs)"
+expect "its option after serve" "--forget-after=" "$(complete_line zul-process serve '' | xargs)"
+expect "its option by prefix" "--forget-after=" "$(complete_line zul-process serve --f | xargs)"
+expect "nothing after serve's option" "" \
+  "$(complete_line zul-process serve --forget-after=600 '' | xargs)"
 expect "no command word for a wrong prefix" "" "$(complete_line zul-process x | xargs)"
 expect "a live process after sample" "$live" "$(complete_line zul-process sample "$live" | grep -x "$live" || true)"
 expect "this shell after inspect" "$$" "$(complete_line zul-process inspect '' | grep -x "$$" || true)"
