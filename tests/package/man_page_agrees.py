@@ -103,6 +103,9 @@ def rendered(page):
     env.pop("MAN_KEEP_FORMATTING", None)
     text = subprocess.run(["man", "-l", page], env=env, check=True, capture_output=True,
                           text=True).stdout
+    # Without hyphenation groff still breaks a line after a hyphen inside a word
+    # ("--forget-" / "after="): the word goes back together.
+    text = re.sub(r"(?<=\w-)\n[ \t]*", "", text)
     return " ".join(text.split())
 
 
