@@ -55,11 +55,12 @@ namespace platform {
 // Keeps nothing when /proc hides processes: a kept file would skip the check, made at each
 // open, that hides a process whose owner has changed since it was first read.
 Processes::Processes(Keeping keeping) : state_(std::make_unique<State>()) {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
+    state_->descriptor_limit = limit.rlim_cur;
     if (keeping != Keeping::between_requests || procfs::proc_hides_processes(state_->reader)) {
         return;
     }
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
     const std::size_t most = procfs::kept_under_limit(limit.rlim_cur);
     if (most == 0) return;
     state_->kept =
@@ -366,7 +367,7 @@ bool laid_out_anew(const procfs::ProgramLayout& first, const procfs::ProgramLayo
 }  // namespace
 
 // The program as it is now: its memory held open as a witness, its executable file, and its
-// layout when no witness could be held (the tool ran short of descriptors).
+// layout when no witness is held (descriptors run short).
 void note_program(Processes& processes, Handle handle) {
     State& state = processes.state();
     OpenedProcess& process = *handle;
@@ -374,6 +375,10 @@ void note_program(Processes& processes, Handle handle) {
     const std::string pagemap = task_file(process, "pagemap");
     noted.memory =
         procfs::Descriptor{procfs::open_memory_witness(process.directory.get(), pagemap.c_str())};
+    if (noted.memory.is_open() &&
+        static_cast<rlim_t>(noted.memory.get()) >= state.descriptor_limit / 2) {
+        noted.memory.close();
+    }
     if (!noted.memory.is_open()) noted.layout = program_layout(state, process);
     noted.executable =
         procfs::executable_identity(process.directory.get(), task_file(process, "exe").c_str());

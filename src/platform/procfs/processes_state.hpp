@@ -52,6 +52,10 @@ struct Processes::State {
     // would: each asked once.
     std::optional<bool> proc_is_procfs;
     std::optional<bool> signal_checks_usable;
+    // The descriptors the tool may open, as it was when the Processes was made: a program's
+    // memory is held as a witness only by a descriptor in the lower half of it, so that what a
+    // session keeps and the reading of the next process keep their room.
+    rlim_t descriptor_limit = 0;
 };
 
 struct OpenedProcess {
