@@ -69,6 +69,7 @@ int answer_line(platform::Processes& processes, std::string_view line,
                 rows::EarlierReadings& earlier) {
     diagnostics::clear_registry();
     const platform::Instant start = platform::monotonic_now();
+    platform::begin_request(processes);
     LineWords words{line};
     const auto request = read_request(words);
     if (const auto* refused = std::get_if<Refusal>(&request)) return print_refusal(*refused);

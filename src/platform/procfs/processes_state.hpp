@@ -46,8 +46,14 @@ namespace platform {
 struct Processes::State {
     procfs::Reader reader;
     procfs::ClockFacts clock;
-    // A session's kept processes; none in a one-shot run.
+    // A session's kept processes; none in a one-shot run, nor while /proc hides processes.
     std::unique_ptr<procfs::KeptProcesses> kept;
+    // A session's /proc/self/mountinfo, held open from its start: the kernel flags it to poll()
+    // whenever a mount changes (a remount with other options included), so one poll a request
+    // tells whether /proc hides processes must be asked again.
+    procfs::Descriptor mounts;
+    // The most processes a session keeps, under its descriptor limit; 0 in a one-shot run.
+    std::size_t most_kept = 0;
     // Whether /proc is a proc filesystem at all, and whether the signal check answers as /proc
     // would: each asked once.
     std::optional<bool> proc_is_procfs;
