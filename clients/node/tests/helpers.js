@@ -8,6 +8,11 @@ const path = require('node:path');
 const { spawn } = require('node:child_process');
 
 const standIn = path.join(__dirname, 'stand-in', 'zul-process');
+// The IDs that make the stand-in misbehave (valid IDs, above any real process's).
+const cue = Object.freeze({
+  hang: '4294967001', garbage: '4294967002', twice: '4294967003', split: '4294967004',
+  slow: '4294967005', refuse: '4294967006', exit: (status) => String(4294960000 + status),
+});
 const packageRoot = path.join(__dirname, '..');
 
 function temporaryFolder(t) {
@@ -20,6 +25,12 @@ function temporaryFolder(t) {
 function starts(file) {
   if (!fs.existsSync(file)) return [];
   return fs.readFileSync(file, 'utf8').split('\n').filter(Boolean).map(Number);
+}
+
+// The arguments of each stand-in started with this file as STAND_IN_ARGS.
+function startArgs(file) {
+  if (!fs.existsSync(file)) return [];
+  return fs.readFileSync(file, 'utf8').split('\n').filter(Boolean).map((line) => JSON.parse(line));
 }
 
 // The request lines a stand-in received, with this file as STAND_IN_LINES.
@@ -90,6 +101,6 @@ function runNode(source, env = process.env) {
 }
 
 module.exports = {
-  standIn, packageRoot, temporaryFolder, starts, receivedLines, alive, eventually, childrenNamed,
+  standIn, cue, startArgs, packageRoot, temporaryFolder, starts, receivedLines, alive, eventually, childrenNamed,
   runNode,
 };
