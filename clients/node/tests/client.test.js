@@ -244,7 +244,7 @@ test('a request given up through its signal', async (t) => {
     const given = new AbortController();
     const kept = new AbortController();
     // The first is answered 50 ms late, so the second is still queued when it is given up.
-    const first = note('first', client.sample([cue.slow, 11]));
+    const first = note('first', client.sample([cue.delay(50), 11]));
     const second = note('second', client.inspect([12], { signal: given.signal }));
     const third = note('third', client.sample([13], { signal: kept.signal }));
     const reason = new Error('gave up');

@@ -11,7 +11,8 @@ const standIn = path.join(__dirname, 'stand-in', 'zul-process');
 // The IDs that make the stand-in misbehave (valid IDs, above any real process's).
 const cue = Object.freeze({
   hang: '4294967001', garbage: '4294967002', twice: '4294967003', split: '4294967004',
-  slow: '4294967005', refuse: '4294967006', exit: (status) => String(4294960000 + status),
+  refuse: '4294967006', exit: (status) => String(4294960000 + status),
+  delay: (ms) => String(4294950000 + ms),
 });
 const packageRoot = path.join(__dirname, '..');
 
