@@ -118,7 +118,8 @@ class Connection {
   send(line, timeoutMs, signal) {
     return new Promise((resolve, reject) => {
       const request = {
-        resolve, reject, timeoutMs, sentAt: performance.now(), dropped: false, signal, onAbort: null,
+        resolve, reject, timeoutMs, sentAt: performance.now(), settled: false, dropped: false, signal,
+        onAbort: null,
       };
       if (signal) {
         request.onAbort = () => this.drop(request);
@@ -217,6 +218,7 @@ class Connection {
 
   // A request no longer waited for: its caller has its answer, its error, or gave up.
   settle(request) {
+    request.settled = true;
     this.waiting--;
     if (request.onAbort) request.signal.removeEventListener('abort', request.onAbort);
     if (!this.waiting) {
@@ -230,7 +232,7 @@ class Connection {
   // The caller gave up: the request rejects now, and its answer will be read and dropped so
   // that the ones behind it still get theirs.
   drop(request) {
-    if (request.dropped || this.ended || !this.pending.includes(request)) return;
+    if (request.settled) return;
     request.dropped = true;
     this.settle(request);
     request.reject(abortError(request.signal));

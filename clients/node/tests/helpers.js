@@ -65,7 +65,8 @@ async function eventually(condition, what) {
   throw new Error(`never came true: ${what}`);
 }
 
-// The direct children of this process whose command is `name` (Linux), from /proc.
+// The direct children of this process whose command is `name` (Linux), from /proc; not one that
+// has ended and waits to be reaped.
 function childrenNamed(name) {
   const found = [];
   for (const entry of fs.readdirSync('/proc')) {
@@ -77,8 +78,8 @@ function childrenNamed(name) {
       continue;
     }
     const comm = stat.slice(stat.indexOf('(') + 1, stat.lastIndexOf(')'));
-    const parent = Number(stat.slice(stat.lastIndexOf(')') + 2).split(' ')[1]);
-    if (parent === process.pid && comm === name) found.push(Number(entry));
+    const [state, parent] = stat.slice(stat.lastIndexOf(')') + 2).split(' ');
+    if (Number(parent) === process.pid && comm === name && !/^[ZX]$/.test(state)) found.push(Number(entry));
   }
   return found;
 }
