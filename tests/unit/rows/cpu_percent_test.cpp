@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "sample/cpu_percent.hpp"
+#include "rows/cpu_percent.hpp"
 
 namespace {
 
-using windows::NotFound;
-using windows::ProbeError;
-using windows::ProbeOutcome;
-using windows::ProcessSample;
+using probe::NotFound;
+using probe::ProbeError;
+using probe::ProbeOutcome;
+using probe::ProcessSample;
 using Outcome = ProbeOutcome<ProcessSample>;
 
 constexpr std::uint64_t created = 133'485'000'000'000'000;
@@ -90,7 +90,7 @@ TEST(CpuPercent, OnlyBetweenTwoReadingsOfOneProcess) {
          {std::nullopt, std::nullopt, 10.0}},
     };
     for (const Case& c : cases) {
-        sample::EarlierReadings earlier;
+        rows::EarlierReadings earlier;
         ASSERT_EQ(c.readings.size(), c.percents.size()) << c.name;
         for (std::size_t i = 0; i < c.readings.size(); ++i) {
             EXPECT_EQ(earlier.cpu_percent(42, c.readings[i]), c.percents[i])
@@ -100,7 +100,7 @@ TEST(CpuPercent, OnlyBetweenTwoReadingsOfOneProcess) {
 }
 
 TEST(CpuPercent, ProcessesAreToldApartByTheirIds) {
-    sample::EarlierReadings earlier;
+    rows::EarlierReadings earlier;
     EXPECT_EQ(earlier.cpu_percent(1, found(created, 0.0, 0.0, {10, 0})), std::nullopt);
     EXPECT_EQ(earlier.cpu_percent(2, found(created, 500.0, 0.0, {10, 0})), std::nullopt);
     EXPECT_EQ(earlier.cpu_percent(1, found(created, 100.0, 0.0, {11, 0})), 10.0);
@@ -115,7 +115,7 @@ TEST(CpuPercent, ProcessesAreToldApartByTheirIds) {
 // A session that meets 100 new processes every second for ten minutes holds only those of the
 // last minute, however many it has met.
 TEST(CpuPercent, ProcessesNotReadForAMinuteAreForgotten) {
-    sample::EarlierReadings earlier;
+    rows::EarlierReadings earlier;
     constexpr std::uint32_t per_second = 100;
     std::uint32_t next_pid = 1;
     for (std::uint64_t second = 0; second < 600; ++second) {
@@ -128,7 +128,7 @@ TEST(CpuPercent, ProcessesNotReadForAMinuteAreForgotten) {
 
     // Processes read at 0 s, at 30 s and just under a minute: all three are held then; at
     // 61 s the first is gone, and just under 120 s the second too.
-    sample::EarlierReadings two;
+    rows::EarlierReadings two;
     (void)two.cpu_percent(1, found(created, 0.0, 0.0, {0, 0}));
     (void)two.cpu_percent(2, found(created, 0.0, 0.0, {30, 0}));
     (void)two.cpu_percent(3, found(created, 0.0, 0.0, {59, 999'999'999}));
