@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "fuzz_check.hpp"
-#include "sample/positive_pids.hpp"
+#include "main/positive_pids.hpp"
 
 namespace {
 
@@ -33,23 +33,23 @@ std::vector<std::string> split_arguments(std::string_view bytes) {
 
 // Compares digit strings by value, without arithmetic that could overflow.
 std::variant<std::uint32_t, std::string_view> expected_value(std::string_view argument) {
-    if (argument.empty()) return sample::messages::not_decimal;
+    if (argument.empty()) return app::messages::not_decimal;
     for (const char c : argument) {
-        if (c < '0' || c > '9') return sample::messages::not_decimal;
+        if (c < '0' || c > '9') return app::messages::not_decimal;
     }
     const std::size_t first_significant = argument.find_first_not_of('0');
-    if (first_significant == std::string_view::npos) return sample::messages::zero;
+    if (first_significant == std::string_view::npos) return app::messages::zero;
     const std::string_view digits = argument.substr(first_significant);
     constexpr std::string_view largest = "4294967295";
     if (digits.size() > largest.size() || (digits.size() == largest.size() && digits > largest)) {
-        return sample::messages::out_of_range;
+        return app::messages::out_of_range;
     }
     return static_cast<std::uint32_t>(std::stoul(std::string(digits)));
 }
 
 std::variant<std::vector<std::uint32_t>, std::string_view> expected_result(
     const std::vector<std::string>& arguments) {
-    if (arguments.empty()) return sample::messages::none_given;
+    if (arguments.empty()) return app::messages::none_given;
     std::vector<std::uint32_t> pids;
     for (const std::string& argument : arguments) {
         const auto value = expected_value(argument);
@@ -67,10 +67,10 @@ std::variant<std::vector<std::uint32_t>, std::string_view> expected_result(
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const auto arguments =
         split_arguments(std::string_view(reinterpret_cast<const char*>(data), size));
-    const auto result = sample::positive_pids(arguments);
+    const auto result = app::positive_pids(arguments);
     const auto expected = expected_result(arguments);
 
-    if (const auto* message = std::get_if<sample::PidMessage>(&result)) {
+    if (const auto* message = std::get_if<app::PidMessage>(&result)) {
         FUZZ_CHECK(std::holds_alternative<std::string_view>(expected));
         FUZZ_CHECK(message->text == std::get<std::string_view>(expected));
     } else {

@@ -37,7 +37,7 @@
 #include "fake/runtime.hpp"
 #include "fuzz_check.hpp"
 #include "main/run.hpp"
-#include "sample/positive_pids.hpp"
+#include "main/positive_pids.hpp"
 #include "support/strict_json.hpp"
 
 namespace {
@@ -87,11 +87,11 @@ public:
         process.open_error = input_.PickValueInArray({5u, 87u, 31u});
         process.open_takes_nanos = input_.ConsumeIntegralInRange<std::uint64_t>(0, 5'000'000);
         process.exit_code_fails = failing();
-        process.exit_codes = sequence<std::uint32_t>({platform::still_active, 0, 1});
+        process.exit_codes = sequence<std::uint32_t>({fake::still_active, 0, 1});
         process.times_fail = failing();
         process.creation_ticks = sequence<std::uint64_t>(
             {133'000'000'000'000'000, 133'000'000'000'000'001, 0, UINT64_MAX});
-        process.exit_ticks = input_.ConsumeIntegral<std::uint64_t>();
+        process.image_replaced = failing();
         process.kernel_ticks = input_.ConsumeIntegral<std::uint64_t>();
         process.user_ticks = input_.ConsumeIntegral<std::uint64_t>();
         process.memory_fails = failing();
@@ -99,7 +99,7 @@ public:
         process.peak_working_set = input_.ConsumeIntegral<std::uint64_t>();
         process.image_name_fails = failing();
         if (rarely(16)) {
-            process.image_name = std::u16string(platform::image_name_units, u'x');
+            process.image_name = std::u16string(fake::image_name_units, u'x');
         } else {
             process.image_name = rarely(8) ? units(40) : u"C:\\bin\\" + units(20);
         }
@@ -214,10 +214,10 @@ bool is_one_line(const std::string& text) {
 
 const std::set<std::string_view> known_messages{
     "usage: zul-process <inspect|sample> <pid> [pid...]",
-    sample::messages::none_given,
-    sample::messages::not_decimal,
-    sample::messages::out_of_range,
-    sample::messages::zero,
+    app::messages::none_given,
+    app::messages::not_decimal,
+    app::messages::out_of_range,
+    app::messages::zero,
 };
 
 const std::set<std::string_view> sample_codes{"OPEN_PROCESS", "PROCESS_STATE", "PROCESS_TIMES",
@@ -272,7 +272,7 @@ void check_document(const std::string& out, const std::vector<std::string>& argu
 
     const bool is_sample = arguments[0] == "sample";
     const auto pids = std::get<std::vector<std::uint32_t>>(
-        sample::positive_pids(std::span<const std::string>(arguments).subspan(1)));
+        app::positive_pids(std::span<const std::string>(arguments).subspan(1)));
     FUZZ_CHECK(parsed->members.size() == (diagnostics_on ? 2u : 1u));
     FUZZ_CHECK((parsed->find("diagnostics") != nullptr) == diagnostics_on);
     const JsonNode* rows = parsed->find(is_sample ? "samples" : "processes");
@@ -299,8 +299,8 @@ std::optional<std::string_view> refusal_of(const std::vector<std::string>& words
     if (words.empty() || (words[0] != "sample" && words[0] != "inspect")) {
         return "usage: zul-process <inspect|sample> <pid> [pid...]";
     }
-    const auto pids = sample::positive_pids(std::span<const std::string>(words).subspan(1));
-    if (const auto* message = std::get_if<sample::PidMessage>(&pids)) return message->text;
+    const auto pids = app::positive_pids(std::span<const std::string>(words).subspan(1));
+    if (const auto* message = std::get_if<app::PidMessage>(&pids)) return message->text;
     return std::nullopt;
 }
 

@@ -2,5 +2,5 @@
 // thrown under either entry is an instance of the one ZulProcessError.
 import client from './index.js';
 
-export const { createClient, ZulProcessError, codes } = client;
+export const { createClient, createdAtMs, createdAtDate, ZulProcessError, codes } = client;
 export default client;

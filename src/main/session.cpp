@@ -96,6 +96,7 @@ private:
 int answer_line(platform::Processes& processes, std::string_view line, SessionCarry& carry) {
     diagnostics::clear_registry();
     const platform::Instant start = platform::monotonic_now();
+    platform::begin_request(processes);
     // The environment cannot change within a request: its switch is read once.
     const diagnostics::HeldSwitch held;
     LineWords words{line};

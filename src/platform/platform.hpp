@@ -121,6 +121,11 @@ std::optional<std::string> executable_path(Processes& processes, Handle handle);
 // Closes the handle; what the backend keeps of the process for a session stays kept.
 void close_process(Processes& processes, Handle handle);
 
+// A session's request begins: from here on, what the session kept is read again only as far as
+// opening each process afresh would allow now (a /proc mounted anew to hide other users'
+// processes lets go of all of it). A backend that keeps nothing does nothing.
+void begin_request(Processes& processes);
+
 // A session between requests: lets go of what was kept for processes not read for a while, so
 // that an idle session holds nothing of processes that ended. Looks at most once a second.
 // Whether anything is still kept: while it is, a session that waits for its next request

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.hpp"
+#include "platform/com.hpp"
 
 namespace fake {
 

@@ -3,11 +3,15 @@
 #include "fake/processes.hpp"
 
 #include "fake/runtime.hpp"
+#include "text/utf.hpp"
 
 #include <algorithm>
-#include <cstring>
+#include <memory>
 #include <unordered_map>
 #include <utility>
+
+// The fake keeps its scripts for the whole test program; a Processes of its own holds nothing.
+struct platform::Processes::State {};
 
 namespace fake {
 namespace {
@@ -19,7 +23,8 @@ struct CallCounts {
     unsigned times = 0;
     unsigned memory = 0;
     unsigned image_name = 0;
-    unsigned image_unchanged = 0;
+    unsigned noted_program = 0;
+    unsigned command_line = 0;
 };
 
 struct Scripted {
@@ -29,14 +34,32 @@ struct Scripted {
 
 struct HandleRecord {
     platform::Pid pid = 0;
+    const platform::Processes* processes = nullptr;  // what it was opened through
     bool open = true;
+    bool noted = false;  // note_program was called through it
 };
 
 constexpr std::uint32_t error_invalid_handle = 6;
 constexpr std::uint32_t error_insufficient_buffer = 122;
+constexpr std::uint32_t error_invalid_parameter = 87;
+constexpr std::uint32_t process_query_limited_information = 0x1000;
 
-// GetCurrentProcess's pseudo-handle, as on Windows.
-const platform::Handle self_handle = reinterpret_cast<platform::Handle>(~std::uintptr_t{0});
+// What the win32 backend makes of OpenProcess's last error.
+platform::OpenFailure open_failure(std::uint32_t error) {
+    switch (error) {
+        case error_invalid_parameter:
+            return platform::OpenFailure::no_such_process;
+        case 5:  // ERROR_ACCESS_DENIED
+            return platform::OpenFailure::denied;
+        case 4:     // ERROR_TOO_MANY_OPEN_FILES
+        case 8:     // ERROR_NOT_ENOUGH_MEMORY
+        case 14:    // ERROR_OUTOFMEMORY
+        case 1450:  // ERROR_NO_SYSTEM_RESOURCES
+            return platform::OpenFailure::out_of_descriptors;
+        default:
+            return platform::OpenFailure::other;
+    }
+}
 
 struct State {
     std::unordered_map<platform::Pid, Scripted> processes;
@@ -48,6 +71,8 @@ struct State {
     std::vector<std::string> violations;
     std::vector<std::string> log;
     std::size_t creation_times_asked = 0;
+    unsigned kept_for_calls = 0;
+    std::size_t forget_idle_calls = 0;
 };
 
 State& state() {
@@ -70,25 +95,30 @@ const T& nth(const std::vector<T>& values, unsigned call, const T& fallback) {
 // which is also recorded as a violation of `call`.
 struct Resolved {
     Scripted* process = nullptr;
+    HandleRecord* record = nullptr;
     std::string name;
 };
 
-Resolved resolve(platform::Handle handle, std::string_view call) {
+Resolved resolve(const platform::Processes& processes, platform::Handle handle,
+                 std::string_view call) {
     State& s = state();
-    if (handle == self_handle) return {&s.self, "self"};
     auto found = s.handles.find(reinterpret_cast<std::uintptr_t>(handle));
     if (found == s.handles.end()) {
         s.violations.push_back(std::string(call) + " through a bogus handle");
-        return {nullptr, "bogus"};
+        return {nullptr, nullptr, "bogus"};
     }
     std::string name = std::to_string(found->second.pid);
     if (!found->second.open) {
         s.violations.push_back(std::string(call) + " through closed handle of " + name);
-        return {nullptr, name};
+        return {nullptr, nullptr, name};
+    }
+    if (found->second.processes != &processes) {
+        s.violations.push_back(std::string(call) + " on the handle of " + name +
+                               " through another Processes than it was opened through");
     }
     // A handle stays usable after its process lost its script only if the script is still
     // there; tests never drop scripts while handles are open, so this is always found.
-    return {&s.processes[found->second.pid], name};
+    return {&s.processes[found->second.pid], &found->second, name};
 }
 
 void log_call(std::string_view call, const std::string& argument) {
@@ -100,9 +130,39 @@ bool fail(std::uint32_t error) {
     return false;
 }
 
+// GetProcessTimes as process_times, process_cpu_times and own_cpu_times answer it.
+bool scripted_times(Scripted* scripted, const std::string& name, platform::FileTime& creation,
+                    platform::FileTime& kernel, platform::FileTime& user) {
+    log_call("GetProcessTimes", name);
+    if (scripted == nullptr) return fail(error_invalid_handle);
+    const unsigned call = ++scripted->calls.times;
+    const Process& script = scripted->script;
+    if (script.times_fail.fails_on(call)) return fail(failed_call_error);
+    creation = to_filetime(nth(script.creation_ticks, call, std::uint64_t{0}));
+    kernel = to_filetime(script.kernel_ticks);
+    user = to_filetime(script.user_ticks);
+    return true;
+}
+
+// GetProcessMemoryInfo as process_memory and own_memory answer it.
+bool scripted_memory(Scripted* scripted, const std::string& name,
+                     platform::MemoryCounters& counters) {
+    log_call("GetProcessMemoryInfo", name);
+    if (scripted == nullptr) return fail(error_invalid_handle);
+    const Process& script = scripted->script;
+    if (script.memory_fails.fails_on(++scripted->calls.memory)) return fail(failed_call_error);
+    counters.working_set = script.working_set;
+    counters.peak_working_set = script.peak_working_set;
+    return true;
+}
+
 }  // namespace
 
 void reset_processes() { state() = State{}; }
+
+void keep_between_requests(unsigned calls) { state().kept_for_calls = calls; }
+
+std::size_t forget_idle_calls() { return state().forget_idle_calls; }
 
 Process& process(platform::Pid pid) { return state().processes[pid].script; }
 
@@ -126,124 +186,137 @@ std::size_t calls_named(std::string_view name) {
 
 std::size_t creation_times_asked() { return state().creation_times_asked; }
 
-namespace {
-
-// GetProcessTimes as both process_times and process_cpu_times answer it.
-bool scripted_times(platform::Handle handle, platform::FileTime& creation,
-                    platform::FileTime& exit, platform::FileTime& kernel,
-                    platform::FileTime& user) {
-    auto [scripted, name] = resolve(handle, "GetProcessTimes");
-    log_call("GetProcessTimes", name);
-    if (scripted == nullptr) return fail(error_invalid_handle);
-    const unsigned call = ++scripted->calls.times;
-    const Process& script = scripted->script;
-    if (script.times_fail.fails_on(call)) return fail(failed_call_error);
-    creation = to_filetime(nth(script.creation_ticks, call, std::uint64_t{0}));
-    exit = to_filetime(script.exit_ticks);
-    kernel = to_filetime(script.kernel_ticks);
-    user = to_filetime(script.user_ticks);
-    return true;
-}
-
-}  // namespace
 }  // namespace fake
 
 namespace platform {
 
-Handle open_process(std::uint32_t access, bool inherit, Pid pid) {
+Processes::Processes(Keeping /*keeping*/) : state_(std::make_unique<State>()) {}
+
+Processes::~Processes() = default;
+
+// The fake keeps nothing between requests.
+void begin_request(Processes& /*processes*/) {}
+
+bool forget_idle_processes(Processes& /*processes*/) {
     fake::State& s = fake::state();
-    fake::log_call("OpenProcess", std::to_string(access) + "," + (inherit ? "1" : "0") + "," +
-                                      std::to_string(pid));
+    ++s.forget_idle_calls;
+    if (s.kept_for_calls == 0) return false;
+    --s.kept_for_calls;
+    return true;
+}
+
+// OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid), and GetLastError after a failure,
+// as the win32 backend calls them.
+Opened open_process(Processes& processes, Pid pid) {
+    fake::State& s = fake::state();
+    fake::log_call("OpenProcess", std::to_string(fake::process_query_limited_information) +
+                                      ",0," + std::to_string(pid));
     auto found = s.processes.find(pid);
+    bool opened = false;
+    bool earlier_gone = false;
     if (found == s.processes.end()) {
-        fake::fail(error_invalid_parameter);
-        return nullptr;
+        fake::fail(fake::error_invalid_parameter);
+    } else {
+        fake::Scripted& scripted = found->second;
+        fake::advance_clock(scripted.script.open_takes_nanos);
+        const unsigned call = ++scripted.calls.open;
+        const std::vector<bool>& gone = scripted.script.earlier_process_gone;
+        earlier_gone = !gone.empty() && gone[std::min<std::size_t>(call, gone.size()) - 1];
+        if (scripted.script.open_fails.fails_on(call)) {
+            fake::fail(scripted.script.open_error);
+        } else {
+            opened = true;
+        }
     }
-    fake::Scripted& scripted = found->second;
-    fake::advance_clock(scripted.script.open_takes_nanos);
-    if (scripted.script.open_fails.fails_on(++scripted.calls.open)) {
-        fake::fail(scripted.script.open_error);
-        return nullptr;
+    if (!opened) {
+        fake::log_call("GetLastError", "");
+        return {nullptr, fake::open_failure(s.last_error), earlier_gone};
     }
     const std::uintptr_t value = s.next_handle;
     s.next_handle += 4;
-    s.handles.emplace(value, fake::HandleRecord{pid, true});
+    s.handles.emplace(value, fake::HandleRecord{pid, &processes});
     ++s.open_handles;
-    return reinterpret_cast<Handle>(value);
+    return {reinterpret_cast<Handle>(value), OpenFailure::none, earlier_gone};
 }
 
-std::uint32_t last_error() {
-    fake::log_call("GetLastError", "");
-    return fake::state().last_error;
-}
-
-bool exit_code_process(Handle handle, std::uint32_t& exit_code) {
-    auto [scripted, name] = fake::resolve(handle, "GetExitCodeProcess");
-    fake::log_call("GetExitCodeProcess", name);
-    if (scripted == nullptr) return fake::fail(fake::error_invalid_handle);
+// GetExitCodeProcess.
+std::optional<Liveness> liveness(Processes& processes, Handle handle) {
+    auto resolved = fake::resolve(processes, handle, "GetExitCodeProcess");
+    fake::log_call("GetExitCodeProcess", resolved.name);
+    fake::Scripted* scripted = resolved.process;
+    if (scripted == nullptr) {
+        fake::fail(fake::error_invalid_handle);
+        return std::nullopt;
+    }
     const unsigned call = ++scripted->calls.exit_code;
-    if (scripted->script.exit_code_fails.fails_on(call)) return fake::fail(fake::failed_call_error);
-    exit_code = fake::nth(scripted->script.exit_codes, call, still_active);
-    return true;
+    if (scripted->script.exit_code_fails.fails_on(call)) {
+        fake::fail(fake::failed_call_error);
+        return std::nullopt;
+    }
+    const std::uint32_t exit_code = fake::nth(scripted->script.exit_codes, call, fake::still_active);
+    return exit_code == fake::still_active ? Liveness::running : Liveness::exited;
 }
 
-bool process_times(Handle handle, FileTime& creation, FileTime& exit, FileTime& kernel,
+bool process_times(Processes& processes, Handle handle, FileTime& creation, FileTime& kernel,
                    FileTime& user) {
     ++fake::state().creation_times_asked;
-    return fake::scripted_times(handle, creation, exit, kernel, user);
+    auto resolved = fake::resolve(processes, handle, "GetProcessTimes");
+    return fake::scripted_times(resolved.process, resolved.name, creation, kernel, user);
 }
 
 // The same call as on Windows, scripted and logged as GetProcessTimes.
-bool process_cpu_times(Handle handle, FileTime& kernel, FileTime& user) {
-    FileTime creation, exit;
-    return fake::scripted_times(handle, creation, exit, kernel, user);
+bool process_cpu_times(Processes& processes, Handle handle, FileTime& kernel, FileTime& user) {
+    auto resolved = fake::resolve(processes, handle, "GetProcessTimes");
+    FileTime creation;
+    return fake::scripted_times(resolved.process, resolved.name, creation, kernel, user);
 }
 
-bool process_memory_info(Handle handle, MemoryCounters& counters) {
-    auto [scripted, name] = fake::resolve(handle, "GetProcessMemoryInfo");
-    fake::log_call("GetProcessMemoryInfo", name);
-    if (scripted == nullptr) return fake::fail(fake::error_invalid_handle);
-    const fake::Process& script = scripted->script;
-    if (script.memory_fails.fails_on(++scripted->calls.memory)) {
-        return fake::fail(fake::failed_call_error);
-    }
-    counters.working_set = script.working_set;
-    counters.peak_working_set = script.peak_working_set;
-    return true;
+bool process_memory(Processes& processes, Handle handle, MemoryCounters& counters) {
+    auto resolved = fake::resolve(processes, handle, "GetProcessMemoryInfo");
+    return fake::scripted_memory(resolved.process, resolved.name, counters);
 }
 
-bool full_process_image_name(Handle handle, std::uint32_t flags, char16_t* buffer,
-                             std::uint32_t& size) {
-    auto [scripted, name] = fake::resolve(handle, "QueryFullProcessImageNameW");
+// No Win32 call: nothing is logged, but the handle remembers it was noted, so that a probe that
+// forgets to note the program sees no replacement.
+void note_program(Processes& processes, Handle handle) {
+    auto resolved = fake::resolve(processes, handle, "NoteProgram");
+    if (resolved.record != nullptr) resolved.record->noted = true;
+}
+
+bool runs_noted_program(Processes& processes, Handle handle) {
+    auto resolved = fake::resolve(processes, handle, "RunsNotedProgram");
+    fake::log_call("RunsNotedProgram", resolved.name);
+    if (resolved.process == nullptr || !resolved.record->noted) return true;
+    const unsigned call = ++resolved.process->calls.noted_program;
+    return !resolved.process->script.image_replaced.fails_on(call);
+}
+
+// QueryFullProcessImageNameW(handle, 0, buffer, size) into the win32 backend's buffer, then
+// the same conversion to UTF-8.
+std::optional<std::string> executable_path(Processes& processes, Handle handle) {
+    auto resolved = fake::resolve(processes, handle, "QueryFullProcessImageNameW");
     fake::log_call("QueryFullProcessImageNameW",
-                   name + "," + std::to_string(flags) + "," + std::to_string(size));
-    if (scripted == nullptr) return fake::fail(fake::error_invalid_handle);
+                   resolved.name + ",0," + std::to_string(fake::image_name_units));
+    fake::Scripted* scripted = resolved.process;
+    if (scripted == nullptr) {
+        fake::fail(fake::error_invalid_handle);
+        return std::nullopt;
+    }
     const fake::Process& script = scripted->script;
     if (script.image_name_fails.fails_on(++scripted->calls.image_name)) {
-        return fake::fail(fake::failed_call_error);
+        fake::fail(fake::failed_call_error);
+        return std::nullopt;
     }
-    const std::u16string& image = script.image_name;
-    if (image.size() >= size) return fake::fail(fake::error_insufficient_buffer);
-    std::memcpy(buffer, image.data(), image.size() * sizeof(char16_t));
-    buffer[image.size()] = u'\0';
-    size = static_cast<std::uint32_t>(image.size());
-    return true;
+    if (script.image_name.size() >= fake::image_name_units) {
+        fake::fail(fake::error_insufficient_buffer);
+        return std::nullopt;
+    }
+    return text::utf16_to_utf8(script.image_name);
 }
 
-bool image_unchanged(Handle handle) {
-    auto [scripted, name] = fake::resolve(handle, "ImageUnchanged");
-    fake::log_call("ImageUnchanged", name);
-    if (scripted == nullptr) return true;
-    return !scripted->script.image_replaced.fails_on(++scripted->calls.image_unchanged);
-}
-
-void close_handle(Handle handle) {
+// CloseHandle.
+void close_process(Processes& processes, Handle handle) {
     fake::State& s = fake::state();
-    if (handle == fake::self_handle) {
-        fake::log_call("CloseHandle", "self");
-        s.violations.push_back("CloseHandle on the own process's pseudo-handle");
-        return;
-    }
     auto found = s.handles.find(reinterpret_cast<std::uintptr_t>(handle));
     if (found == s.handles.end()) {
         fake::log_call("CloseHandle", "bogus");
@@ -256,18 +329,38 @@ void close_handle(Handle handle) {
         s.violations.push_back("CloseHandle twice on the handle of " + name);
         return;
     }
+    if (found->second.processes != &processes) {
+        s.violations.push_back("CloseHandle on the handle of " + name +
+                               " through another Processes than it was opened through");
+    }
     found->second.open = false;
     --s.open_handles;
 }
 
-// The fake opens nothing it could keep: the call is only logged.
-void keep_processes_between_requests() {
-    fake::log_call("KeepProcessesBetweenRequests", "");
+// GetCurrentProcess, then GetProcessTimes on its pseudo-handle.
+bool own_cpu_times(FileTime& kernel, FileTime& user) {
+    fake::log_call("GetCurrentProcess", "");
+    FileTime creation;
+    return fake::scripted_times(&fake::state().self, "self", creation, kernel, user);
 }
 
-Handle current_process() {
+// GetCurrentProcess, then GetProcessMemoryInfo on its pseudo-handle.
+bool own_memory(MemoryCounters& counters) {
     fake::log_call("GetCurrentProcess", "");
-    return fake::self_handle;
+    return fake::scripted_memory(&fake::state().self, "self", counters);
+}
+
+// Linux's reading of one process's command line, scripted per process.
+CommandLine command_line(Processes& processes, Handle handle) {
+    auto resolved = fake::resolve(processes, handle, "CommandLine");
+    fake::log_call("CommandLine", resolved.name);
+    fake::Scripted* scripted = resolved.process;
+    if (scripted == nullptr) return CommandLine{CommandLine::Read::gone, {}};
+    const fake::Process& script = scripted->script;
+    if (script.command_line_fails.fails_on(++scripted->calls.command_line)) {
+        return CommandLine{script.command_line_failure, {}};
+    }
+    return CommandLine{CommandLine::Read::text, script.command_line};
 }
 
 }  // namespace platform

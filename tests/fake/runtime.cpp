@@ -24,6 +24,7 @@ struct StreamScript {
 struct InputPiece {
     std::string bytes;
     std::function<void()> before;
+    unsigned quiet_waits = 0;  // waits that pass with nothing before the piece comes
 };
 
 struct InputScript {
@@ -32,6 +33,8 @@ struct InputScript {
     std::size_t offset = 0;      // how much of it is handed out already
     std::optional<std::string> failure;
     std::uint64_t reads = 0;
+    unsigned quiet_before_next = 0;
+    std::uint64_t waits = 0;
 };
 
 struct RuntimeScript {
@@ -98,8 +101,14 @@ void fail_stream(platform::Stream stream, std::string error_text) {
 void echo_stream(platform::Stream stream) { stream_script(stream).echoed = true; }
 
 void add_input(std::string piece, std::function<void()> before) {
-    script().input.pieces.push_back(InputPiece{std::move(piece), std::move(before)});
+    InputScript& input = script().input;
+    input.pieces.push_back(
+        InputPiece{std::move(piece), std::move(before), std::exchange(input.quiet_before_next, 0)});
 }
+
+void add_quiet_waits(unsigned count) { script().input.quiet_before_next += count; }
+
+std::uint64_t input_waits() { return script().input.waits; }
 
 void fail_input(std::string error_text) { script().input.failure = std::move(error_text); }
 
@@ -134,6 +143,18 @@ std::optional<std::string> write(Stream stream, std::string_view bytes) {
     target.captured.append(bytes);
     if (target.echoed) std::fwrite(bytes.data(), 1, bytes.size(), stderr);
     return std::nullopt;
+}
+
+bool wait_for_input(std::uint32_t milliseconds) {
+    auto& input = fake::script().input;
+    ++input.waits;
+    if (input.piece == input.pieces.size() || input.offset != 0 ||
+        input.pieces[input.piece].quiet_waits == 0) {
+        return true;
+    }
+    --input.pieces[input.piece].quiet_waits;
+    fake::add_nanos(fake::script().now, std::uint64_t{milliseconds} * 1'000'000);
+    return false;
 }
 
 std::optional<std::string> read_input(char* buffer, std::size_t room, std::size_t& got) {

@@ -51,5 +51,9 @@ void echo_stream(platform::Stream stream);
 void add_input(std::string piece, std::function<void()> before = {});
 void fail_input(std::string error_text);
 std::uint64_t input_reads();
+// Before the piece added next, `count` waits for input (wait_for_input) pass with nothing, each
+// moving the clock on by the time it waited. Any other wait answers at once that input is there.
+void add_quiet_waits(unsigned count);
+std::uint64_t input_waits();
 
 }  // namespace fake

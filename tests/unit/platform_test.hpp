@@ -13,6 +13,7 @@
 #include "fake/com.hpp"
 #include "fake/processes.hpp"
 #include "fake/runtime.hpp"
+#include "platform/platform.hpp"
 
 namespace testing_support {
 
@@ -58,6 +59,9 @@ protected:
     static std::uint64_t recorded_calls(std::string_view name) {
         return testing_support::recorded_calls(name);
     }
+
+    // What the code under test reads processes through, as a run owns it.
+    platform::Processes processes;
 };
 
 // PlatformTest with the diagnostics switch on, for tests that count scope calls.

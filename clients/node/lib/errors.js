@@ -23,10 +23,22 @@ const codes = Object.freeze({
   EXITED: 'ERR_ZUL_PROCESS_EXITED',
   // An answer that is not the one line of JSON the protocol promises.
   PROTOCOL: 'ERR_ZUL_PROCESS_PROTOCOL',
-  // A process ID that cannot travel as one word of one request line.
+  // A process ID the tool would refuse (or none at all): the request is not sent.
   INVALID_PID: 'ERR_ZUL_PROCESS_INVALID_PID',
   // The client was closed.
   CLOSED: 'ERR_ZUL_PROCESS_CLOSED',
 });
 
-module.exports = { ZulProcessError, codes };
+// A request its caller gave up through its signal rejects as Node's own APIs do, with an error
+// named AbortError; the signal's reason is its cause.
+function abortError(signal) {
+  const error = new DOMException('This operation was aborted', 'AbortError');
+  if (signal.reason !== undefined) {
+    Object.defineProperty(error, 'cause', {
+      value: signal.reason, writable: true, enumerable: false, configurable: true,
+    });
+  }
+  return error;
+}
+
+module.exports = { ZulProcessError, codes, abortError };

@@ -1,12 +1,18 @@
 'use strict';
 // The client against the stand-in for `zul-process serve`: what it sends, how it pairs answers
-// with requests, and what becomes of requests when the child times out, dies or goes out of step.
+// with requests, what it refuses to send, and what becomes of requests when the child is silent,
+// dies or goes out of step, or their caller gives up on them.
 
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const path = require('node:path');
+const { performance } = require('node:perf_hooks');
+const fs = require('node:fs');
+const { getEventListeners } = require('node:events');
 const { createClient, codes } = require('..');
-const { standIn, temporaryFolder, starts, receivedLines, alive, eventually } = require('./helpers');
+const {
+  standIn, cue, startArgs, temporaryFolder, starts, receivedLines, alive, eventually,
+} = require('./helpers');
 
 // A client of the stand-in, with the files that record its starts and the lines it received.
 function standInClient(t, options = {}, env = {}) {
@@ -19,20 +25,30 @@ function standInClient(t, options = {}, env = {}) {
   const folder = temporaryFolder(t);
   const startsFile = path.join(folder, 'starts');
   const linesFile = path.join(folder, 'lines');
+  const argsFile = path.join(folder, 'args');
   const client = createClient({
     binary: standIn,
-    env: { ...process.env, STAND_IN_STARTS: startsFile, STAND_IN_LINES: linesFile, ...env },
+    env: {
+      ...process.env, STAND_IN_STARTS: startsFile, STAND_IN_LINES: linesFile, STAND_IN_ARGS: argsFile,
+      ...env,
+    },
     ...options,
   });
-  return { client, starts: () => starts(startsFile), lines: () => receivedLines(linesFile) };
+  return {
+    client, folder, starts: () => starts(startsFile), lines: () => receivedLines(linesFile),
+    args: () => startArgs(argsFile),
+  };
 }
+
+// Long enough for a child to start on a busy machine.
+const patient = { timeoutMs: 60_000 };
 
 const notFoundSample = (pid) => ({
   cpuPercent: null, cpuSystemMs: null, cpuUserMs: null, peak: null, pid, rssBytes: null,
   status: 'not_found', systemPeakBytes: null, unavailable: 'PROCESS_NOT_FOUND',
 });
 
-test('each call is one request line of its words; the tool judges them', async (t) => {
+test('a list the tool takes goes out as its words; rows come once per ID, keyed by PID too', async (t) => {
   const { client, lines } = standInClient(t);
   const cases = [
     { call: 'sample', pids: [1234], line: 'sample 1234', rows: [notFoundSample(1234)] },
@@ -41,35 +57,66 @@ test('each call is one request line of its words; the tool judges them', async (
       rows: [{ pid: 1, status: 'not_found' }, { pid: 2, status: 'not_found' }, { pid: 3, status: 'not_found' }] },
     { call: 'inspect', pids: new Set([5, 6, 5]), line: 'inspect 5 6',
       rows: [{ pid: 5, status: 'not_found' }, { pid: 6, status: 'not_found' }] },
-    { call: 'sample', pids: [], line: 'sample', refused: 'provide at least one process ID' },
-    { call: 'sample', pids: [5, 0], line: 'sample 5 0', refused: 'process ID must be positive' },
-    { call: 'inspect', pids: [-1], line: 'inspect -1', refused: 'process IDs must be positive decimal integers' },
-    { call: 'sample', pids: [1.5], line: 'sample 1.5', refused: 'process IDs must be positive decimal integers' },
-    { call: 'sample', pids: [1e21], line: 'sample 1e+21', refused: 'process IDs must be positive decimal integers' },
-    { call: 'sample', pids: ['4294967296'], line: 'sample 4294967296', refused: 'process ID out of range' },
+    // Repeats go out as they are; the rows have each ID once, where it first came.
+    { call: 'sample', pids: [9, '007', 7, 9n, 8], line: 'sample 9 007 7 9 8',
+      rows: [notFoundSample(9), notFoundSample(7), notFoundSample(8)] },
+    { call: 'inspect', pids: ['4294967295', 4294967294n], line: 'inspect 4294967295 4294967294',
+      rows: [{ pid: 4294967295, status: 'not_found' }, { pid: 4294967294, status: 'not_found' }] },
   ];
   for (const c of cases) {
-    const answer = client[c.call](c.pids);
-    if (c.refused) {
-      await assert.rejects(answer, { code: codes.REFUSED, message: c.refused }, c.line);
-    } else {
-      assert.deepEqual(await answer, c.rows, c.line);
-    }
+    const rows = await client[c.call](c.pids);
+    assert.deepEqual(rows, c.rows, c.line);
+    assert.ok(rows.byPid instanceof Map, c.line);
+    assert.deepEqual([...rows.byPid], rows.map((row) => [row.pid, row]), c.line);
+    assert.ok(rows.every((row) => rows.byPid.get(row.pid) === row), 'the same row objects');
+    assert.deepEqual(Object.keys(rows), rows.map((_, i) => String(i)), 'byPid is not enumerable');
   }
   assert.deepEqual(lines(), cases.map((c) => c.line));
 });
 
-test('an ID that cannot travel as one word rejects before anything is sent', async (t) => {
+test('a list the tool would refuse rejects before anything is sent, naming the ID', async (t) => {
   const { client, starts, lines } = standInClient(t);
+  const notDecimal = 'process IDs must be positive decimal integers';
   const cases = [
-    ['1\nsample 2'], ['1 2'], ['1\t2'], [''], ['1\r'], ['\0'], [1, ' '],
-    [null], [undefined], [{}], [[1]], [true], [Symbol('1')],
+    [[], 'provide at least one process ID'],
+    [new Set(), 'provide at least one process ID'],
+    [[5, 0], `process ID 0 refused: process ID must be positive`],
+    [['00'], `process ID "00" refused: process ID must be positive`],
+    [[-0], `process ID 0 refused: process ID must be positive`],
+    [[0n], `process ID 0n refused: process ID must be positive`],
+    [['4294967296'], `process ID "4294967296" refused: process ID out of range`],
+    [[4294967296n], `process ID 4294967296n refused: process ID out of range`],
+    [[2 ** 32], `process ID 4294967296 refused: process ID out of range`],
+    // The first bad ID decides, and digits are checked before the range.
+    [[1, 'x', 0], `process ID "x" refused: ${notDecimal}`],
+    [['99999999999x'], `process ID "99999999999x" refused: ${notDecimal}`],
+    [[-1], `process ID -1 refused: ${notDecimal}`],
+    [[1.5], `process ID 1.5 refused: ${notDecimal}`],
+    [[1e21], `process ID 1e+21 refused: ${notDecimal}`],
+    [[NaN], `process ID NaN refused: ${notDecimal}`],
+    [[Infinity], `process ID Infinity refused: ${notDecimal}`],
+    [['+5'], `process ID "+5" refused: ${notDecimal}`],
+    [[' 5'], `process ID " 5" refused: ${notDecimal}`],
+    [['5 6'], `process ID "5 6" refused: ${notDecimal}`],
+    [['1\nsample 2'], `process ID "1\\nsample 2" refused: ${notDecimal}`],
+    [['1\r'], `process ID "1\\r" refused: ${notDecimal}`],
+    [[''], `process ID "" refused: ${notDecimal}`],
+    [['\u0663'], `process ID "\u0663" refused: ${notDecimal}`],
+    [['0x10'], `process ID "0x10" refused: ${notDecimal}`],
+    [[null], 'process ID refused: a process ID must be a number, a bigint or a string, not null'],
+    [null, 'process ID refused: a process ID must be a number, a bigint or a string, not null'],
+    [[undefined], 'process ID refused: a process ID must be a number, a bigint or a string, not undefined'],
+    [[{}], 'process ID refused: a process ID must be a number, a bigint or a string, not object'],
+    [[[1]], 'process ID refused: a process ID must be a number, a bigint or a string, not object'],
+    [[true], 'process ID refused: a process ID must be a number, a bigint or a string, not boolean'],
+    [[Symbol('1')], 'process ID refused: a process ID must be a number, a bigint or a string, not symbol'],
   ];
-  for (const [index, pids] of cases.entries()) {
-    await assert.rejects(client.sample(pids), { code: codes.INVALID_PID }, `case ${index}`);
+  for (const [pids, message] of cases) {
+    for (const call of ['sample', 'inspect']) {
+      await assert.rejects(client[call](pids), { code: codes.INVALID_PID, message }, message);
+    }
   }
-  await assert.rejects(client.inspect(null), { code: codes.INVALID_PID });
-  assert.deepEqual(starts(), []);
+  assert.deepEqual(starts(), [], 'no child was started for them');
   assert.deepEqual(await client.sample([7]), [notFoundSample(7)]);
   assert.deepEqual(lines(), ['sample 7']);
 });
@@ -79,25 +126,35 @@ test('many requests at once: one child, each answer to its own request', async (
   assert.deepEqual(starts(), [], 'no child before the first request');
   const asked = [];
   for (let i = 1; i <= 300; i++) {
-    if (i % 7 === 0) asked.push({ answer: client.sample([0]), refused: 'process ID must be positive' });
+    // Refused by the client at once, while the others wait; or by the child, in turn.
+    if (i % 7 === 0) asked.push({ answer: client.sample([0]).catch((error) => error), refused: codes.INVALID_PID });
+    else if (i % 11 === 0) asked.push({ answer: client.sample([cue.refuse]).catch((error) => error), refused: codes.REFUSED });
     else if (i % 2) asked.push({ answer: client.sample([i, i + 1000]), rows: [notFoundSample(i), notFoundSample(i + 1000)] });
     else asked.push({ answer: client.inspect([i]), rows: [{ pid: i, status: 'not_found' }] });
   }
+  const messages = {
+    [codes.INVALID_PID]: 'process ID 0 refused: process ID must be positive',
+    [codes.REFUSED]: 'stand-in: refused on cue',
+  };
   for (const { answer, rows, refused } of asked) {
-    if (refused) await assert.rejects(answer, { code: codes.REFUSED, message: refused });
-    else assert.deepEqual(await answer, rows);
+    if (refused) {
+      const { code, message } = await answer;
+      assert.deepEqual({ code, message }, { code: refused, message: messages[refused] });
+    } else {
+      assert.deepEqual(await answer, rows);
+    }
   }
   assert.equal(starts().length, 1);
 });
 
-test('no answer in time: that request times out, the child is ended, the next request starts another', async (t) => {
-  // Long enough for a child to start on a busy machine: the first request starts it.
+test('a silent child: the request times out, the child is ended, the next request starts another', async (t) => {
   const { client, starts } = standInClient(t, { timeoutMs: 5000 });
   assert.deepEqual(await client.sample([4]), [notFoundSample(4)]);
-  const stuck = client.sample(['hang']);
+  const stuck = client.sample([cue.hang]);
   const behind = client.inspect([5]);
   await assert.rejects(stuck, {
-    code: codes.TIMEOUT, message: 'zul-process serve gave no answer within 5000 ms; the session was ended',
+    code: codes.TIMEOUT,
+    message: 'zul-process serve answered nothing for 5000 ms while a request waited; the session was ended',
   });
   await assert.rejects(behind, {
     code: codes.EXITED, message: 'zul-process serve was ended when an earlier request timed out',
@@ -108,9 +165,137 @@ test('no answer in time: that request times out, the child is ended, the next re
   assert.equal(starts().length, 2);
 });
 
+// Busy in this thread, as a slow handler would be: no timer, no I/O runs meanwhile.
+function block(ms, until = () => true) {
+  const end = performance.now() + ms;
+  while (performance.now() < end || !until());
+}
+
+test('a timeout means a silent child, not a busy Node, an idle spell or a long queue', async (t) => {
+  await t.test('Node blocked for twice timeoutMs while the answer came', async (t) => {
+    const { client, starts, lines } = standInClient(t, { timeoutMs: 150 });
+    await client.sample([1], patient);
+    const answer = client.sample([2]);
+    // Until the child has the request too, so that it has answered by the end.
+    block(300, () => lines().length === 2);
+    assert.deepEqual(await answer, [notFoundSample(2)]);
+    assert.equal(starts().length, 1);
+  });
+  await t.test('a request after an idle spell longer than timeoutMs', async (t) => {
+    const { client, starts } = standInClient(t, { timeoutMs: 200 });
+    await client.sample([1], patient);
+    await new Promise((resolve) => setTimeout(resolve, 400));
+    assert.deepEqual(await client.sample([2]), [notFoundSample(2)]);
+    assert.equal(starts().length, 1);
+  });
+  await t.test('10,000 requests at once, answered for far longer than timeoutMs', async (t) => {
+    const { client, starts } = standInClient(t, { timeoutMs: 200 });
+    await client.sample([1], patient);
+    const asked = [];
+    for (let pid = 1; pid <= 10_000; pid++) asked.push(client.inspect([pid]));
+    const answers = await Promise.allSettled(asked);
+    const wrong = answers.filter((a, i) => a.status !== 'fulfilled' || a.value[0].pid !== i + 1);
+    assert.deepEqual(wrong.slice(0, 3), [], `${wrong.length} of 10000 went wrong`);
+    assert.equal(starts().length, 1);
+  });
+});
+
+test('timeoutMs per call: its own patience with a silent child', async (t) => {
+  const { client, starts } = standInClient(t, { timeoutMs: Infinity });
+  await client.sample([1]);
+  await assert.rejects(client.sample([cue.hang], { timeoutMs: 100 }), {
+    code: codes.TIMEOUT,
+    message: 'zul-process serve answered nothing for 100 ms while a request waited; the session was ended',
+  });
+  assert.deepEqual(await client.sample([3], { timeoutMs: 60_000 }), [notFoundSample(3)]);
+  assert.equal(starts().length, 2);
+  const bad = [
+    [null, TypeError], [1, TypeError], [{ timeoutMs: 0 }, RangeError], [{ timeoutMs: NaN }, RangeError],
+    [{ timeoutMs: 2 ** 31 }, RangeError], [{ timeoutMs: '10' }, TypeError], [{ signal: {} }, TypeError],
+    [{ signal: null }, TypeError],
+  ];
+  for (const [options, type] of bad) {
+    await assert.rejects(client.inspect([4], options), type, JSON.stringify(options));
+  }
+});
+
+// What Node's own APIs reject with for an aborted call.
+const abortedBy = (reason) => (error) => {
+  assert.ok(error instanceof DOMException, `${error}`);
+  assert.equal(error.name, 'AbortError');
+  assert.equal(error.cause, reason);
+  return true;
+};
+
+test('a request given up through its signal', async (t) => {
+  await t.test('already aborted: rejects, sends nothing, starts nothing', async (t) => {
+    const { client, starts } = standInClient(t);
+    const reason = new Error('not wanted');
+    await assert.rejects(client.sample([1], { signal: AbortSignal.abort(reason) }), abortedBy(reason));
+    assert.deepEqual(starts(), []);
+  });
+  await t.test('while it waits: it rejects at once, every other request gets its own answer', async (t) => {
+    const { client, starts } = standInClient(t);
+    await client.sample([1], patient);
+    const settled = [];
+    const note = (name, promise) => promise.then(
+      (rows) => { settled.push(name); return rows; },
+      (error) => { settled.push(name); throw error; });
+    const given = new AbortController();
+    const kept = new AbortController();
+    // The first is answered 50 ms late, so the second is still queued when it is given up.
+    const first = note('first', client.sample([cue.delay(50), 11]));
+    const second = note('second', client.inspect([12], { signal: given.signal }));
+    const third = note('third', client.sample([13], { signal: kept.signal }));
+    const reason = new Error('gave up');
+    given.abort(reason);
+    await assert.rejects(second, abortedBy(reason));
+    assert.deepEqual(await first, [notFoundSample(11)]);
+    assert.deepEqual(await third, [notFoundSample(13)]);
+    assert.deepEqual(await client.inspect([14]), [{ pid: 14, status: 'not_found' }]);
+    assert.deepEqual(settled, ['second', 'first', 'third']);
+    assert.equal(starts().length, 1);
+    for (const signal of [given.signal, kept.signal]) {
+      assert.equal(getEventListeners(signal, 'abort').length, 0, 'no listener is left on a signal');
+    }
+  });
+  await t.test('from a stuck child: the caller is free, the child is not ended for it', async (t) => {
+    const { client, starts } = standInClient(t, { timeoutMs: Infinity });
+    await client.sample([1]);
+    await assert.rejects(client.sample([cue.hang], { signal: AbortSignal.timeout(50) }), (error) =>
+      error.name === 'AbortError' && error.cause.name === 'TimeoutError');
+    assert.ok(alive(starts()[0]));
+  });
+});
+
+test('forgetAfterSeconds: how long the child keeps a reading, passed to it', async (t) => {
+  const cases = [
+    { options: {}, args: ['serve'],
+      readings: [[0, null], [61_000, 50], [361_000, 50], [960_999, 50], [1_560_999, null]] },
+    { options: { forgetAfterSeconds: 60 }, args: ['serve', '--forget-after=60'],
+      readings: [[0, null], [59_999, 50], [119_999, null], [150_000, 50]] },
+    { options: { forgetAfterSeconds: 86_400 }, args: ['serve', '--forget-after=86400'],
+      readings: [[0, null], [86_399_000, 50]] },
+  ];
+  for (const c of cases) {
+    await t.test(JSON.stringify(c.options), async (t) => {
+      const clockFile = path.join(temporaryFolder(t), 'clock');
+      fs.writeFileSync(clockFile, '0');
+      const { client, args } = standInClient(t, c.options, { STAND_IN_CLOCK: clockFile });
+      // The child's clock moves on by the test's hand: nobody waits a minute.
+      for (const [clock, percent] of c.readings) {
+        fs.writeFileSync(clockFile, String(clock));
+        const [row] = await client.sample([42]);
+        assert.equal(row.cpuPercent, percent, `at ${clock} ms`);
+      }
+      assert.deepEqual(args(), [c.args]);
+    });
+  }
+});
+
 test('a child killed mid-request: every pending request rejects, the next request starts another', async (t) => {
   const { client, starts } = standInClient(t);
-  const pending = [client.sample(['hang']), client.inspect([3]), client.sample([4])];
+  const pending = [client.sample([cue.hang]), client.inspect([3]), client.sample([4])];
   await eventually(() => starts().length === 1, 'the child started');
   process.kill(starts()[0], 'SIGKILL');
   for (const answer of pending) {
@@ -124,7 +309,7 @@ test('a child killed mid-request: every pending request rejects, the next reques
 
 test('a child that exits unasked says why: its status and the end of its stderr', async (t) => {
   const { client, starts } = standInClient(t);
-  await assert.rejects(client.sample(['exit:101']), {
+  await assert.rejects(client.sample([cue.exit(101)]), {
     code: codes.EXITED,
     message: `zul-process serve (${standIn}) ended before answering: exit status 101: stand-in: exiting with 101`,
   });
@@ -135,7 +320,7 @@ test('a child that exits unasked says why: its status and the end of its stderr'
 test('an answer out of step ends the child; the next request starts another', async (t) => {
   await t.test('a line that is not JSON', async (t) => {
     const { client, starts } = standInClient(t);
-    const garbled = client.sample(['garbage']);
+    const garbled = client.sample([cue.garbage]);
     const behind = client.sample([3]);
     await assert.rejects(garbled, {
       code: codes.PROTOCOL,
@@ -151,7 +336,7 @@ test('an answer out of step ends the child; the next request starts another', as
   });
   await t.test('an answer to no request', async (t) => {
     const { client, starts } = standInClient(t);
-    assert.deepEqual(await client.sample([1, 'twice']), [notFoundSample(1)]);
+    assert.deepEqual(await client.sample([1, cue.twice]), [notFoundSample(1)]);
     await eventually(() => !alive(starts()[0]), 'the child that answered twice ended');
     assert.deepEqual(await client.sample([4]), [notFoundSample(4)]);
     assert.equal(starts().length, 2);
@@ -160,7 +345,7 @@ test('an answer out of step ends the child; the next request starts another', as
 
 test('a long answer that arrives in pieces, cut inside characters, reads whole', async (t) => {
   const { client } = standInClient(t);
-  const [row] = await client.inspect(['split']);
+  const [row] = await client.inspect([cue.split]);
   assert.equal(row.commandLine, 'é€😀 é '.repeat(12) + 'ü'.repeat(70000));
 });
 
@@ -205,11 +390,16 @@ test('options are checked when the client is made', () => {
     [{ timeoutMs: 0 }, RangeError], [{ timeoutMs: -1 }, RangeError], [{ timeoutMs: NaN }, RangeError],
     [{ timeoutMs: 2 ** 31 }, RangeError], [{ timeoutMs: '10' }, TypeError],
     [{ binary: '' }, TypeError], [{ binary: 1 }, TypeError], [{ env: null }, TypeError], [null, TypeError],
+    [{ forgetAfterSeconds: 0 }, RangeError], [{ forgetAfterSeconds: 86_401 }, RangeError],
+    [{ forgetAfterSeconds: 1.5 }, RangeError], [{ forgetAfterSeconds: NaN }, RangeError],
+    [{ forgetAfterSeconds: -60 }, RangeError], [{ forgetAfterSeconds: '60' }, TypeError],
   ];
   for (const [options, type] of bad) {
     assert.throws(() => createClient(options), type, JSON.stringify(options));
   }
-  for (const options of [{}, { timeoutMs: Infinity }, { timeoutMs: 2 ** 31 - 1 }, undefined]) {
+  const good = [{}, { timeoutMs: Infinity }, { timeoutMs: 2 ** 31 - 1 }, undefined,
+    { forgetAfterSeconds: 1 }, { forgetAfterSeconds: 86_400 }];
+  for (const options of good) {
     createClient(options).close();
   }
 });

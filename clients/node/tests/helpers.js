@@ -8,6 +8,12 @@ const path = require('node:path');
 const { spawn } = require('node:child_process');
 
 const standIn = path.join(__dirname, 'stand-in', 'zul-process');
+// The IDs that make the stand-in misbehave (valid IDs, above any real process's).
+const cue = Object.freeze({
+  hang: '4294967001', garbage: '4294967002', twice: '4294967003', split: '4294967004',
+  refuse: '4294967006', exit: (status) => String(4294960000 + status),
+  delay: (ms) => String(4294950000 + ms),
+});
 const packageRoot = path.join(__dirname, '..');
 
 function temporaryFolder(t) {
@@ -20,6 +26,12 @@ function temporaryFolder(t) {
 function starts(file) {
   if (!fs.existsSync(file)) return [];
   return fs.readFileSync(file, 'utf8').split('\n').filter(Boolean).map(Number);
+}
+
+// The arguments of each stand-in started with this file as STAND_IN_ARGS.
+function startArgs(file) {
+  if (!fs.existsSync(file)) return [];
+  return fs.readFileSync(file, 'utf8').split('\n').filter(Boolean).map((line) => JSON.parse(line));
 }
 
 // The request lines a stand-in received, with this file as STAND_IN_LINES.
@@ -53,7 +65,8 @@ async function eventually(condition, what) {
   throw new Error(`never came true: ${what}`);
 }
 
-// The direct children of this process whose command is `name` (Linux), from /proc.
+// The direct children of this process whose command is `name` (Linux), from /proc; not one that
+// has ended and waits to be reaped.
 function childrenNamed(name) {
   const found = [];
   for (const entry of fs.readdirSync('/proc')) {
@@ -65,8 +78,8 @@ function childrenNamed(name) {
       continue;
     }
     const comm = stat.slice(stat.indexOf('(') + 1, stat.lastIndexOf(')'));
-    const parent = Number(stat.slice(stat.lastIndexOf(')') + 2).split(' ')[1]);
-    if (parent === process.pid && comm === name) found.push(Number(entry));
+    const [state, parent] = stat.slice(stat.lastIndexOf(')') + 2).split(' ');
+    if (Number(parent) === process.pid && comm === name && !/^[ZX]$/.test(state)) found.push(Number(entry));
   }
   return found;
 }
@@ -90,6 +103,6 @@ function runNode(source, env = process.env) {
 }
 
 module.exports = {
-  standIn, packageRoot, temporaryFolder, starts, receivedLines, alive, eventually, childrenNamed,
+  standIn, cue, startArgs, packageRoot, temporaryFolder, starts, receivedLines, alive, eventually, childrenNamed,
   runNode,
 };

@@ -9,7 +9,7 @@ const { standIn, temporaryFolder, starts, alive, eventually, runNode } = require
 
 // A script in a Node of its own, with a client of the stand-in as `client` and the stand-in's
 // starts recorded in `startsFile`. The client has no timeout, so no timer holds Node while a
-// request waits: only the client can.
+// request waits: only the client can (its own timer never does).
 async function runWithClient(t, body) {
   const startsFile = path.join(temporaryFolder(t), 'starts');
   const source = `
@@ -43,9 +43,9 @@ test('close holds Node until the child has answered and exited', async (t) => {
 });
 
 test('Node exiting while a child is stuck in a request kills the child', async (t) => {
-  // The stand-in's "hang" also ignores the end of its input: only a kill ends it.
+  // The stand-in's hang (4294967001) also ignores the end of its input: only a kill ends it.
   const run = await runWithClient(t, `
-    client.sample(['hang']).catch(() => {});
+    client.sample(['4294967001']).catch(() => {});
     const started = setInterval(() => {
       if (fs.existsSync(startsFile)) process.exit(3);
     }, 10);`);
@@ -54,4 +54,17 @@ test('Node exiting while a child is stuck in a request kills the child', async (
   assert.ok(child, 'the child had started');
   t.after(() => alive(child) && process.kill(child, 'SIGKILL'));
   await eventually(() => !alive(child), 'the stuck child was killed');
+});
+
+test('a request given up lets Node exit though its answer never came', async (t) => {
+  const run = await runWithClient(t, `
+    const controller = new AbortController();
+    client.sample(['4294967001'], { signal: controller.signal })
+      .catch((error) => console.log(error.name));
+    setTimeout(() => controller.abort(), 50);`);
+  assert.equal(run.stdout, 'AbortError\n');
+  assert.equal(run.status, 0);
+  const [child] = run.starts();
+  t.after(() => alive(child) && process.kill(child, 'SIGKILL'));
+  await eventually(() => !alive(child), 'the stuck child was killed as Node exited');
 });

@@ -10,11 +10,11 @@ const path = require('node:path');
 const fs = require('node:fs');
 const { spawn, spawnSync } = require('node:child_process');
 const { performance } = require('node:perf_hooks');
-const { createClient, codes } = require('..');
+const { createClient, createdAtMs, createdAtDate, codes } = require('..');
 const { packageRoot, alive, eventually, childrenNamed, runNode } = require('./helpers');
 
-const binary = process.env.ZUL_PROCESS_BINARY ||
-  path.join(packageRoot, '..', '..', 'build', 'release', 'zul-process');
+const binary = path.resolve(process.env.ZUL_PROCESS_BINARY ||
+  path.join(packageRoot, '..', '..', 'build', 'release', 'zul-process'));
 const linux = process.platform === 'linux';
 // An ID no process has: above Linux's largest PID and a multiple of 4 (Windows ignores the low
 // two bits of an ID).
@@ -80,13 +80,34 @@ test('answers are the one-shot command\'s: rows, and refusals with its message',
   assert.deepEqual(withoutWindow(await client.sample(sampled)),
     withoutWindow(JSON.parse(oneShot('sample', ...sampled).stdout).samples));
 
-  const refused = [[], ['0'], ['x'], ['-5'], ['1.5'], ['4294967296'], ['5', '0', 'x'], ['00', '99999999999']];
-  for (const pids of refused) {
+});
+
+test('the client refuses exactly the lists the tool refuses, with its message, before asking', { skip }, async (t) => {
+  const client = realClient(t);
+  const lists = [
+    [], ['0'], ['00'], ['x'], ['-5'], ['+5'], [' 5'], ['1.5'], ['1e3'], ['0x10'], ['', '1'], ['\u0663'],
+    ['\uff11'], ['4294967295'], ['4294967296'], ['00004294967295'], ['99999999999'], ['99999999999x'],
+    ['5', '0', 'x'], ['00', '99999999999'], ['007', '7', String(process.pid)],
+  ];
+  for (const pids of lists) {
     for (const command of ['sample', 'inspect']) {
       const expected = oneShot(command, ...pids);
-      assert.equal(expected.status, 1);
-      await assert.rejects(client[command](pids),
-        { code: codes.REFUSED, message: expected.stderr.replace(/\n$/, '') }, `${command} ${pids}`);
+      const what = `${command} ${JSON.stringify(pids)}`;
+      if (expected.status === 1) {
+        const message = expected.stderr.replace(/\n$/, '');
+        await assert.rejects(client[command](pids), (error) => {
+          assert.equal(error.code, codes.INVALID_PID, what);
+          assert.ok(error.message === message || error.message.endsWith(` refused: ${message}`),
+            `${what}: ${error.message} does not give ${message}`);
+          return true;
+        });
+      } else {
+        assert.equal(expected.status, 0, what);
+        const rows = await client[command](pids);
+        assert.deepEqual(rows.map((row) => [row.pid, row.status]),
+          JSON.parse(expected.stdout)[command === 'sample' ? 'samples' : 'processes']
+            .map((row) => [row.pid, row.status]), what);
+      }
     }
   }
 });
@@ -121,17 +142,52 @@ test('many requests at once are answered in order', { skip }, async (t) => {
   const asked = [];
   for (let i = 0; i < 200; i++) {
     const pids = [process.pid, FREE_PID - 4 * i];
-    if (i % 9 === 0) asked.push({ answer: client.inspect([0, i]), refused: 'process ID must be positive' });
+    if (i % 9 === 0) asked.push({ answer: client.inspect([0, i]).catch((error) => error), refused: true });
     else asked.push({ answer: i % 2 ? client.sample(pids) : client.inspect(pids), pids });
   }
   for (const { answer, pids, refused } of asked) {
     if (refused) {
-      await assert.rejects(answer, { code: codes.REFUSED, message: refused });
+      assert.equal((await answer).code, codes.INVALID_PID);
     } else {
       const rows = await answer;
       assert.deepEqual(rows.map((row) => [row.pid, row.status]), [[pids[0], 'found'], [pids[1], 'not_found']]);
     }
   }
+});
+
+test('a timeout means a stuck child: not a busy Node, nor many requests at once', { skip }, async (t) => {
+  await t.test('Node blocked 300 ms, timeoutMs 150', async (t) => {
+    const client = realClient(t, { timeoutMs: 150 });
+    await client.sample([process.pid], { timeoutMs: 60_000 });
+    const answer = client.sample([process.pid]);
+    const end = performance.now() + 300;
+    while (performance.now() < end);
+    assert.equal((await answer)[0].status, 'found');
+  });
+  await t.test('10,000 requests at once, timeoutMs 200', async (t) => {
+    const client = realClient(t, { timeoutMs: 200 });
+    await client.sample([process.pid], { timeoutMs: 60_000 });
+    const asked = [];
+    for (let i = 0; i < 10_000; i++) asked.push(client.sample([process.pid, FREE_PID - 4 * (i % 1000)]));
+    const answers = await Promise.allSettled(asked);
+    const wrong = answers.filter((a, i) => a.status !== 'fulfilled' ||
+      a.value[0].status !== 'found' || a.value[1].pid !== FREE_PID - 4 * (i % 1000));
+    assert.deepEqual(wrong.slice(0, 3), [], `${wrong.length} of 10000 went wrong`);
+  });
+});
+
+test('createdAt as a date: the start the kernel gives the process, to the millisecond', { skip: skip || !linux }, async (t) => {
+  const client = realClient(t);
+  const pid = sleeper(t);
+  const [row] = await client.inspect([pid]);
+  assert.equal(row.status, 'found');
+  const stat = fs.readFileSync(`/proc/${pid}/stat`, 'utf8');
+  const startTicks = Number(stat.slice(stat.lastIndexOf(')') + 2).split(' ')[19]);
+  const bootSeconds = Number(/^btime ([0-9]+)$/m.exec(fs.readFileSync('/proc/stat', 'utf8'))[1]);
+  const ticksPerSecond = Number(spawnSync('getconf', ['CLK_TCK'], { encoding: 'utf8' }).stdout);
+  const expected = bootSeconds * 1000 + (startTicks * 1000) / ticksPerSecond;
+  assert.equal(createdAtMs(row.createdAt), expected);
+  assert.equal(createdAtDate(row.createdAt).getTime(), expected);
 });
 
 test('a child stopped and killed mid-request: the request rejects, the next starts another', { skip: skip || !linux }, async (t) => {

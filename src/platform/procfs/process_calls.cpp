@@ -10,6 +10,7 @@
 #include <linux/magic.h>
 #include <memory>
 #include <optional>
+#include <poll.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/statfs.h>
@@ -35,10 +36,11 @@ platform::Instant coarse_now() {
     return {static_cast<std::uint64_t>(now.tv_sec), static_cast<std::uint32_t>(now.tv_nsec)};
 }
 
-bool proc_hides_processes(Reader& reader) {
-    const FileText mounts = reader.read_file_at(AT_FDCWD, "/proc/self/mountinfo");
+// Read through the descriptor the session holds, from its start.
+bool proc_hides_processes(Reader& reader, const Descriptor& mounts) {
+    const FileText text = mounts.is_open() ? reader.reread_file(mounts.get()) : FileText{{}, EBADF};
     // Unknown: as if it hid them, so that nothing is kept that the one-shot could not read.
-    return mounts.error != 0 || mounts_hide_processes(mounts.text);
+    return text.error != 0 || mounts_hide_processes(text.text);
 }
 
 // Closes every kept process and the kept files of those lent: their handles then read as the
@@ -52,22 +54,48 @@ bool let_go_of_kept_processes(void* kept) {
 
 namespace platform {
 
-// Keeps nothing when /proc hides processes: a kept file would skip the check, made at each
+namespace {
+
+// Keeps nothing while /proc hides processes: a kept file would skip the check, made at each
 // open, that hides a process whose owner has changed since it was first read.
-Processes::Processes(Keeping keeping) : state_(std::make_unique<State>()) {
-    if (keeping != Keeping::between_requests || procfs::proc_hides_processes(state_->reader)) {
-        return;
+void keep_unless_hidden(Processes::State& state) {
+    const bool hidden = procfs::proc_hides_processes(state.reader, state.mounts);
+    if (hidden) {
+        state.reader.set_shortage_relief(nullptr, nullptr);
+        state.kept.reset();
+    } else if (!state.kept && state.most_kept != 0) {
+        state.kept = std::make_unique<procfs::KeptProcesses>(state.most_kept,
+                                                             procfs::KeptProcesses::idle_seconds);
+        state.reader.set_shortage_relief(procfs::let_go_of_kept_processes, state.kept.get());
     }
+}
+
+}  // namespace
+
+Processes::Processes(Keeping keeping) : state_(std::make_unique<State>()) {
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
-    const std::size_t most = procfs::kept_under_limit(limit.rlim_cur);
-    if (most == 0) return;
-    state_->kept =
-        std::make_unique<procfs::KeptProcesses>(most, procfs::KeptProcesses::idle_seconds);
-    state_->reader.set_shortage_relief(procfs::let_go_of_kept_processes, state_->kept.get());
+    state_->descriptor_limit = limit.rlim_cur;
+    if (keeping != Keeping::between_requests) return;
+    state_->most_kept = procfs::kept_under_limit(limit.rlim_cur);
+    if (state_->most_kept == 0) return;
+    state_->mounts =
+        procfs::Descriptor{::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC)};
+    keep_unless_hidden(*state_);
 }
 
 Processes::~Processes() = default;
+
+// One poll of the held mount table: whether any mount changed since the last look. Only then
+// is the table read again.
+void begin_request(Processes& processes) {
+    Processes::State& state = processes.state();
+    if (state.most_kept == 0) return;
+    pollfd changed{state.mounts.get(), POLLPRI, 0};
+    if (!state.mounts.is_open() || (::poll(&changed, 1, 0) == 1 && changed.revents != 0)) {
+        keep_unless_hidden(state);
+    }
+}
 
 bool forget_idle_processes(Processes& processes) {
     procfs::KeptProcesses* const kept = processes.state().kept.get();
@@ -379,7 +407,7 @@ bool laid_out_anew(const procfs::ProgramLayout& first, const procfs::ProgramLayo
 }  // namespace
 
 // The program as it is now: its memory held open as a witness, its executable file, and its
-// layout when no witness could be held (the tool ran short of descriptors).
+// layout when no witness is held (descriptors run short).
 void note_program(Processes& processes, Handle handle) {
     State& state = processes.state();
     OpenedProcess& process = *handle;
@@ -387,6 +415,10 @@ void note_program(Processes& processes, Handle handle) {
     const std::string pagemap = task_file(process, "pagemap");
     noted.memory =
         procfs::Descriptor{procfs::open_memory_witness(process.directory.get(), pagemap.c_str())};
+    if (noted.memory.is_open() &&
+        static_cast<rlim_t>(noted.memory.get()) >= state.descriptor_limit / 2) {
+        noted.memory.close();
+    }
     if (!noted.memory.is_open()) noted.layout = program_layout(state, process);
     noted.executable =
         procfs::executable_identity(process.directory.get(), task_file(process, "exe").c_str());

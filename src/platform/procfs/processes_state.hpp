@@ -46,12 +46,22 @@ namespace platform {
 struct Processes::State {
     procfs::Reader reader;
     procfs::ClockFacts clock;
-    // A session's kept processes; none in a one-shot run.
+    // A session's kept processes; none in a one-shot run, nor while /proc hides processes.
     std::unique_ptr<procfs::KeptProcesses> kept;
+    // A session's /proc/self/mountinfo, held open from its start: the kernel flags it to poll()
+    // whenever a mount changes (a remount with other options included), so one poll a request
+    // tells whether /proc hides processes must be asked again.
+    procfs::Descriptor mounts;
+    // The most processes a session keeps, under its descriptor limit; 0 in a one-shot run.
+    std::size_t most_kept = 0;
     // Whether /proc is a proc filesystem at all, and whether the signal check answers as /proc
     // would: each asked once.
     std::optional<bool> proc_is_procfs;
     std::optional<bool> signal_checks_usable;
+    // The descriptors the tool may open, as it was when the Processes was made: a program's
+    // memory is held as a witness only by a descriptor in the lower half of it, so that what a
+    // session keeps and the reading of the next process keep their room.
+    rlim_t descriptor_limit = 0;
 };
 
 struct OpenedProcess {

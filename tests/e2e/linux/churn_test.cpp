@@ -19,10 +19,12 @@
 #include "e2e/linux/tool_run.hpp"
 #include "json/value.hpp"
 #include "json/writer.hpp"
-#include "sample/inspect_rows.hpp"
-#include "sample/sample_rows.hpp"
+#include "json/written_array.hpp"
+#include "probe/inspect.hpp"
+#include "rows/inspect_rows.hpp"
+#include "rows/row_text.hpp"
+#include "rows/sample_rows.hpp"
 #include "support/strict_json.hpp"
-#include "windows/inspect.hpp"
 
 namespace {
 
@@ -91,8 +93,15 @@ std::vector<std::uint32_t> as_ids(const std::vector<pid_t>& pids) {
 }
 
 json::WrittenArray run_in_process(const Command& command, const std::vector<std::uint32_t>& ids) {
-    return &command == &sample_command ? sample::collect(ids)
-                                       : windows::inspect(ids, sample::inspect_rows);
+    platform::Processes processes;
+    rows::WrittenRows written;
+    if (&command == &sample_command) {
+        rows::sample(processes, ids, written);
+    } else {
+        rows::InspectRowMaker maker{written};
+        probe::inspect(processes, ids, maker);
+    }
+    return std::move(written).take_rows();
 }
 
 class ChurnE2e : public ::testing::Test {

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "launch.hpp"
-#include "windows/command_lines.hpp"
+#include "probe/wmi_query.hpp"
 
 namespace e2e {
 namespace {
@@ -39,12 +39,12 @@ std::optional<std::uint64_t> stack_reserve_of(const std::filesystem::path& path)
 
 struct Query {
     std::vector<std::uint32_t> pids;
-    windows::CommandLineResult result;
+    probe::CommandLineResult result;
 };
 
 DWORD WINAPI run_query(void* argument) {
     auto* query = static_cast<Query*>(argument);
-    query->result = windows::command_lines(query->pids);
+    query->result = probe::wmi_command_lines(query->pids);
     return 0;
 }
 
@@ -70,8 +70,8 @@ TEST(WindowsWmiDepth, TenThousandConditionsFitTheToolsStack) {
     OwnedHandle owned{thread};
     ASSERT_EQ(WaitForSingleObject(thread, 120000), WAIT_OBJECT_0);
 
-    const auto* map = std::get_if<windows::CommandLineMap>(&query.result);
-    ASSERT_NE(map, nullptr) << std::get<windows::ProbeError>(query.result).code;
+    const auto* map = std::get_if<probe::CommandLineMap>(&query.result);
+    ASSERT_NE(map, nullptr) << std::get<probe::ProbeError>(query.result).code;
     ASSERT_EQ(map->size(), 1u);
     ASSERT_EQ(map->count(self), 1u);
     EXPECT_FALSE(map->at(self).empty());

@@ -7,11 +7,11 @@
 #include <variant>
 #include <vector>
 
-#include "sample/positive_pids.hpp"
+#include "main/positive_pids.hpp"
 
 namespace {
 
-using sample::PidMessage;
+using app::PidMessage;
 using Result = std::variant<std::vector<std::uint32_t>, PidMessage>;
 
 Result pids(std::vector<std::uint32_t> list) { return list; }
@@ -53,7 +53,7 @@ TEST(PositivePidsTest, ParsesOrNamesTheFirstFault) {
         {{"12", "4294967296", "0"}, message("process ID out of range")},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(sample::positive_pids(c.arguments), c.expected)
+        EXPECT_EQ(app::positive_pids(c.arguments), c.expected)
             << ::testing::PrintToString(c.arguments);
     }
 }
@@ -83,7 +83,7 @@ TEST(PositivePidsTest, KeepsFirstOccurrencesOverManyRepeatedArguments) {
         for (auto it = expected.rbegin(); it != expected.rend(); ++it) {
             arguments.push_back(std::to_string(*it));
         }
-        EXPECT_EQ(sample::positive_pids(arguments), Result{expected}) << pattern.label;
+        EXPECT_EQ(app::positive_pids(arguments), Result{expected}) << pattern.label;
     }
 }
 

@@ -44,6 +44,9 @@ std::uint64_t start_ticks(pid_t pid) {
 
 platform::Instant at(std::uint64_t seconds, std::uint32_t nanos = 0) { return {seconds, nanos}; }
 
+// What the table rereads kept files into.
+procfs::Reader reader;
+
 // Two handles' identities: any two addresses.
 char first_handle;
 char second_handle;
@@ -57,12 +60,12 @@ TEST(KeptProcesses, LendsWhatItKeptUntilTheProcessIsReaped) {
 
     // A child that has just started may still be running on its way to its wait.
     while (test_support::state_of(child.pid()) != 'S') ::usleep(1000);
-    auto lent = kept.lend(pid_of(child), &second_handle);
+    auto lent = kept.lend(reader, pid_of(child), &second_handle);
     ASSERT_TRUE(lent.has_value());
     EXPECT_EQ(lent->stat.start_ticks, start_ticks(child.pid()));
     EXPECT_EQ(lent->stat.state, 'S');
     EXPECT_FALSE(kept.keeps(pid_of(child)));
-    EXPECT_FALSE(kept.lend(pid_of(child), &first_handle).has_value()) << "lent already";
+    EXPECT_FALSE(kept.lend(reader, pid_of(child), &first_handle).has_value()) << "lent already";
     EXPECT_GE(kept.stat_file(pid_of(child), &second_handle), 0);
     EXPECT_GE(kept.status_file(pid_of(child), &second_handle), 0);
     EXPECT_EQ(kept.stat_file(pid_of(child), &first_handle), -1) << "lent to another handle";
@@ -72,7 +75,7 @@ TEST(KeptProcesses, LendsWhatItKeptUntilTheProcessIsReaped) {
     // Killed, not yet reaped: still the same process, ended.
     ASSERT_EQ(::kill(child.pid(), SIGKILL), 0);
     while (test_support::state_of(child.pid()) != 'Z') ::usleep(1000);
-    lent = kept.lend(pid_of(child), &first_handle);
+    lent = kept.lend(reader, pid_of(child), &first_handle);
     ASSERT_TRUE(lent.has_value());
     EXPECT_EQ(lent->stat.state, 'Z');
     kept.hand_back(pid_of(child), &first_handle, lent->directory, at(102));
@@ -80,7 +83,7 @@ TEST(KeptProcesses, LendsWhatItKeptUntilTheProcessIsReaped) {
     // Reaped: nothing reads through what was kept, and it is closed.
     const pid_t pid = child.pid();
     child.end();
-    EXPECT_FALSE(kept.lend(static_cast<platform::Pid>(pid), &first_handle).has_value());
+    EXPECT_FALSE(kept.lend(reader, static_cast<platform::Pid>(pid), &first_handle).has_value());
     EXPECT_EQ(descriptors_of(pid), 0u);
     EXPECT_EQ(kept.size(), 0u);
 }
@@ -103,7 +106,7 @@ TEST(KeptProcesses, KeepsAtMostItsShareAndForgetsWhatWasNotReadForAWhile) {
 
     // Read again at 106; at 110.5 what was last handed back at 100 is forgotten, what was read
     // at 106 is not, and another process finds room.
-    const auto lent = kept.lend(pid(1), &first_handle);
+    const auto lent = kept.lend(reader, pid(1), &first_handle);
     ASSERT_TRUE(lent.has_value());
     kept.hand_back(pid(1), &first_handle, lent->directory, at(106));
     kept.forget_idle(at(109, 400'000'000));
@@ -115,7 +118,7 @@ TEST(KeptProcesses, KeepsAtMostItsShareAndForgetsWhatWasNotReadForAWhile) {
     for (int i = 0; i < 5; ++i) EXPECT_EQ(held(i), expected[static_cast<std::size_t>(i)]) << i;
 
     // A process lent to a handle is never forgotten under it, however long the handle holds it.
-    const auto held_long = kept.lend(pid(1), &second_handle);
+    const auto held_long = kept.lend(reader, pid(1), &second_handle);
     ASSERT_TRUE(held_long.has_value());
     kept.forget_idle(at(130));
     EXPECT_GE(kept.status_file(pid(1), &second_handle), 0);
@@ -130,7 +133,7 @@ TEST(KeptProcesses, LettingGoClosesEverythingLentOrNot) {
     KeptProcesses kept{8, 10};
     kept.hand_back(pid_of(idle_child), &first_handle, open_directory(idle_child), at(100));
     kept.hand_back(pid_of(lent_child), &first_handle, open_directory(lent_child), at(100));
-    const auto lent = kept.lend(pid_of(lent_child), &second_handle);
+    const auto lent = kept.lend(reader, pid_of(lent_child), &second_handle);
     ASSERT_TRUE(lent.has_value());
 
     EXPECT_TRUE(kept.let_go());
@@ -184,29 +187,29 @@ TEST(KeptProcesses, HiddenProcessesAreSeenInTheLastProcMount) {
 
 // ---- The process calls once a session keeps
 
-// What a sample reads, as the probe asks for it; the exit code first, as the probe does.
+// What a sample reads, as the probe asks for it; the liveness first, as the probe does.
 struct Reading {
-    std::uint32_t exit_code = 0;
+    std::optional<platform::Liveness> liveness;
     std::uint64_t creation = 0;
     platform::MemoryCounters memory;
 };
 
 // nullopt when a call failed. Asserts nothing, so that it can run under a descriptor limit
 // that leaves the test framework itself no room.
-std::optional<Reading> try_read_all(platform::Handle handle) {
+std::optional<Reading> try_read_all(platform::Processes& processes, platform::Handle handle) {
     Reading reading;
-    platform::FileTime creation, exit, kernel, user;
-    if (!platform::exit_code_process(handle, reading.exit_code) ||
-        !platform::process_times(handle, creation, exit, kernel, user) ||
-        !platform::process_memory_info(handle, reading.memory)) {
+    platform::FileTime creation, kernel, user;
+    reading.liveness = platform::liveness(processes, handle);
+    if (!reading.liveness || !platform::process_times(processes, handle, creation, kernel, user) ||
+        !platform::process_memory(processes, handle, reading.memory)) {
         return std::nullopt;
     }
     reading.creation = (std::uint64_t{creation.high} << 32) | creation.low;
     return reading;
 }
 
-Reading read_all(platform::Handle handle) {
-    const std::optional<Reading> reading = try_read_all(handle);
+Reading read_all(platform::Processes& processes, platform::Handle handle) {
+    const std::optional<Reading> reading = try_read_all(processes, handle);
     EXPECT_TRUE(reading.has_value());
     return reading.value_or(Reading{});
 }
@@ -217,8 +220,9 @@ protected:
         std::ifstream mounts{"/proc/self/mountinfo"};
         const std::string text{std::istreambuf_iterator<char>{mounts}, {}};
         if (procfs::mounts_hide_processes(text)) GTEST_SKIP() << "/proc hides processes here";
-        platform::keep_processes_between_requests();
     }
+
+    platform::Processes session{platform::Processes::Keeping::between_requests};
 };
 
 TEST_F(ProcfsKeeping, AProcessReadAgainIsReadThroughWhatWasKeptAndAsTheKernelSaysNow) {
@@ -226,17 +230,17 @@ TEST_F(ProcfsKeeping, AProcessReadAgainIsReadThroughWhatWasKeptAndAsTheKernelSay
     ASSERT_TRUE(test_support::settled(child.pid()));
     Reading first;
     {
-        Opened process{pid_of(child)};
+        Opened process{pid_of(child), session};
         ASSERT_NE(process.get(), nullptr);
-        first = read_all(process.get());
+        first = read_all(session, process.get());
     }
     EXPECT_EQ(descriptors_of(child.pid()), 3u);
 
-    Opened again{pid_of(child)};
+    Opened again{pid_of(child), session};
     ASSERT_NE(again.get(), nullptr);
-    const Reading second = read_all(again.get());
+    const Reading second = read_all(session, again.get());
     EXPECT_EQ(descriptors_of(child.pid()), 3u) << "nothing opened beyond what was kept";
-    EXPECT_EQ(second.exit_code, platform::still_active);
+    EXPECT_EQ(second.liveness, platform::Liveness::running);
     EXPECT_EQ(second.creation, first.creation);
     EXPECT_EQ(second.creation, test_support::ticks_since_1601(test_support::boot_seconds(),
                                                              start_ticks(child.pid())));
@@ -250,24 +254,22 @@ TEST_F(ProcfsKeeping, AKeptProcessThatEndedIsAsTheOneShotWouldFindIt) {
         Child child;
         const pid_t pid = child.pid();
         {
-            Opened process{pid_of(child)};
+            Opened process{pid_of(child), session};
             ASSERT_NE(process.get(), nullptr);
-            read_all(process.get());
+            read_all(session, process.get());
         }
         ASSERT_EQ(::kill(pid, SIGKILL), 0);
         while (test_support::state_of(pid) != 'Z') ::usleep(1000);
         if (reaped) child.end();
 
-        Opened ended{static_cast<platform::Pid>(pid)};
+        Opened ended{static_cast<platform::Pid>(pid), session};
         if (reaped) {
             EXPECT_EQ(ended.get(), nullptr);
-            EXPECT_EQ(ended.error(), platform::error_invalid_parameter);
+            EXPECT_EQ(ended.failure(), platform::OpenFailure::no_such_process);
             EXPECT_EQ(descriptors_of(pid), 0u);
         } else {
             ASSERT_NE(ended.get(), nullptr);
-            std::uint32_t code = platform::still_active;
-            EXPECT_TRUE(platform::exit_code_process(ended.get(), code));
-            EXPECT_NE(code, platform::still_active);
+            EXPECT_EQ(platform::liveness(session, ended.get()), platform::Liveness::exited);
         }
     }
 }
@@ -276,13 +278,13 @@ TEST_F(ProcfsKeeping, AReadingThatRunsShortLetsGoOfWhatIsKept) {
     std::vector<std::unique_ptr<Child>> kept;
     for (int i = 0; i < 10; ++i) {
         kept.push_back(std::make_unique<Child>());
-        Opened process{pid_of(*kept.back())};
+        Opened process{pid_of(*kept.back()), session};
         ASSERT_NE(process.get(), nullptr);
-        read_all(process.get());
+        read_all(session, process.get());
     }
     // One of them is open again while the reading runs short: its handle keeps working.
     ASSERT_TRUE(test_support::settled(kept.front()->pid()));
-    Opened lent{pid_of(*kept.front())};
+    Opened lent{pid_of(*kept.front()), session};
     ASSERT_NE(lent.get(), nullptr);
     Child newcomer;
 
@@ -295,20 +297,20 @@ TEST_F(ProcfsKeeping, AReadingThatRunsShortLetsGoOfWhatIsKept) {
     tight.rlim_cur = static_cast<rlim_t>(lowest_free);  // not one descriptor more
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
     std::optional<Reading> newcomer_reading;
-    std::uint32_t open_error = 0;
+    platform::OpenFailure open_failure = platform::OpenFailure::other;
     {
-        Opened process{pid_of(newcomer)};
-        open_error = process.error();
-        if (process.get() != nullptr) newcomer_reading = try_read_all(process.get());
+        Opened process{pid_of(newcomer), session};
+        open_failure = process.failure();
+        if (process.get() != nullptr) newcomer_reading = try_read_all(session, process.get());
     }
-    const std::optional<Reading> lent_reading = try_read_all(lent.get());
+    const std::optional<Reading> lent_reading = try_read_all(session, lent.get());
     ::setrlimit(RLIMIT_NOFILE, &saved);
 
-    EXPECT_EQ(open_error, 0u);
+    EXPECT_EQ(open_failure, platform::OpenFailure::none);
     ASSERT_TRUE(newcomer_reading.has_value());
-    EXPECT_EQ(newcomer_reading->exit_code, platform::still_active);
+    EXPECT_EQ(newcomer_reading->liveness, platform::Liveness::running);
     ASSERT_TRUE(lent_reading.has_value());
-    EXPECT_EQ(lent_reading->exit_code, platform::still_active);
+    EXPECT_EQ(lent_reading->liveness, platform::Liveness::running);
     EXPECT_EQ(lent_reading->memory.working_set,
               test_support::status_bytes(kept.front()->pid(), "VmRSS:"));
     EXPECT_EQ(descriptors_of(kept.front()->pid()), 1u) << "its handle's directory alone";

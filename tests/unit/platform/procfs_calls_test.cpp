@@ -39,18 +39,14 @@ namespace {
 using platform::Handle;
 
 using test_support::Child;
+using test_support::liveness_of;
 using test_support::Opened;
+using test_support::processes;
 
 platform::Pid pid_of(const Child& child) { return static_cast<platform::Pid>(child.pid()); }
 
 std::uint64_t units(const platform::FileTime& time) {
     return (static_cast<std::uint64_t>(time.high) << 32) | time.low;
-}
-
-std::uint32_t exit_code_of(Handle handle) {
-    std::uint32_t code = 0;
-    EXPECT_TRUE(platform::exit_code_process(handle, code));
-    return code;
 }
 
 // When the kernel says the process started, as 100-ns ticks since 1601.
@@ -189,12 +185,12 @@ TEST(ProcfsCalls, LiveChildAnswersEveryCall) {
     {
         Opened process{child.pid()};
         ASSERT_NE(process.get(), nullptr);
-        EXPECT_EQ(exit_code_of(process.get()), platform::still_active);
+        EXPECT_EQ(liveness_of(process.get()), platform::Liveness::running);
 
-        platform::FileTime creation, exit, kernel, user;
+        platform::FileTime creation, kernel, user;
         bool read = false;
         const auto times = around(child.directory(), [&] {
-            read = platform::process_times(process.get(), creation, exit, kernel, user);
+            read = platform::process_times(processes(), process.get(), creation, kernel, user);
         });
         ASSERT_TRUE(times.has_value());
         ASSERT_TRUE(read);
@@ -202,14 +198,13 @@ TEST(ProcfsCalls, LiveChildAnswersEveryCall) {
         ASSERT_NE(times->user_units, times->system_units);
         ASSERT_GE(times->peak, times->resident + (16u << 20));
         EXPECT_EQ(units(creation), kernel_start(static_cast<pid_t>(child.pid())));
-        EXPECT_EQ(units(exit), 0u);
         EXPECT_EQ(units(user), times->user_units);
         EXPECT_EQ(units(kernel), times->system_units);
 
         // The durations alone, as sample reads them.
         platform::FileTime cpu_kernel, cpu_user;
         const auto cpu = around(child.directory(), [&] {
-            read = platform::process_cpu_times(process.get(), cpu_kernel, cpu_user);
+            read = platform::process_cpu_times(processes(), process.get(), cpu_kernel, cpu_user);
         });
         ASSERT_TRUE(cpu.has_value());
         ASSERT_TRUE(read);
@@ -218,21 +213,17 @@ TEST(ProcfsCalls, LiveChildAnswersEveryCall) {
 
         platform::MemoryCounters memory;
         const auto sizes = around(child.directory(), [&] {
-            read = platform::process_memory_info(process.get(), memory);
+            read = platform::process_memory(processes(), process.get(), memory);
         });
         ASSERT_TRUE(sizes.has_value());
         ASSERT_TRUE(read);
         EXPECT_EQ(memory.working_set, sizes->resident);
         EXPECT_EQ(memory.peak_working_set, sizes->peak);
 
-        std::vector<char16_t> name(platform::image_name_units);
-        std::uint32_t size = platform::image_name_units;
-        ASSERT_TRUE(
-            platform::full_process_image_name(process.get(), 0, name.data(), size));
-        // The child is a fork of this test program; its path is ASCII here.
-        const std::string own = std::filesystem::read_symlink("/proc/self/exe").string();
-        EXPECT_EQ(std::u16string(name.data(), size), std::u16string(own.begin(), own.end()));
-        EXPECT_EQ(name[size], u'\0');
+        // The child is a fork of this test program.
+        const auto path = platform::executable_path(processes(), process.get());
+        ASSERT_TRUE(path.has_value());
+        EXPECT_EQ(*path, std::filesystem::read_symlink("/proc/self/exe").string());
     }
     EXPECT_EQ(open_descriptor_count(), descriptors_before);
 }
@@ -250,24 +241,19 @@ TEST(ProcfsCalls, OwnProcessFiguresLieBetweenReadingsAroundTheCall) {
         return static_cast<std::uint64_t>(t.tv_sec) * 10'000'000 +
                static_cast<std::uint64_t>(t.tv_usec) * 10;
     };
-    const platform::Handle self = platform::current_process();
     platform::FileTime kernel, user;
     const rusage before = usage();
-    ASSERT_TRUE(platform::process_cpu_times(self, kernel, user));
+    ASSERT_TRUE(platform::own_cpu_times(kernel, user));
     const rusage after = usage();
     EXPECT_GE(units(user), units_of(before.ru_utime));
     EXPECT_LE(units(user), units_of(after.ru_utime));
     EXPECT_GE(units(kernel), units_of(before.ru_stime));
     EXPECT_LE(units(kernel), units_of(after.ru_stime));
 
-    platform::FileTime creation, exit;
-    ASSERT_TRUE(platform::process_times(self, creation, exit, kernel, user));
-    EXPECT_EQ(units(creation), kernel_start(::getpid()));
-
     // The peak never falls, and the current size lies below it.
     const std::uint64_t peak_before = status_bytes("/proc/self/status", "VmHWM:");
     platform::MemoryCounters memory;
-    ASSERT_TRUE(platform::process_memory_info(self, memory));
+    ASSERT_TRUE(platform::own_memory(memory));
     const std::uint64_t peak_after = status_bytes("/proc/self/status", "VmHWM:");
     EXPECT_GE(memory.peak_working_set, peak_before);
     EXPECT_LE(memory.peak_working_set, peak_after);
@@ -275,7 +261,7 @@ TEST(ProcfsCalls, OwnProcessFiguresLieBetweenReadingsAroundTheCall) {
     EXPECT_LE(memory.working_set, memory.peak_working_set);
 }
 
-TEST(ProcfsCalls, MissingAndNonProcessIdsAreInvalidParameter) {
+TEST(ProcfsCalls, MissingAndNonProcessIdsAreNoSuchProcess) {
     std::vector<platform::Pid> ids;
     ids.push_back(4194304 + 7);  // beyond the kernel's largest PID
     ids.push_back(0x7fffffff);
@@ -289,7 +275,7 @@ TEST(ProcfsCalls, MissingAndNonProcessIdsAreInvalidParameter) {
         SCOPED_TRACE(pid);
         Opened process{pid};
         EXPECT_EQ(process.get(), nullptr);
-        EXPECT_EQ(process.error(), platform::error_invalid_parameter);
+        EXPECT_EQ(process.failure(), platform::OpenFailure::no_such_process);
     }
 }
 
@@ -298,22 +284,22 @@ TEST(ProcfsCalls, ZombieAndReapedChildrenHaveExited) {
     Child zombie{Child::State::exited};
     Opened opened_zombie{pid_of(zombie)};
     ASSERT_NE(opened_zombie.get(), nullptr);
-    EXPECT_NE(exit_code_of(opened_zombie.get()), platform::still_active);
+    EXPECT_NE(liveness_of(opened_zombie.get()), platform::Liveness::running);
 
     // Reaped while the handle is held: nothing can be read any more, and it reads as exited.
     Child reaped;
     Opened opened_reaped{pid_of(reaped)};
     ASSERT_NE(opened_reaped.get(), nullptr);
-    EXPECT_EQ(exit_code_of(opened_reaped.get()), platform::still_active);
+    EXPECT_EQ(liveness_of(opened_reaped.get()), platform::Liveness::running);
     reaped.end();
-    EXPECT_NE(exit_code_of(opened_reaped.get()), platform::still_active);
-    platform::FileTime creation, exit, kernel, user;
-    EXPECT_FALSE(platform::process_times(opened_reaped.get(), creation, exit, kernel, user));
+    EXPECT_NE(liveness_of(opened_reaped.get()), platform::Liveness::running);
+    platform::FileTime creation, kernel, user;
+    EXPECT_FALSE(platform::process_times(processes(), opened_reaped.get(), creation, kernel, user));
     // An ended process has no memory to read: a failed reading, which the probe then finds
     // ended, never zeros.
     platform::MemoryCounters memory;
-    EXPECT_FALSE(platform::process_memory_info(opened_reaped.get(), memory));
-    EXPECT_FALSE(platform::process_memory_info(opened_zombie.get(), memory));
+    EXPECT_FALSE(platform::process_memory(processes(), opened_reaped.get(), memory));
+    EXPECT_FALSE(platform::process_memory(processes(), opened_zombie.get(), memory));
 }
 
 // A child that executes /bin/sleep when asked; execute() returns once it has.
@@ -363,19 +349,18 @@ private:
 // Looks at the process as the recheck does (and a session's sample): its exit code, then its
 // full times. Gives the creation time.
 std::uint64_t look_at(Handle handle) {
-    EXPECT_EQ(exit_code_of(handle), platform::still_active);
-    platform::FileTime creation, exit, kernel, user;
-    EXPECT_TRUE(platform::process_times(handle, creation, exit, kernel, user));
+    EXPECT_EQ(liveness_of(handle), platform::Liveness::running);
+    platform::FileTime creation, kernel, user;
+    EXPECT_TRUE(platform::process_times(processes(), handle, creation, kernel, user));
     return units(creation);
 }
 
-// Looks at the process as the identity does: the look above, then its executable's path, which
-// takes the first look at its program. Gives the creation time.
+// Looks at the process as the identity does: the look above, then the program noted and its
+// executable's path read. Gives the creation time.
 std::uint64_t identify(Handle handle) {
     const auto created = look_at(handle);
-    char16_t path[platform::image_name_units];
-    std::uint32_t size = platform::image_name_units;
-    EXPECT_TRUE(platform::full_process_image_name(handle, 0, path, size));
+    platform::note_program(processes(), handle);
+    EXPECT_TRUE(platform::executable_path(processes(), handle).has_value());
     return created;
 }
 
@@ -384,9 +369,9 @@ std::size_t open_descriptors() {
     return static_cast<std::size_t>(std::distance(begin(descriptors), end(descriptors)));
 }
 
-// Only a path query takes a look at the program: times queries alone (a session's samples)
-// hold nothing more open than the process's directory.
-TEST(ProcfsCalls, OnlyThePathQueryHoldsTheProgramsMemory) {
+// Only noting the program holds its memory: times queries alone (a session's samples) hold
+// nothing more open than the process's directory.
+TEST(ProcfsCalls, OnlyNotingTheProgramHoldsItsMemory) {
     Child child;
     const std::size_t before = open_descriptors();
     Opened process{pid_of(child)};
@@ -398,25 +383,24 @@ TEST(ProcfsCalls, OnlyThePathQueryHoldsTheProgramsMemory) {
     EXPECT_EQ(open_descriptors(), before + 2) << "the directory and the program's memory";
 }
 
-// Executing another program keeps the ID and the start time; the program's code and its
-// executable are what tell, as the full times queries (the identity's, then the recheck's) see
-// them, with no call of their own.
+// Executing another program keeps the ID and the start time; what the program noted before
+// tells, whenever the check is asked.
 TEST(ProcfsCalls, ExecutingAnotherProgramChangesTheProgram) {
     ExecutingChild child;
     Opened process{child.pid()};
     ASSERT_NE(process.get(), nullptr);
+    EXPECT_TRUE(platform::runs_noted_program(processes(), process.get())) << "nothing noted";
     const auto created = identify(process.get());
-    EXPECT_TRUE(platform::image_unchanged(process.get()));
+    EXPECT_TRUE(platform::runs_noted_program(processes(), process.get()));
     look_at(process.get());
-    EXPECT_TRUE(platform::image_unchanged(process.get())) << "nothing was executed yet";
+    EXPECT_TRUE(platform::runs_noted_program(processes(), process.get()))
+        << "nothing was executed yet";
 
     child.execute();
-    EXPECT_TRUE(platform::image_unchanged(process.get())) << "no look saw it yet";
+    EXPECT_FALSE(platform::runs_noted_program(processes(), process.get()));
     EXPECT_EQ(look_at(process.get()), created);
-    EXPECT_FALSE(platform::image_unchanged(process.get()));
-    look_at(process.get());
-    EXPECT_FALSE(platform::image_unchanged(process.get())) << "compared with the first look";
-    EXPECT_TRUE(platform::image_unchanged(platform::current_process()));
+    EXPECT_FALSE(platform::runs_noted_program(processes(), process.get()))
+        << "compared with the noted program";
 }
 
 // Executing its own file again lays the program out anew (with addresses randomised, the code
@@ -468,7 +452,7 @@ TEST(ProcfsCalls, ExecutingTheSameFileAgainIsANewLayout) {
         }
         ASSERT_TRUE(executed_again());
         EXPECT_EQ(look_at(process.get()), created);
-        EXPECT_FALSE(platform::image_unchanged(process.get()));
+        EXPECT_FALSE(platform::runs_noted_program(processes(), process.get()));
     }
 }
 
@@ -555,7 +539,7 @@ TEST(ProcfsCalls, ExecutingAProgramLaidOutAlikeIsANewProgram) {
     ASSERT_TRUE(shell.execute_again());
     ASSERT_EQ(shell.layout(), before) << "laid out otherwise: the layout alone would tell";
     EXPECT_EQ(look_at(process.get()), created);
-    EXPECT_FALSE(platform::image_unchanged(process.get()));
+    EXPECT_FALSE(platform::runs_noted_program(processes(), process.get()));
 }
 
 // A process that ends lets go of its memory too; ending between the recheck's exit code and
@@ -565,13 +549,13 @@ TEST(ProcfsCalls, AProcessThatEndsIsNoNewProgram) {
     Opened process{pid_of(child)};
     ASSERT_NE(process.get(), nullptr);
     identify(process.get());
-    EXPECT_EQ(exit_code_of(process.get()), platform::still_active);
+    EXPECT_EQ(liveness_of(process.get()), platform::Liveness::running);
     ::kill(child.pid(), SIGKILL);
     siginfo_t info{};
     ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(child.pid()), &info, WEXITED | WNOWAIT), 0);
-    platform::FileTime creation, exit, kernel, user;
-    ASSERT_TRUE(platform::process_times(process.get(), creation, exit, kernel, user));
-    EXPECT_TRUE(platform::image_unchanged(process.get()));
+    platform::FileTime creation, kernel, user;
+    ASSERT_TRUE(platform::process_times(processes(), process.get(), creation, kernel, user));
+    EXPECT_TRUE(platform::runs_noted_program(processes(), process.get()));
 }
 
 // A child that moves its argument area to a vector in its own memory when asked, with
@@ -651,11 +635,11 @@ TEST(ProcfsCalls, ARenameIsNoNewProgram) {
     const std::string renamed{std::istreambuf_iterator<char>{cmdline}, {}};
     ASSERT_EQ(renamed, std::string("renamed\0by\0prctl\0", 17));
     EXPECT_EQ(look_at(process.get()), created);
-    EXPECT_TRUE(platform::image_unchanged(process.get()));
+    EXPECT_TRUE(platform::runs_noted_program(processes(), process.get()));
 }
 
 // With no descriptor left, a live process is unreadable, never "no such process".
-TEST(ProcfsCalls, RunningOutOfDescriptorsIsNotInvalidParameter) {
+TEST(ProcfsCalls, RunningOutOfDescriptorsIsNoMissingProcess) {
     Child child;
     rlimit saved{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
@@ -669,15 +653,11 @@ TEST(ProcfsCalls, RunningOutOfDescriptorsIsNotInvalidParameter) {
         rlimit tight = saved;
         tight.rlim_cur = static_cast<rlim_t>(lowest_free + room);
         ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
-        const Handle handle =
-            platform::open_process(platform::process_query_limited_information, false,
-                                   pid_of(child));
-        const auto error = platform::last_error();
+        const platform::Opened opened = platform::open_process(processes(), pid_of(child));
         ::setrlimit(RLIMIT_NOFILE, &saved);
-        EXPECT_EQ(handle, nullptr);
-        platform::close_handle(handle);
-        EXPECT_NE(error, platform::error_invalid_parameter);
-        EXPECT_NE(error, 0u);
+        EXPECT_EQ(opened.handle, nullptr);
+        platform::close_process(processes(), opened.handle);
+        EXPECT_EQ(opened.failure, platform::OpenFailure::out_of_descriptors);
     }
 }
 
@@ -697,11 +677,10 @@ TEST(ProcfsCalls, HalfExitedProcessIsNotGuessedRunningWithoutADescriptor) {
     rlimit tight = saved;
     tight.rlim_cur = static_cast<rlim_t>(lowest_free);
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
-    std::uint32_t code = 0;
-    const bool answered = platform::exit_code_process(process.get(), code);
+    const auto answered = liveness_of(process.get());
     ::setrlimit(RLIMIT_NOFILE, &saved);
-    EXPECT_FALSE(answered) << "answered " << code;
-    EXPECT_EQ(exit_code_of(process.get()), platform::still_active);
+    EXPECT_FALSE(answered.has_value()) << "answered " << static_cast<int>(*answered);
+    EXPECT_EQ(liveness_of(process.get()), platform::Liveness::running);
 }
 
 // A leader that stops after its exit code was read (a process being killed, its other threads
@@ -756,7 +735,7 @@ TEST(ProcfsCalls, LeaderThatStopsAfterItsExitCodeWasReadIsReadThroughAnotherThre
     ASSERT_GT(child.pid(), 0);
     Opened process{static_cast<platform::Pid>(child.pid())};
     ASSERT_NE(process.get(), nullptr);
-    EXPECT_EQ(exit_code_of(process.get()), platform::still_active);
+    EXPECT_EQ(liveness_of(process.get()), platform::Liveness::running);
     child.end_main_thread();
     for (int tries = 0; tries < 5000 && child.leader_state() != 'Z'; ++tries) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -769,21 +748,16 @@ TEST(ProcfsCalls, LeaderThatStopsAfterItsExitCodeWasReadIsReadThroughAnotherThre
     platform::MemoryCounters memory{};
     bool read = false;
     const auto sizes = around(live_thread, [&] {
-        read = platform::process_memory_info(process.get(), memory);
+        read = platform::process_memory(processes(), process.get(), memory);
     });
     ASSERT_TRUE(sizes.has_value());
     ASSERT_TRUE(read);
     ASSERT_GE(sizes->peak, sizes->resident + (16u << 20));
     EXPECT_EQ(memory.working_set, sizes->resident);
     EXPECT_EQ(memory.peak_working_set, sizes->peak);
-    char own[4096];
-    const auto length = ::readlink("/proc/self/exe", own, sizeof own);
-    ASSERT_GT(length, 0);
-    char16_t name[4096];
-    std::uint32_t size = 4096;
-    ASSERT_TRUE(platform::full_process_image_name(process.get(), 0, name, size));
-    // The child is a fork of this test program; its path is ASCII here.
-    EXPECT_EQ(std::u16string(name, size), std::u16string(own, own + length));
+    // The child is a fork of this test program.
+    EXPECT_EQ(platform::executable_path(processes(), process.get()),
+              std::filesystem::read_symlink("/proc/self/exe").string());
 }
 
 TEST(ProcfsCalls, KernelThreadHasNoMemoryAndNoImage) {
@@ -792,42 +766,20 @@ TEST(ProcfsCalls, KernelThreadHasNoMemoryAndNoImage) {
     }
     Opened kernel_thread{2};
     ASSERT_NE(kernel_thread.get(), nullptr);
-    EXPECT_EQ(exit_code_of(kernel_thread.get()), platform::still_active);
+    EXPECT_EQ(liveness_of(kernel_thread.get()), platform::Liveness::running);
     platform::MemoryCounters memory{1, 1};
-    ASSERT_TRUE(platform::process_memory_info(kernel_thread.get(), memory));
+    ASSERT_TRUE(platform::process_memory(processes(), kernel_thread.get(), memory));
     EXPECT_EQ(memory.working_set, 0u);
     EXPECT_EQ(memory.peak_working_set, 0u);
-    char16_t name[16];
-    std::uint32_t size = 16;
-    EXPECT_FALSE(platform::full_process_image_name(kernel_thread.get(), 0, name, size));
+    EXPECT_FALSE(platform::executable_path(processes(), kernel_thread.get()).has_value());
 }
 
 TEST(ProcfsCalls, OwnProcessIsAlwaysReadable) {
-    const auto self = platform::current_process();
-    EXPECT_EQ(exit_code_of(self), platform::still_active);
     platform::MemoryCounters memory;
-    ASSERT_TRUE(platform::process_memory_info(self, memory));
+    ASSERT_TRUE(platform::own_memory(memory));
     EXPECT_GT(memory.working_set, 0u);
     EXPECT_GE(memory.peak_working_set, memory.working_set);
-    // Never freed: closing it is harmless and it still answers.
-    platform::close_handle(self);
-    EXPECT_TRUE(platform::process_memory_info(self, memory));
-}
-
-TEST(ProcfsCalls, ImageNameNeedsRoomForTheNull) {
-    Child child;
-    Opened process{pid_of(child)};
-    ASSERT_NE(process.get(), nullptr);
-    std::vector<char16_t> name(platform::image_name_units);
-    std::uint32_t size = platform::image_name_units;
-    ASSERT_TRUE(platform::full_process_image_name(process.get(), 0, name.data(), size));
-    const auto length = size;
-
-    std::uint32_t exact = length;
-    EXPECT_FALSE(platform::full_process_image_name(process.get(), 0, name.data(), exact));
-    std::uint32_t with_null = length + 1;
-    EXPECT_TRUE(platform::full_process_image_name(process.get(), 0, name.data(), with_null));
-    EXPECT_EQ(with_null, length);
+    EXPECT_TRUE(platform::own_memory(memory));
 }
 
 // Stopping at the line feed is only a shortcut: whatever the file holds, both readers give all
@@ -835,7 +787,8 @@ TEST(ProcfsCalls, ImageNameNeedsRoomForTheNull) {
 // Without /proc/stat the boot time comes from the clocks; it must be the kernel's own btime,
 // or creation times would move between a run that can read /proc/stat and one that cannot.
 TEST(SystemClockFacts, BootTimeFromTheClocksIsTheKernelsBtime) {
-    const auto file = procfs::read_file_at(AT_FDCWD, "/proc/stat");
+    procfs::Reader reader;
+    const auto file = reader.read_file_at(AT_FDCWD, "/proc/stat");
     ASSERT_EQ(file.error, 0);
     const std::optional<std::uint64_t> btime = procfs::parse_boot_time(file.text);
     ASSERT_TRUE(btime.has_value());
@@ -853,6 +806,7 @@ TEST(ProcFile, LineReaderGivesTheWholeFile) {
         "first\nsecond\n",
         "first\nsecond without line feed",
     };
+    procfs::Reader reader;
     for (const auto& content : contents) {
         SCOPED_TRACE(content.substr(0, 40));
         char path[] = "/tmp/zul-proc-file-XXXXXX";
@@ -861,15 +815,15 @@ TEST(ProcFile, LineReaderGivesTheWholeFile) {
         ASSERT_EQ(::write(fd, content.data(), content.size()),
                   static_cast<ssize_t>(content.size()));
         ::close(fd);
-        const auto line = procfs::read_line_file_at(AT_FDCWD, path);
+        const auto line = reader.read_line_file_at(AT_FDCWD, path);
         EXPECT_EQ(line.error, 0);
         EXPECT_EQ(std::string{line.text}, content);
-        const auto whole = procfs::read_file_at(AT_FDCWD, path);
+        const auto whole = reader.read_file_at(AT_FDCWD, path);
         EXPECT_EQ(whole.error, 0);
         EXPECT_EQ(std::string{whole.text}, content);
         ::unlink(path);
     }
-    const std::string stat{procfs::read_line_file_at(AT_FDCWD, "/proc/self/stat").text};
+    const std::string stat{reader.read_line_file_at(AT_FDCWD, "/proc/self/stat").text};
     ASSERT_FALSE(stat.empty());
     EXPECT_EQ(stat.back(), '\n');
     EXPECT_EQ(stat.find('\n'), stat.size() - 1);

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <new>
 
-#include "platform/platform.hpp"
+#include "platform/com.hpp"
 
 namespace {
 

@@ -12,15 +12,16 @@
 #include "fake/com.hpp"
 #include "fake/processes.hpp"
 #include "json/writer.hpp"
-#include "sample/inspect_rows.hpp"
-#include "sample/sample_rows.hpp"
+#include "probe/inspect.hpp"
+#include "rows/inspect_rows.hpp"
+#include "rows/row_text.hpp"
+#include "rows/sample_rows.hpp"
 #include "support/strict_json.hpp"
 #include "unit/platform_test.hpp"
-#include "windows/inspect.hpp"
 
 namespace {
 
-using platform::still_active;
+using fake::still_active;
 
 constexpr std::uint64_t first_start = 133'000'000'000'000'000;
 constexpr std::uint64_t later_start = first_start + 10'000'000;
@@ -130,14 +131,17 @@ protected:
 };
 
 TEST_F(Churn, SampleRowsFollowTheStepAtWhichEachProcessEnded) {
-    const json::WrittenArray rows = sample::collect(all_pids());
-    expect_outcomes(rows, false);
+    rows::WrittenRows written;
+    rows::sample(processes, all_pids(), written);
+    expect_outcomes(std::move(written).take_rows(), false);
     EXPECT_TRUE(fake::com_record().calls.empty());
 }
 
 TEST_F(Churn, InspectRowsFollowTheStepAtWhichEachProcessEnded) {
-    const json::WrittenArray rows = windows::inspect(all_pids(), sample::inspect_rows);
-    expect_outcomes(rows, true);
+    rows::WrittenRows written;
+    rows::InspectRowMaker maker{written};
+    probe::inspect(processes, all_pids(), maker);
+    expect_outcomes(std::move(written).take_rows(), true);
     EXPECT_EQ(fake::com_record().query_texts.size(), 1u);
 }
 

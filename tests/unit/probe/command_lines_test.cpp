@@ -1,4 +1,4 @@
-#include "windows/command_lines.hpp"
+#include "probe/wmi_query.hpp"
 
 #include <gtest/gtest.h>
 
@@ -7,19 +7,19 @@
 
 #include "fake/com.hpp"
 #include "fake/runtime.hpp"
-#include "unit/windows/com_expectations.hpp"
+#include "unit/probe/com_expectations.hpp"
 
 namespace {
 
 using testing_support::com_calls_named;
 using testing_support::expect_com_balanced;
 using testing_support::releases;
-using windows::CommandLineMap;
-using windows::ProbeError;
+using probe::CommandLineMap;
+using probe::ProbeError;
 
 using CommandLines = testing_support::DiagnosedPlatformTest;
 
-const CommandLineMap& map_of(const windows::CommandLineResult& result) {
+const CommandLineMap& map_of(const probe::CommandLineResult& result) {
     static const CommandLineMap empty;
     if (const auto* error = std::get_if<ProbeError>(&result)) {
         ADD_FAILURE() << "query failed with " << error->code;
@@ -32,7 +32,7 @@ TEST_F(CommandLines, PassesEveryArgumentAndMakesTheCallsInOrder) {
     fake::com_script().next_steps = {fake::process_object(4, u"System"),
                                      fake::process_object(1234, u"app.exe -v")};
 
-    const auto result = windows::command_lines({4, 1234});
+    const auto result = probe::wmi_command_lines({4, 1234});
 
     EXPECT_EQ(map_of(result), (CommandLineMap{{4, "System"}, {1234, "app.exe -v"}}));
     const fake::ComRecord& record = fake::com_record();
@@ -107,7 +107,7 @@ TEST_F(CommandLines, QueryTextHasOneConditionPerIdJoinedByOr) {
     };
     for (const Case& c : cases) {
         fake::reset_com();
-        windows::command_lines(c.pids);
+        probe::wmi_command_lines(c.pids);
         EXPECT_EQ(fake::com_record().query_texts, std::vector<std::u16string>{c.text});
         expect_com_balanced();
     }
@@ -117,7 +117,7 @@ TEST(CommandLineQueryText, TenThousandIdsMakeOneFlatQuery) {
     std::vector<std::uint32_t> pids;
     for (std::uint32_t pid = 1; pid <= 10000; ++pid) pids.push_back(pid);
 
-    const std::string text = windows::command_line_query(pids);
+    const std::string text = probe::command_line_query(pids);
 
     EXPECT_TRUE(
         text.starts_with("SELECT ProcessId, CommandLine FROM Win32_Process WHERE "
@@ -148,102 +148,102 @@ const std::vector<std::string> read_objects = {"Release(class object)", "Release
 const std::vector<FailureCase> failure_cases = {
     {"co_initialize",
      [](fake::ComScript& s) { s.co_initialize = platform::rpc_e_changed_mode; },
-     windows::codes::com_init,
+     codes::com_init,
      {},
      false},
     {"locator",
      [](fake::ComScript& s) { s.create_locator = platform::e_fail; },
-     windows::codes::wmi_locator,
+     codes::wmi_locator,
      {},
      true},
     {"connect",
      [](fake::ComScript& s) { s.connect = platform::wbem_e_invalid_namespace; },
-     windows::codes::wmi_connect,
+     codes::wmi_connect,
      {"Release(locator)"},
      true},
     {"proxy",
      [](fake::ComScript& s) { s.proxy_blanket = platform::e_invalidarg; },
-     windows::codes::wmi_proxy,
+     codes::wmi_proxy,
      {"Release(services)", "Release(locator)"},
      true},
     {"query",
      [](fake::ComScript& s) { s.exec_query = platform::wbem_e_invalid_query; },
-     windows::codes::wmi_query,
+     codes::wmi_query,
      {"Release(services)", "Release(locator)"},
      true},
     {"next_timed_out",
      [](fake::ComScript& s) { s.next_steps = {fake::no_object(platform::wbem_s_timedout, 0)}; },
-     windows::codes::wmi_enumeration, query_objects, true},
+     codes::wmi_enumeration, query_objects, true},
     {"next_ok_without_object",
      [](fake::ComScript& s) { s.next_steps = {fake::no_object(platform::s_ok, 0)}; },
-     windows::codes::wmi_enumeration, query_objects, true},
+     codes::wmi_enumeration, query_objects, true},
     {"next_failed",
      [](fake::ComScript& s) { s.next_steps = {fake::no_object(platform::e_fail, 0)}; },
-     windows::codes::wmi_enumeration, query_objects, true},
+     codes::wmi_enumeration, query_objects, true},
     {"next_counted_a_null_object",
      [](fake::ComScript& s) { s.next_steps = {fake::no_object(platform::s_ok, 1)}; },
-     windows::codes::wmi_enumeration, query_objects, true},
+     codes::wmi_enumeration, query_objects, true},
     // A failing Next that still handed out an object: the object is ours and is released too.
     {"next_failed_with_object",
      [](fake::ComScript& s) {
          s.next_steps = {fake::process_object(4, u"x")};
          s.next_steps[0].result = platform::e_fail;
      },
-     windows::codes::wmi_enumeration, read_objects, true},
+     codes::wmi_enumeration, read_objects, true},
     {"pid_get_failed",
      [](fake::ComScript& s) {
          s.next_steps = {
              fake::object_with(fake::failing_get(platform::e_fail), fake::vt_bstr(u"x"))};
      },
-     windows::codes::wmi_pid, read_objects, true},
+     codes::wmi_pid, read_objects, true},
     {"pid_as_text",
      [](fake::ComScript& s) {
          s.next_steps = {fake::object_with(fake::vt_bstr(u"4"), fake::vt_bstr(u"x"))};
      },
-     windows::codes::wmi_pid_type, read_objects, true},
+     codes::wmi_pid_type, read_objects, true},
     {"pid_null",
      [](fake::ComScript& s) {
          s.next_steps = {fake::object_with(fake::vt_null(), fake::vt_bstr(u"x"))};
      },
-     windows::codes::wmi_pid_type, read_objects, true},
+     codes::wmi_pid_type, read_objects, true},
     {"command_line_get_failed",
      [](fake::ComScript& s) {
          s.next_steps = {fake::process_object(4, fake::failing_get(platform::e_fail))};
      },
-     windows::codes::wmi_property, read_objects, true},
+     codes::wmi_property, read_objects, true},
     {"command_line_number",
      [](fake::ComScript& s) { s.next_steps = {fake::process_object(4, fake::vt_i4(5))}; },
-     windows::codes::wmi_property_type, read_objects, true},
+     codes::wmi_property_type, read_objects, true},
     {"command_line_bstr_array",
      [](fake::ComScript& s) {
          s.next_steps = {
              fake::process_object(4, fake::of_type(platform::vt_bstr | platform::vt_array))};
      },
-     windows::codes::wmi_property_type, read_objects, true},
+     codes::wmi_property_type, read_objects, true},
     {"command_line_bstr_byref",
      [](fake::ComScript& s) {
          s.next_steps = {
              fake::process_object(4, fake::of_type(platform::vt_bstr | platform::vt_byref))};
      },
-     windows::codes::wmi_property_type, read_objects, true},
+     codes::wmi_property_type, read_objects, true},
     {"command_line_null",
      [](fake::ComScript& s) { s.next_steps = {fake::process_object(4, fake::vt_null())}; },
-     windows::codes::wmi_command_line, read_objects, true},
+     codes::wmi_command_line, read_objects, true},
     {"command_line_empty",
      [](fake::ComScript& s) {
          s.next_steps = {fake::process_object(4, fake::of_type(platform::vt_empty))};
      },
-     windows::codes::wmi_command_line, read_objects, true},
+     codes::wmi_command_line, read_objects, true},
     {"command_line_null_bstr",
      [](fake::ComScript& s) { s.next_steps = {fake::process_object(4, fake::null_bstr())}; },
-     windows::codes::wmi_command_line, read_objects, true},
+     codes::wmi_command_line, read_objects, true},
     // One null command line fails the whole query even when the others have theirs.
     {"one_null_among_good",
      [](fake::ComScript& s) {
          s.next_steps = {fake::process_object(4, u"a"), fake::process_object(8, fake::vt_null()),
                          fake::process_object(12, u"c")};
      },
-     windows::codes::wmi_command_line,
+     codes::wmi_command_line,
      {"Release(class object)", "Release(class object)", "Release(enumerator)", "Release(services)",
       "Release(locator)"},
      true},
@@ -251,7 +251,7 @@ const std::vector<FailureCase> failure_cases = {
      [](fake::ComScript& s) {
          s.next_steps = {fake::process_object(4, u"a"), fake::process_object(4, u"b")};
      },
-     windows::codes::wmi_duplicate,
+     codes::wmi_duplicate,
      {"Release(class object)", "Release(class object)", "Release(enumerator)", "Release(services)",
       "Release(locator)"},
      true},
@@ -266,7 +266,7 @@ TEST_P(CommandLineFailures, EndTheQueryWithTheCodeAndReleaseWhatWasObtained) {
     const FailureCase& c = GetParam();
     c.script(fake::com_script());
 
-    const auto result = windows::command_lines({4, 8, 12});
+    const auto result = probe::wmi_command_lines({4, 8, 12});
 
     ASSERT_TRUE(std::holds_alternative<ProbeError>(result));
     EXPECT_EQ(std::get<ProbeError>(result).code, c.code);
@@ -320,7 +320,7 @@ TEST_F(CommandLines, ConvertsIdsAndTextsIntoTheMap) {
         SCOPED_TRACE(c.name);
         fake::reset_com();
         fake::com_script().next_steps = c.objects;
-        EXPECT_EQ(map_of(windows::command_lines({4, 8, 12})), c.expected);
+        EXPECT_EQ(map_of(probe::wmi_command_lines({4, 8, 12})), c.expected);
         expect_com_balanced();
     }
 }
@@ -329,7 +329,7 @@ TEST_F(CommandLines, RunsWhenComWasAlreadyInitialised) {
     fake::com_script().co_initialize = platform::s_false;
     fake::com_script().next_steps = {fake::process_object(4, u"a")};
 
-    EXPECT_EQ(map_of(windows::command_lines({4})), (CommandLineMap{{4, "a"}}));
+    EXPECT_EQ(map_of(probe::wmi_command_lines({4})), (CommandLineMap{{4, "a"}}));
     EXPECT_EQ(com_calls_named("CoUninitialize"), 1u);
 }
 
@@ -337,10 +337,10 @@ TEST_F(CommandLines, ANullBstrIsHandedOnAndTheCallDecides) {
     fake::com_script().sys_alloc_fails = true;
     fake::com_script().connect = platform::wbem_e_invalid_namespace;
 
-    const auto result = windows::command_lines({4});
+    const auto result = probe::wmi_command_lines({4});
 
     ASSERT_TRUE(std::holds_alternative<ProbeError>(result));
-    EXPECT_EQ(std::get<ProbeError>(result).code, windows::codes::wmi_connect);
+    EXPECT_EQ(std::get<ProbeError>(result).code, codes::wmi_connect);
     EXPECT_EQ(fake::com_record().namespaces, std::vector<std::u16string>{u""});
     EXPECT_EQ(com_calls_named("SysFreeString"), 0u);
 }
@@ -361,7 +361,7 @@ TEST_F(CommandLines, ScopeCountsOfASuccessfulQueryFollowTheObjectCount) {
              "windows::wide", "windows::read_variant_pid", "windows::read_variant_text",
              "windows::release"}};
 
-        windows::command_lines(pids);
+        probe::wmi_command_lines(pids);
 
         EXPECT_EQ(counts.since("windows::command_lines"), 1u);
         EXPECT_EQ(counts.since("windows::query_command_lines"), 1u);
@@ -382,7 +382,7 @@ TEST_F(CommandLines, ScopeCountsOfAConnectFailure) {
     const testing_support::ScopeCounts counts{
         {"windows::release", "windows::bstr", "windows::wide", "windows::query_services"}};
 
-    windows::command_lines({4});
+    probe::wmi_command_lines({4});
 
     EXPECT_EQ(counts.since("windows::release"), 1u);
     EXPECT_EQ(counts.since("windows::bstr"), 1u);

@@ -8,22 +8,22 @@
 #include <variant>
 #include <vector>
 
+#include "probe/process_handle.hpp"
 #include "unit/platform_test.hpp"
-#include "windows/process_handle.hpp"
 
 namespace {
 
 using ProbeTest = testing_support::PlatformTest;
 
 using ::testing::ElementsAre;
-using windows::Activity;
-using windows::ProbeError;
-using windows::ProcessHandle;
+using probe::Activity;
+using probe::ProbeError;
+using probe::ProcessHandle;
 
 constexpr platform::Pid pid = 42;
 
-ProcessHandle open_scripted(platform::Pid target = pid) {
-    auto opened = windows::open_process(target);
+ProcessHandle open_scripted(platform::Processes& processes, platform::Pid target = pid) {
+    auto opened = probe::open_process(processes, target);
     EXPECT_TRUE(opened.found());
     return std::move(opened.value());
 }
@@ -32,17 +32,17 @@ using ProcessHandleTest = ProbeTest;
 
 TEST_F(ProcessHandleTest, DestructionClosesTheHandleOnce) {
     fake::process(pid);
-    { ProcessHandle handle = open_scripted(); }
+    { ProcessHandle handle = open_scripted(processes); }
     EXPECT_EQ(fake::calls_named("CloseHandle"), 1u);
 }
 
 TEST_F(ProcessHandleTest, MovingHandsOverOwnershipWithoutClosing) {
     fake::process(pid);
-    ProcessHandle first = open_scripted();
+    ProcessHandle first = open_scripted(processes);
     ProcessHandle second = std::move(first);
     EXPECT_FALSE(first.owns());
     EXPECT_EQ(fake::calls_named("CloseHandle"), 0u);
-    ProcessHandle third{nullptr};
+    ProcessHandle third{processes, nullptr};
     third = std::move(second);
     EXPECT_EQ(fake::calls_named("CloseHandle"), 0u);
     EXPECT_EQ(fake::open_handles(), 1u);
@@ -51,8 +51,8 @@ TEST_F(ProcessHandleTest, MovingHandsOverOwnershipWithoutClosing) {
 TEST_F(ProcessHandleTest, MoveAssignmentClosesTheHandleItReplaces) {
     fake::process(1);
     fake::process(2);
-    ProcessHandle kept = open_scripted(1);
-    ProcessHandle replaced = open_scripted(2);
+    ProcessHandle kept = open_scripted(processes, 1);
+    ProcessHandle replaced = open_scripted(processes, 2);
     replaced = std::move(kept);
     EXPECT_THAT(fake::call_log(), ElementsAre("OpenProcess(4096,0,1)", "OpenProcess(4096,0,2)",
                                               "CloseHandle(2)"));
@@ -61,7 +61,7 @@ TEST_F(ProcessHandleTest, MoveAssignmentClosesTheHandleItReplaces) {
 TEST_F(ProcessHandleTest, EarlyCloseIsNotRepeatedAtDestruction) {
     fake::process(pid);
     {
-        ProcessHandle handle = open_scripted();
+        ProcessHandle handle = open_scripted(processes);
         handle.close();
         EXPECT_FALSE(handle.owns());
     }
@@ -72,8 +72,8 @@ TEST_F(ProcessHandleTest, EveryCloseIsOneDropHandleCall) {
     enable_diagnostics();
     fake::process(pid);
     const auto before = recorded_calls("windows::drop_handle");
-    { ProcessHandle handle = open_scripted(); }
-    { ProcessHandle handle = open_scripted(); }
+    { ProcessHandle handle = open_scripted(processes); }
+    { ProcessHandle handle = open_scripted(processes); }
     EXPECT_EQ(recorded_calls("windows::drop_handle") - before, 2u);
 }
 
@@ -91,7 +91,7 @@ TEST_P(OpenProcessTest, TellsMissingFromUnreadable) {
     const OpenCase& c = GetParam();
     fake::process(pid).open_fails = fake::always;
     fake::process(pid).open_error = c.last_error;
-    auto opened = windows::open_process(pid);
+    auto opened = probe::open_process(processes, pid);
     EXPECT_EQ(opened.not_found(), c.not_found);
     if (!c.not_found) {
         ASSERT_TRUE(opened.is_error());
@@ -105,13 +105,14 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(OpenCase{"InvalidParameter", 87, true},
                       OpenCase{"NextToInvalidParameter", 88, false},
                       OpenCase{"AccessDenied", 5, false},
+                      OpenCase{"NotEnoughMemory", 8, false},
                       OpenCase{"InvalidHandle", 6, false},
                       OpenCase{"Zero", 0, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ProbeTest, OpeningAsksOnlyForLimitedQueryRightsAndOwnsTheHandle) {
     fake::process(pid);
-    auto opened = windows::open_process(pid);
+    auto opened = probe::open_process(processes, pid);
     ASSERT_TRUE(opened.found());
     EXPECT_TRUE(opened.value().owns());
     EXPECT_THAT(fake::call_log(), ElementsAre("OpenProcess(4096,0,42)"));
@@ -135,9 +136,9 @@ TEST_P(ActivityTest, ReadsTheExitCode) {
     const ActivityCase& c = GetParam();
     fake::process(pid).exit_code_fails = c.exit_code_fails;
     fake::process(pid).exit_codes = {c.exit_code};
-    ProcessHandle handle = open_scripted();
+    ProcessHandle handle = open_scripted(processes);
 
-    const auto activity = windows::still_active(handle);
+    const auto activity = probe::still_active(handle);
     if (c.activity) {
         ASSERT_TRUE(std::holds_alternative<Activity>(activity));
         EXPECT_EQ(std::get<Activity>(activity), *c.activity);
@@ -145,7 +146,7 @@ TEST_P(ActivityTest, ReadsTheExitCode) {
         ASSERT_TRUE(std::holds_alternative<ProbeError>(activity));
         EXPECT_EQ(std::get<ProbeError>(activity), ProbeError{"PROCESS_STATE"});
     }
-    EXPECT_EQ(windows::terminated(handle), c.terminated);
+    EXPECT_EQ(probe::terminated(handle), c.terminated);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -161,10 +162,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ProbeTest, TerminatedOpensItsScopeOnce) {
     enable_diagnostics();
     fake::process(pid);
-    ProcessHandle handle = open_scripted();
+    ProcessHandle handle = open_scripted(processes);
     const auto before = recorded_calls("windows::terminated");
-    (void)windows::still_active(handle);
-    (void)windows::terminated(handle);
+    (void)probe::still_active(handle);
+    (void)probe::terminated(handle);
     EXPECT_EQ(recorded_calls("windows::terminated") - before, 1u);
 }
 
@@ -182,15 +183,15 @@ TEST(FiletimeTest, ReadsBothHalvesAsOneNumber) {
         {{0xFFFFFFFF, 0xFFFFFFFF}, std::numeric_limits<std::uint64_t>::max()},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(windows::filetime(c.time), c.ticks) << c.time.high << ":" << c.time.low;
+        EXPECT_EQ(probe::filetime(c.time), c.ticks) << c.time.high << ":" << c.time.low;
     }
 }
 
 TEST_F(ProbeTest, EveryConversionIsOneFiletimeCall) {
     enable_diagnostics();
     const auto before = recorded_calls("windows::filetime");
-    (void)windows::filetime({1, 2});
-    (void)windows::filetime({3, 4});
+    (void)probe::filetime({1, 2});
+    (void)probe::filetime({3, 4});
     EXPECT_EQ(recorded_calls("windows::filetime") - before, 2u);
 }
 

@@ -7,12 +7,12 @@
 
 #include "fake/processes.hpp"
 #include "fake/runtime.hpp"
-#include "unit/windows/com_expectations.hpp"
-#include "windows/process_identity.hpp"
+#include "probe/process_identity.hpp"
+#include "unit/probe/com_expectations.hpp"
 
 namespace {
 
-using windows::ProbeError;
+using probe::ProbeError;
 
 constexpr std::uint32_t pid = 4242;
 
@@ -37,33 +37,33 @@ TEST_F(Identity, EveryFailureBecomesItsOutcomeAndClosesTheHandle) {
              p.open_fails = fake::always;
              p.open_error = 5;
          },
-         windows::codes::open_process},
+         codes::open_process},
         {"state unreadable", [](fake::Process& p) { p.exit_code_fails = fake::always; },
-         windows::codes::process_state},
+         codes::process_state},
         {"already exited", [](fake::Process& p) { p.exit_codes = {0}; }, std::nullopt},
         {"times fail, then ended",
          [](fake::Process& p) {
              p.times_fail = fake::always;
-             p.exit_codes = {platform::still_active, 1};
+             p.exit_codes = {fake::still_active, 1};
          },
          std::nullopt},
         {"times fail while running", [](fake::Process& p) { p.times_fail = fake::always; },
-         windows::codes::process_times},
+         codes::process_times},
         {"path fails, then ended",
          [](fake::Process& p) {
              p.image_name_fails = fake::always;
-             p.exit_codes = {platform::still_active, 1};
+             p.exit_codes = {fake::still_active, 1};
          },
          std::nullopt},
         {"path fails while running", [](fake::Process& p) { p.image_name_fails = fake::always; },
-         windows::codes::process_path},
+         codes::process_path},
     };
     for (const IdentityCase& c : cases) {
         SCOPED_TRACE(c.name);
         fake::reset_processes();
         c.script(fake::process(pid));
 
-        const auto outcome = windows::handle_identity(pid);
+        const auto outcome = probe::handle_identity(processes, pid);
 
         if (c.code) {
             ASSERT_TRUE(outcome.is_error());
@@ -79,7 +79,7 @@ TEST_F(Identity, EveryFailureBecomesItsOutcomeAndClosesTheHandle) {
 TEST_F(Identity, FoundKeepsTheHandleOpenUntilTheIdentityGoes) {
     fake::process(pid);
     {
-        const auto outcome = windows::handle_identity(pid);
+        const auto outcome = probe::handle_identity(processes, pid);
         ASSERT_TRUE(outcome.found());
         EXPECT_EQ(outcome.value().executable_path, "C:\\Windows\\System32\\notepad.exe");
         EXPECT_EQ(fake::open_handles(), 1u);
@@ -98,7 +98,7 @@ TEST_F(Identity, CreationTimeIsPlainDecimalText) {
     for (const auto& [ticks, text] : cases) {
         fake::reset_processes();
         fake::process(pid).creation_ticks = {ticks};
-        const auto outcome = windows::handle_identity(pid);
+        const auto outcome = probe::handle_identity(processes, pid);
         ASSERT_TRUE(outcome.found());
         EXPECT_EQ(outcome.value().created_at, text);
     }
@@ -113,7 +113,7 @@ TEST_F(Identity, PathIsConvertedUnitForUnit) {
     for (const auto& [units, text] : cases) {
         fake::reset_processes();
         fake::process(pid).image_name = units;
-        const auto outcome = windows::handle_identity(pid);
+        const auto outcome = probe::handle_identity(processes, pid);
         ASSERT_TRUE(outcome.found());
         EXPECT_EQ(outcome.value().executable_path, text);
     }
@@ -129,38 +129,38 @@ TEST_F(Identity, RecheckThroughTheHeldHandle) {
         {"unchanged", [](fake::Process&) {}, true},
         {"ended since",
          [](fake::Process& p) {
-             p.exit_codes = {platform::still_active, 0};
+             p.exit_codes = {fake::still_active, 0};
          },
          false},
         {"state unreadable", [](fake::Process& p) { p.exit_code_fails = fake::from_call(2); },
-         ProbeError{windows::codes::process_state}},
+         ProbeError{codes::process_state}},
         {"times unreadable", [](fake::Process& p) { p.times_fail = fake::from_call(2); },
-         ProbeError{windows::codes::process_times}},
+         ProbeError{codes::process_times}},
         // Even a process that ended meanwhile is not asked again once the times fail.
         {"times unreadable after it ended",
          [](fake::Process& p) {
              p.times_fail = fake::from_call(2);
-             p.exit_codes = {platform::still_active, platform::still_active, 0};
+             p.exit_codes = {fake::still_active, fake::still_active, 0};
          },
-         ProbeError{windows::codes::process_times}},
+         ProbeError{codes::process_times}},
         {"created at another time",
          [](fake::Process& p) {
              p.creation_ticks = {100, 101};
          },
-         ProbeError{windows::codes::process_changed}},
+         ProbeError{codes::process_changed}},
         {"created at a time of another length",
          [](fake::Process& p) {
              p.creation_ticks = {99, 990};
          },
-         ProbeError{windows::codes::process_changed}},
+         ProbeError{codes::process_changed}},
         // Same ID, same creation time, but another program since the identity was read.
         {"executed another program since",
          [](fake::Process& p) { p.image_replaced = fake::from_call(1); },
-         ProbeError{windows::codes::process_changed}},
+         ProbeError{codes::process_changed}},
         {"executed another program, then ended",
          [](fake::Process& p) {
              p.image_replaced = fake::from_call(1);
-             p.exit_codes = {platform::still_active, 0};
+             p.exit_codes = {fake::still_active, 0};
          },
          false},
     };
@@ -168,10 +168,10 @@ TEST_F(Identity, RecheckThroughTheHeldHandle) {
         SCOPED_TRACE(c.name);
         fake::reset_processes();
         c.script(fake::process(pid));
-        auto identity = windows::handle_identity(pid);
+        auto identity = probe::handle_identity(processes, pid);
         ASSERT_TRUE(identity.found());
 
-        EXPECT_EQ(windows::alive_and_same(identity.value().handle, identity.value().created_at),
+        EXPECT_EQ(probe::alive_and_same(identity.value().handle, identity.value().created_at),
                   c.expected);
         EXPECT_EQ(fake::open_handles(), 1u) << "the recheck must not close the handle";
         EXPECT_EQ(fake::calls_named("OpenProcess"), 1u) << "the process is opened once";
@@ -183,7 +183,8 @@ TEST_F(Identity, CollectsOneEntryPerIdInOrderWithAllHandlesOpen) {
     fake::process(8).open_fails = fake::always;
     fake::process(12).exit_codes = {0};
 
-    const windows::IdentityList identities = windows::collect_identities({12, 4, 99, 8, 7});
+    const std::vector<std::uint32_t> pids = {12, 4, 99, 8, 7};
+    const probe::IdentityList identities = probe::collect_identities(processes, pids);
 
     ASSERT_EQ(identities.size(), 5u);
     const std::vector<std::uint32_t> order = {12, 4, 99, 8, 7};
@@ -201,12 +202,12 @@ TEST_F(Identity, ScopeCountsOfAFoundIdentityItsRecheckAndItsClose) {
                                                "windows::alive_and_same", "windows::drop_handle"}};
     fake::process(pid);
     {
-        auto identity = windows::handle_identity(pid);
+        auto identity = probe::handle_identity(processes, pid);
         ASSERT_TRUE(identity.found());
         EXPECT_EQ(counts.since("windows::handle_identity"), 1u);
         EXPECT_EQ(counts.since("windows::filetime"), 1u);
 
-        windows::alive_and_same(identity.value().handle, identity.value().created_at);
+        probe::alive_and_same(identity.value().handle, identity.value().created_at);
         EXPECT_EQ(counts.since("windows::alive_and_same"), 1u);
         EXPECT_EQ(counts.since("windows::filetime"), 2u);
         EXPECT_EQ(counts.since("windows::drop_handle"), 0u);

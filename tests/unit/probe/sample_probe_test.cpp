@@ -7,15 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "probe/sample_probe.hpp"
 #include "unit/platform_test.hpp"
-#include "windows/sample_probe.hpp"
 
 namespace {
 
 using ProbeTest = testing_support::PlatformTest;
 
 using ::testing::ElementsAreArray;
-using windows::ProbeError;
+using probe::ProbeError;
 
 constexpr platform::Pid pid = 42;
 
@@ -46,7 +46,7 @@ TEST_P(SampleOutcomeTest, MapsEveryPlatformAnswer) {
     fake::Process& scripted = fake::process(pid);
     if (c.script) c.script(scripted);
 
-    const auto outcome = windows::sample(c.target);
+    const auto outcome = probe::sample(processes, c.target);
 
     if (c.outcome == "found") {
         EXPECT_TRUE(outcome.found());
@@ -136,10 +136,10 @@ TEST_F(ProbeTest, FoundReadingCarriesTheCounters) {
     p.working_set = 4096;
     p.peak_working_set = 8192;
 
-    const auto outcome = windows::sample(pid);
+    const auto outcome = probe::sample(processes, pid);
 
     ASSERT_TRUE(outcome.found());
-    const windows::ProcessSample& s = outcome.value();
+    const probe::ProcessSample& s = outcome.value();
     EXPECT_EQ(s.cpu_user_ms, 1.2345);
     EXPECT_EQ(s.cpu_system_ms, 1.5625);
     EXPECT_EQ(s.rss_bytes, 4096u);
@@ -164,7 +164,7 @@ TEST_F(ProbeTest, ProcessorTicksBecomeMilliseconds) {
         fake::reset_processes();
         fake::process(pid).user_ticks = c.ticks;
         fake::process(pid).kernel_ticks = c.ticks;
-        const auto outcome = windows::sample(pid);
+        const auto outcome = probe::sample(processes, pid);
         ASSERT_TRUE(outcome.found());
         EXPECT_EQ(outcome.value().cpu_user_ms, c.ms) << c.ticks;
         EXPECT_EQ(outcome.value().cpu_system_ms, c.ms) << c.ticks;
@@ -182,7 +182,7 @@ TEST_F(ProbeTest, WindowCountsWholeMillisecondsFromBeforeTheOpen) {
         fake::reset_processes();
         fake::set_clock({7, 999'999'999});
         fake::process(pid).open_takes_nanos = c.open_takes_nanos;
-        const auto outcome = windows::sample(pid);
+        const auto outcome = probe::sample(processes, pid);
         ASSERT_TRUE(outcome.found());
         EXPECT_EQ(outcome.value().window_ms, c.window_ms) << c.open_takes_nanos;
     }
@@ -190,14 +190,14 @@ TEST_F(ProbeTest, WindowCountsWholeMillisecondsFromBeforeTheOpen) {
 
 TEST_F(ProbeTest, CreationTimeOnlyWhenAskedForAndTheInstantOfTheCounters) {
     struct Case {
-        windows::CreationTime creation;
+        probe::CreationTime creation;
         std::optional<std::uint64_t> creation_ticks;
         std::size_t asked;
         std::uint64_t filetime_calls;
     };
     const std::vector<Case> cases{
-        {windows::CreationTime::skipped, std::nullopt, 0, 2},
-        {windows::CreationTime::read, 133'485'000'001'234'567, 1, 3},
+        {probe::CreationTime::skipped, std::nullopt, 0, 2},
+        {probe::CreationTime::read, 133'485'000'001'234'567, 1, 3},
     };
     enable_diagnostics();
     for (const Case& c : cases) {
@@ -210,10 +210,10 @@ TEST_F(ProbeTest, CreationTimeOnlyWhenAskedForAndTheInstantOfTheCounters) {
         p.open_takes_nanos = 2'500'000'000;
         const auto filetime = recorded_calls("windows::filetime");
 
-        const auto outcome = windows::sample(pid, c.creation);
+        const auto outcome = probe::sample(processes, pid, c.creation);
 
         ASSERT_TRUE(outcome.found());
-        const windows::ProcessSample& s = outcome.value();
+        const probe::ProcessSample& s = outcome.value();
         EXPECT_EQ(s.creation_ticks, c.creation_ticks);
         EXPECT_EQ(fake::creation_times_asked(), c.asked);
         EXPECT_EQ(recorded_calls("windows::filetime") - filetime, c.filetime_calls);
@@ -249,7 +249,7 @@ TEST_F(ProbeTest, DiagnosticsCountTheStepsOfEachOutcome) {
         const auto drop = recorded_calls("windows::drop_handle");
         const auto filetime = recorded_calls("windows::filetime");
         const auto terminated = recorded_calls("windows::terminated");
-        (void)windows::sample(pid);
+        (void)probe::sample(processes, pid);
         EXPECT_EQ(recorded_calls("windows::sample") - sample, 1u) << c.name;
         EXPECT_EQ(recorded_calls("windows::drop_handle") - drop, c.drop_handle) << c.name;
         EXPECT_EQ(recorded_calls("windows::filetime") - filetime, c.filetime) << c.name;

@@ -1,4 +1,4 @@
-#include "sample/inspect_rows.hpp"
+#include "rows/inspect_rows.hpp"
 
 #include <gtest/gtest.h>
 
@@ -9,14 +9,15 @@
 #include "fake/processes.hpp"
 #include "fake/runtime.hpp"
 #include "json/writer.hpp"
+#include "rows/row_text.hpp"
 #include "support/strict_json.hpp"
-#include "unit/windows/com_expectations.hpp"
+#include "unit/probe/com_expectations.hpp"
 
 namespace {
 
-using windows::CommandLineMap;
-using windows::CommandLineResult;
-using windows::ProbeError;
+using probe::CommandLineMap;
+using probe::CommandLineResult;
+using probe::ProbeError;
 
 constexpr std::uint32_t pid = 100;
 
@@ -32,6 +33,18 @@ std::string error_row(std::string_view code) {
 
 const std::string not_found_row = R"({"pid":100,"status":"not_found"})";
 
+// The rows the row maker hands on for one batch, as the document's writer collects them.
+json::WrittenArray rows_of(probe::IdentityList identities, const CommandLineResult& query) {
+    rows::WrittenRows written;
+    rows::InspectRowMaker{written}.add(std::move(identities), query);
+    return std::move(written).take_rows();
+}
+
+probe::IdentityList identities_of(platform::Processes& processes,
+                                  const std::vector<std::uint32_t>& pids) {
+    return probe::collect_identities(processes, pids);
+}
+
 // The identity's own outcome wins over the recheck, the recheck over the query's failure, and
 // the query's failure over the lookup.
 TEST_F(InspectRows, TheOrderOfTheTestsDecidesTheStatus) {
@@ -42,7 +55,7 @@ TEST_F(InspectRows, TheOrderOfTheTestsDecidesTheStatus) {
         std::string row;
     };
     const CommandLineMap has_it{{pid, "app.exe --flag"}};
-    const CommandLineResult com_init = ProbeError{windows::codes::com_init};
+    const CommandLineResult com_init = ProbeError{codes::com_init};
     const std::vector<Case> cases = {
         {"identity not found, query failed",
          [](fake::Process& p) {
@@ -66,15 +79,15 @@ TEST_F(InspectRows, TheOrderOfTheTestsDecidesTheStatus) {
          has_it, error_row("PROCESS_CHANGED")},
         {"ended though the map has it",
          [](fake::Process& p) {
-             p.exit_codes = {platform::still_active, 0};
+             p.exit_codes = {fake::still_active, 0};
          },
          has_it, not_found_row},
         {"ended and the query failed",
          [](fake::Process& p) {
-             p.exit_codes = {platform::still_active, 0};
+             p.exit_codes = {fake::still_active, 0};
          },
          com_init, not_found_row},
-        {"alive, query failed", [](fake::Process&) {}, ProbeError{windows::codes::wmi_query},
+        {"alive, query failed", [](fake::Process&) {}, ProbeError{codes::wmi_query},
          error_row("WMI_QUERY")},
         {"alive, not returned by the query", [](fake::Process&) {},
          CommandLineMap{{7, "other.exe"}}, error_row("WMI_MISSING")},
@@ -88,7 +101,7 @@ TEST_F(InspectRows, TheOrderOfTheTestsDecidesTheStatus) {
         fake::reset_processes();
         c.script(fake::process(pid));
 
-        const auto rows = sample::inspect_rows(windows::collect_identities({pid}), c.query);
+        const auto rows = rows_of(identities_of(processes, {pid}), c.query);
 
         EXPECT_EQ(rows.text(), "[" + c.row + "]");
         EXPECT_EQ(fake::open_handles(), 0u);
@@ -97,17 +110,17 @@ TEST_F(InspectRows, TheOrderOfTheTestsDecidesTheStatus) {
 
 TEST_F(InspectRows, EachHandleClosesRightAfterItsOwnRecheck) {
     for (const std::uint32_t running : {1u, 2u, 3u}) fake::process(running);
-    windows::IdentityList identities = windows::collect_identities({1, 2, 3});
+    probe::IdentityList identities = identities_of(processes, {1, 2, 3});
     fake::clear_call_log();
 
     const auto rows =
-        sample::inspect_rows(std::move(identities), CommandLineMap{{1, "a"}, {2, "b"}, {3, "c"}});
+        rows_of(std::move(identities), CommandLineMap{{1, "a"}, {2, "b"}, {3, "c"}});
 
     ASSERT_EQ(rows.size(), 3u);
     const std::vector<std::string> expected = {
-        "GetExitCodeProcess(1)", "GetProcessTimes(1)", "ImageUnchanged(1)", "CloseHandle(1)",
-        "GetExitCodeProcess(2)", "GetProcessTimes(2)", "ImageUnchanged(2)", "CloseHandle(2)",
-        "GetExitCodeProcess(3)", "GetProcessTimes(3)", "ImageUnchanged(3)", "CloseHandle(3)"};
+        "GetExitCodeProcess(1)", "GetProcessTimes(1)", "RunsNotedProgram(1)", "CloseHandle(1)",
+        "GetExitCodeProcess(2)", "GetProcessTimes(2)", "RunsNotedProgram(2)", "CloseHandle(2)",
+        "GetExitCodeProcess(3)", "GetProcessTimes(3)", "RunsNotedProgram(3)", "CloseHandle(3)"};
     EXPECT_EQ(fake::call_log(), expected);
 }
 
@@ -118,7 +131,7 @@ TEST_F(InspectRows, EachProcessTakesItsOwnCommandLine) {
     const CommandLineResult query =
         CommandLineMap{{9, "nine"}, {3, "three"}, {8, "not asked"}, {5, "five"}};
 
-    const auto rows = sample::inspect_rows(windows::collect_identities({5, 3, 9, 4}), query);
+    const auto rows = rows_of(identities_of(processes, {5, 3, 9, 4}), query);
 
     const auto parsed = testing_support::read_json(rows.text());
     ASSERT_TRUE(parsed.has_value()) << rows.text();
@@ -133,20 +146,20 @@ TEST_F(InspectRows, EachProcessTakesItsOwnCommandLine) {
 
 TEST_F(InspectRows, RowsCarryOnlyTheirOwnKeys) {
     struct Case {
-        sample::InspectResult result;
+        rows::InspectResult result;
         std::string text;
     };
     const std::vector<Case> cases = {
-        {sample::InspectedProcess{"0", "C:\\\xE6\xBC\xA2.exe", "x \"y\""},
+        {rows::InspectedProcess{"0", "C:\\\xE6\xBC\xA2.exe", "x \"y\""},
          R"({"commandLine":"x \"y\"","createdAt":"0","executablePath":"C:\\)"
          "\xE6\xBC\xA2"
          R"(.exe","pid":4294967295,"status":"found"})"},
-        {windows::NotFound{}, R"({"pid":4294967295,"status":"not_found"})"},
-        {ProbeError{windows::codes::wmi_duplicate},
+        {probe::NotFound{}, R"({"pid":4294967295,"status":"not_found"})"},
+        {ProbeError{codes::wmi_duplicate},
          R"({"code":"WMI_DUPLICATE","pid":4294967295,"status":"error"})"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(json::to_compact(sample::row(4294967295u, c.result)), c.text);
+        EXPECT_EQ(json::to_compact(rows::row(4294967295u, c.result)), c.text);
     }
 }
 
@@ -154,11 +167,11 @@ TEST_F(InspectRows, ScopeCountsPerEntry) {
     fake::process(1);                                  // found, rechecked
     fake::process(2).times_fail = fake::from_call(2);  // recheck stops before times
     fake::process(3).open_fails = fake::always;        // identity error
-    windows::IdentityList identities = windows::collect_identities({1, 2, 3, 4});
+    probe::IdentityList identities = identities_of(processes, {1, 2, 3, 4});
     const testing_support::ScopeCounts counts{
         {"row", "windows::alive_and_same", "windows::drop_handle", "windows::filetime"}};
 
-    sample::inspect_rows(std::move(identities), CommandLineMap{{1, "a"}});
+    rows_of(std::move(identities), CommandLineMap{{1, "a"}});
 
     EXPECT_EQ(counts.since("row"), 4u);
     EXPECT_EQ(counts.since("windows::alive_and_same"), 2u);

@@ -1,4 +1,4 @@
-#include "windows/inspect.hpp"
+#include "probe/inspect.hpp"
 
 #include <gtest/gtest.h>
 
@@ -11,9 +11,10 @@
 #include "fake/processes.hpp"
 #include "fake/runtime.hpp"
 #include "json/writer.hpp"
-#include "sample/inspect_rows.hpp"
+#include "rows/inspect_rows.hpp"
+#include "rows/row_text.hpp"
 #include "support/strict_json.hpp"
-#include "unit/windows/com_expectations.hpp"
+#include "unit/probe/com_expectations.hpp"
 
 namespace {
 
@@ -47,12 +48,20 @@ std::vector<std::uint32_t> pids_of(const json::WrittenArray& rows) {
     return found;
 }
 
+// The rows of inspect, as the document's writer collects them.
+json::WrittenArray inspect(platform::Processes& processes, const std::vector<std::uint32_t>& pids) {
+    rows::WrittenRows written;
+    rows::InspectRowMaker maker{written};
+    probe::inspect(processes, pids, maker);
+    return std::move(written).take_rows();
+}
+
 TEST_F(Inspect, NothingFoundMeansNoComAtAll) {
     fake::process(8).open_fails = fake::always;
     fake::process(9).exit_codes = {0};
     const testing_support::ScopeCounts counts{{"inspect", "windows::command_lines"}};
 
-    const auto rows = windows::inspect({7, 8, 9}, sample::inspect_rows);
+    const auto rows = inspect(processes, {7, 8, 9});
 
     EXPECT_EQ(statuses(rows), (std::vector<std::string>{"not_found", "OPEN_PROCESS", "not_found"}));
     EXPECT_TRUE(fake::com_record().calls.empty());
@@ -71,7 +80,7 @@ TEST_F(Inspect, OneQueryForTheFoundProcessesWithTheirHandlesOpen) {
     fake::com_script().during_query = [&] { open_during_query = fake::open_handles(); };
     const testing_support::ScopeCounts counts{{"inspect", "windows::command_lines"}};
 
-    const auto rows = windows::inspect({30, 20, 40, 10}, sample::inspect_rows);
+    const auto rows = inspect(processes, {30, 20, 40, 10});
 
     EXPECT_EQ(fake::com_record().query_texts,
               std::vector<std::u16string>{u"SELECT ProcessId, CommandLine FROM Win32_Process WHERE "
@@ -113,11 +122,11 @@ TEST_F(Inspect, AFailedQueryReachesOnlyTheRowsThatNeedACommandLine) {
         fake::reset_com();
         fake::process(1);
         fake::process(2);
-        fake::process(3).exit_codes = {platform::still_active, 0};  // ends before its row
+        fake::process(3).exit_codes = {fake::still_active, 0};  // ends before its row
         fake::process(4).image_name_fails = fake::always;
         c.script(fake::com_script());
 
-        const auto rows = windows::inspect({1, 2, 3, 4, 5}, sample::inspect_rows);
+        const auto rows = inspect(processes, {1, 2, 3, 4, 5});
 
         EXPECT_EQ(statuses(rows), (std::vector<std::string>{c.code, c.code, "not_found",
                                                             "PROCESS_PATH", "not_found"}));
@@ -127,12 +136,12 @@ TEST_F(Inspect, AFailedQueryReachesOnlyTheRowsThatNeedACommandLine) {
 }
 
 TEST_F(Inspect, AProcessThatEndsBeforeItsRowIsNotFoundWhateverTheQuerySaid) {
-    fake::process(5).exit_codes = {platform::still_active, 0};
+    fake::process(5).exit_codes = {fake::still_active, 0};
     fake::process(6);
     fake::com_script().next_steps = {fake::process_object(5, u"five"),
                                      fake::process_object(6, u"six")};
 
-    const auto rows = windows::inspect({5, 6}, sample::inspect_rows);
+    const auto rows = inspect(processes, {5, 6});
 
     EXPECT_TRUE(rows.text().starts_with(R"([{"pid":5,"status":"not_found"},)")) << rows.text();
     EXPECT_EQ(statuses(rows)[1], "found");

@@ -10,16 +10,17 @@
 
 #include "fake/processes.hpp"
 #include "fake/runtime.hpp"
-#include "sample/sample_rows.hpp"
+#include "rows/row_text.hpp"
+#include "rows/sample_rows.hpp"
 #include "support/strict_json.hpp"
 #include "unit/platform_test.hpp"
 
 namespace {
 
-using windows::NotFound;
-using windows::ProbeError;
-using windows::ProbeOutcome;
-using windows::ProcessSample;
+using probe::NotFound;
+using probe::ProbeError;
+using probe::ProbeOutcome;
+using probe::ProcessSample;
 
 ProcessSample reading(double user_ms, double system_ms) {
     return ProcessSample{.peak_bytes = 8192,
@@ -41,8 +42,15 @@ struct RowCase {
 std::string written_row(std::uint32_t pid, const ProbeOutcome<ProcessSample>& outcome,
                         std::optional<double> cpu_percent = std::nullopt) {
     std::string out;
-    sample::write_row(out, pid, outcome, cpu_percent);
+    rows::write_row(out, rows::SampleRow{pid, outcome, cpu_percent});
     return out;
+}
+
+// The one-shot's rows of `pids`, as the document's writer collects them.
+json::WrittenArray collect(platform::Processes& processes, const std::vector<std::uint32_t>& pids) {
+    rows::WrittenRows written;
+    rows::sample(processes, pids, written);
+    return std::move(written).take_rows();
 }
 
 TEST(SampleRowTest, WritesEveryStatusExactly) {
@@ -115,7 +123,7 @@ using CollectTest = testing_support::PlatformTest;
 TEST_F(CollectTest, OneRowPerIdInListOrder) {
     fake::process(30);
     fake::process(10).open_fails = fake::always;  // access denied
-    const json::WrittenArray written = sample::collect({30, 20, 10});
+    const json::WrittenArray written = collect(processes, {30, 20, 10});
 
     EXPECT_EQ(written.size(), 3u);
     const auto rows = testing_support::read_json(written.text());
@@ -132,7 +140,7 @@ TEST_F(CollectTest, OneRowPerIdInListOrder) {
 TEST_F(CollectTest, ReadsEachProcessOnceAndFinishesItBeforeTheNext) {
     fake::process(1);
     fake::process(2);
-    (void)sample::collect({1, 2});
+    (void)collect(processes, {1, 2});
     const std::vector<std::string> one_reading{
         "OpenProcess(4096,0,1)",   "GetExitCodeProcess(1)", "GetProcessTimes(1)",
         "GetProcessMemoryInfo(1)", "CloseHandle(1)",        "OpenProcess(4096,0,2)",
@@ -149,7 +157,7 @@ TEST_F(CollectTest, DiagnosticsCountOneReadingAndOneRowPerId) {
     std::vector<std::uint64_t> before;
     for (auto name : per_id) before.push_back(recorded_calls(name));
 
-    (void)sample::collect({1, 2, 3});
+    (void)collect(processes, {1, 2, 3});
 
     for (std::size_t i = 0; i < per_id.size(); ++i) {
         EXPECT_EQ(recorded_calls(per_id[i]) - before[i], 3u) << per_id[i];
