@@ -8,12 +8,14 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "fake/com.hpp"
 #include "fake/processes.hpp"
 #include "fake/runtime.hpp"
+#include "main/request_lines.hpp"
 #include "main/run.hpp"
 #include "support/strict_json.hpp"
 #include "unit/platform_test.hpp"
@@ -198,10 +200,18 @@ TEST_F(SessionTest, EachAnswerIsOneWriteMadeBeforeTheNextLineIsRead) {
     EXPECT_EQ(fake::input_reads(), 4u);
 }
 
-TEST_F(SessionTest, ServeTakesNothingMoreAndIsNoRequest) {
+TEST_F(SessionTest, ServeTakesOnlyItsOptionAndIsNoRequest) {
     const std::string usage = "usage: zul-process <inspect|sample> <pid> [pid...]";
-    for (const Words& words : {Words{"serve", "12"}, Words{"serve", ""}, Words{"Serve"},
-                               Words{"serve", "serve"}}) {
+    const std::string option = "--forget-after=";
+    for (const Words& words :
+         {Words{"serve", "12"}, Words{"serve", ""}, Words{"Serve"}, Words{"serve", "serve"},
+          Words{"serve", option + "0"}, Words{"serve", option + "000"},
+          Words{"serve", option + "86401"}, Words{"serve", option + "99999999999999999999999"},
+          Words{"serve", option}, Words{"serve", option + "+5"}, Words{"serve", option + "-5"},
+          Words{"serve", option + "5s"}, Words{"serve", option + " 5"},
+          Words{"serve", option + "5", option + "5"}, Words{"serve", option + "5", "12"},
+          Words{"serve", "--forget-after", "5"}, Words{"serve", "--Forget-after=5"},
+          Words{"serve", "-forget-after=5"}, Words{option + "5", "serve"}}) {
         fake::reset_runtime();
         fake::set_arguments(words);
         fake::add_input("sample 7\n");
@@ -371,6 +381,124 @@ TEST_F(SessionTest, CpuPercentBetweenTheReadingsOfTheSession) {
     ASSERT_TRUE(alone);
     EXPECT_EQ(row_of(*alone, 12).find("cpuPercent")->kind, JsonNode::Kind::null);
     EXPECT_EQ(fake::creation_times_asked(), 7u);
+}
+
+// The CPU percentage of process 12 in the second of two requests `apart` nanoseconds apart, in
+// a session started with these words; nullopt for null.
+std::optional<double> percent_after(const Words& command_line, std::uint64_t apart) {
+    fake::reset_runtime();
+    fake::set_arguments(command_line);
+    fake::add_input("sample 12\n");
+    fake::add_input("sample 12\n", [&] {
+        fake::advance_clock(apart);
+        fake::process(12).user_ticks += apart / 10'000;  // 1 % of the time between
+    });
+    EXPECT_EQ(app::run(), 0);
+    const std::vector<std::string> lines = lines_of(fake::captured(Stream::out));
+    EXPECT_EQ(lines.size(), 2u);
+    const auto answer = lines.size() == 2 ? testing_support::read_json_line(lines[1]) : std::nullopt;
+    if (!answer) return -1.0;
+    const JsonNode* value = row_of(*answer, 12).find("cpuPercent");
+    if (value->kind == JsonNode::Kind::null) return std::nullopt;
+    return value->as_double();
+}
+
+TEST_F(SessionTest, AReadingIsKeptForTheTimeTheCommandLineGives) {
+    constexpr std::uint64_t second = 1'000'000'000;
+    constexpr std::uint64_t milli = 1'000'000;
+    const struct {
+        Words command_line;
+        std::uint64_t apart;
+        std::optional<double> percent;
+    } cases[] = {
+        {{"serve"}, 300 * second, 1.0},  // a monitor reading every five minutes
+        {{"serve"}, 600 * second - milli, 1.0},
+        {{"serve"}, 600 * second, std::nullopt},
+        {{"serve", "--forget-after=1"}, second - milli, 1.0},
+        {{"serve", "--forget-after=1"}, second, std::nullopt},
+        {{"serve", "--forget-after=60"}, 61 * second, std::nullopt},
+        {{"serve", "--forget-after=0060"}, 59 * second, 1.0},
+        {{"serve", "--forget-after=86400"}, 86'399 * second, 1.0},
+        {{"serve", "--forget-after=86400"}, 86'400 * second, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.command_line) + ", " + std::to_string(c.apart) +
+                     " ns apart");
+        SetUp();
+        const std::optional<double> percent = percent_after(c.command_line, c.apart);
+        ASSERT_EQ(percent.has_value(), c.percent.has_value());
+        if (percent) EXPECT_NEAR(*percent, *c.percent, 1e-9);
+    }
+}
+
+// When the open tells that the process the ID named at the last reading has been reaped since,
+// the reading is a first one, even with the creation time of the one before (a process that
+// took the ID within the same clock tick); the next reading has a rate again.
+TEST_F(SessionTest, AProcessReapedSinceTheLastReadingHasNoRate) {
+    fake::process(12).earlier_process_gone = {false, true, false};
+    start_session();
+    const auto later = [] {
+        fake::advance_clock(1'000'000'000);
+        fake::process(12).user_ticks += 1'000'000;
+    };
+    fake::add_input("sample 12\n");
+    fake::add_input("sample 12\n", later);
+    fake::add_input("sample 12\n", later);
+    ASSERT_EQ(app::run(), 0);
+    const std::vector<std::string> lines = lines_of(fake::captured(Stream::out));
+    ASSERT_EQ(lines.size(), 3u);
+    std::vector<std::string> percents;
+    for (const std::string& line : lines) {
+        const auto answer = testing_support::read_json_line(line);
+        ASSERT_TRUE(answer) << line;
+        const JsonNode* value = row_of(*answer, 12).find("cpuPercent");
+        percents.push_back(value->kind == JsonNode::Kind::null ? "null" : value->text);
+    }
+    EXPECT_EQ(percents, (std::vector<std::string>{"null", "null", "10.0"}));
+}
+
+// While no line comes, the session asks the platform to let go of idle processes each time a
+// wait for input passes with nothing, until nothing is kept; then it waits in the read alone.
+// The answers are those of a session that never waited.
+TEST_F(SessionTest, AnIdleSessionLetsGoOfWhatItKeptUntilNothingIsKept) {
+    const struct {
+        unsigned quiet_waits;
+        unsigned kept_for;
+        std::size_t forget_calls;
+        std::uint64_t waits;
+    } cases[] = {
+        // Wait, read; wait (quiet), look: kept, twice, then nothing; read; wait, read the end.
+        {5, 2, 3, 1 + 3 + 1},
+        // Nothing kept after the first look: no more waiting until the next line.
+        {5, 0, 1, 1 + 1 + 1},
+        // The line comes before the wait ends: nothing to let go of yet.
+        {0, 2, 0, 1 + 1 + 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.quiet_waits) + " quiet waits, kept for " +
+                     std::to_string(c.kept_for) + " looks");
+        // The same requests with as much time between them as the quiet waits took.
+        SetUp();
+        start_session();
+        fake::add_input("sample 12\n");
+        fake::add_input("sample 12 7\n", [&] {
+            fake::advance_clock(c.forget_calls * std::uint64_t{app::RequestLines::wait_milliseconds} *
+                                1'000'000);
+        });
+        ASSERT_EQ(app::run(), 0);
+        const std::string straight = fake::captured(Stream::out);
+
+        SetUp();
+        start_session();
+        fake::keep_between_requests(c.kept_for);
+        fake::add_input("sample 12\n");
+        fake::add_quiet_waits(c.quiet_waits);
+        fake::add_input("sample 12 7\n");
+        EXPECT_EQ(app::run(), 0);
+        EXPECT_EQ(fake::captured(Stream::out), straight);
+        EXPECT_EQ(fake::forget_idle_calls(), c.forget_calls);
+        EXPECT_EQ(fake::input_waits(), c.waits);
+    }
 }
 
 }  // namespace
