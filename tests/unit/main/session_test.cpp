@@ -427,7 +427,9 @@ TEST_F(SessionTest, AReadingIsKeptForTheTimeTheCommandLineGives) {
         SetUp();
         const std::optional<double> percent = percent_after(c.command_line, c.apart);
         ASSERT_EQ(percent.has_value(), c.percent.has_value());
-        if (percent) EXPECT_NEAR(*percent, *c.percent, 1e-9);
+        if (percent) {
+            EXPECT_NEAR(*percent, *c.percent, 1e-9);
+        }
     }
 }
 

@@ -175,7 +175,9 @@ TEST(CpuPercent, AReadingIsKeptForTheTimeTheCallerChose) {
         EXPECT_EQ(earlier.cpu_percent(7, found(created, 0.0, 0.0, {0, 0})), std::nullopt) << c.name;
         const auto percent = earlier.cpu_percent(7, found(created, cpu_ms, 0.0, c.second_reading));
         ASSERT_EQ(percent.has_value(), c.percent.has_value()) << c.name;
-        if (percent) EXPECT_NEAR(*percent, *c.percent, 1e-3) << c.name;
+        if (percent) {
+            EXPECT_NEAR(*percent, *c.percent, 1e-3) << c.name;
+        }
     }
 }
 
