@@ -175,10 +175,24 @@ TEST(SessionE2e, EndsWithItsInputAndWhenEitherStreamFails) {
     const e2e::RunResult closed = e2e::run_tool({"serve"});
     EXPECT_EQ(closed.status, 0) << closed.err;
     EXPECT_EQ(closed.out + closed.err, "");
-    // "serve" takes no more words: the usage line, as for any other command line it refuses.
-    const e2e::RunResult more = e2e::run_tool({"serve", "1"});
-    EXPECT_EQ(more.status, 1);
-    EXPECT_EQ(more.err, "usage: zul-process <inspect|sample> <pid> [pid...]\n");
+    // "serve" takes its option and no other word: the usage line, as for any other command
+    // line it refuses, with nothing read.
+    for (const Words& words : {Words{"serve", "1"}, Words{"serve", "--forget-after=0"},
+                               Words{"serve", "--forget-after=86401"},
+                               Words{"serve", "--forget-after=60", "1"}}) {
+        const e2e::RunResult more = e2e::run_tool(words);
+        EXPECT_EQ(more.status, 1) << joined(words);
+        EXPECT_EQ(more.out, "") << joined(words);
+        EXPECT_EQ(more.err, "usage: zul-process <inspect|sample> <pid> [pid...]\n") << joined(words);
+    }
+    for (const char* seconds : {"1", "86400"}) {
+        e2e::RunOptions options;
+        options.input_file = "/dev/null";
+        const e2e::RunResult run = e2e::run_tool({"serve", std::string{"--forget-after="} + seconds},
+                                                 options);
+        EXPECT_EQ(run.status, 0) << seconds << ": " << run.err;
+        EXPECT_EQ(run.out + run.err, "") << seconds;
+    }
 }
 
 // A figure of /proc/<pid>/status in bytes, such as "VmRSS:".
