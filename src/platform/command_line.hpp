@@ -1,6 +1,6 @@
 #pragma once
 // The command line of an opened process, on a system that tells it for each process on its own
-// (Linux). Windows gives command lines through WMI instead (platform/com.hpp).
+// (Linux). Windows gives command lines through WMI instead (platform/com_calls.hpp).
 
 #include <string>
 

@@ -7,7 +7,7 @@
 // Exactly one backend defines them all: win32 (the real calls), procfs (Linux, read from /proc)
 // or the scriptable fake of the tests. CMake picks the backend; no code above this header
 // includes an operating-system header. The command lines of processes are not here: Windows
-// gives them through WMI (platform/com.hpp), Linux one process at a time
+// gives them through WMI (platform/com_calls.hpp), Linux one process at a time
 // (platform/command_line.hpp).
 //
 // Calls never throw. A failure is a value: a failed open says why, any other call says only

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/com.hpp"
+#include "platform/com_calls.hpp"
 
 namespace probe {
 

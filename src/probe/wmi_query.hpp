@@ -1,6 +1,6 @@
 #pragma once
 // The command lines of a set of processes, fetched from WMI in one query: the sequence from
-// COM initialisation to the last result, over the COM calls of platform/com.hpp.
+// COM initialisation to the last result, over the COM calls of platform/com_calls.hpp.
 
 #include <cstdint>
 #include <optional>
@@ -9,7 +9,7 @@
 #include <variant>
 #include <vector>
 
-#include "platform/com.hpp"
+#include "platform/com_calls.hpp"
 #include "probe/command_lines.hpp"
 #include "probe/process_handle.hpp"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/com.hpp"
+#include "platform/com_calls.hpp"
 
 namespace fake {
 

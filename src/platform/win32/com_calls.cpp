@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-#include "platform/com.hpp"
+#include "platform/com_calls.hpp"
 #include "platform/win32/com_library.hpp"
 #include "platform/win32/windows_api.hpp"
 

@@ -67,6 +67,31 @@ TEST_P(ScaleE2e, TenThousandIdsGiveOneRowEachInOrder) {
     }
 }
 
+// inspect reads one process at a time: under a limit of ten descriptors (the three standard ones
+// and seven more), every one of many live processes is found, none refused for want of room.
+TEST(ScaleE2e, InspectOfManyProcessesNeedsAFewDescriptorsAtOnce) {
+    constexpr std::size_t many = 200;
+    e2e::ChildPool children{many};
+    const std::vector<pid_t> live = children.pids();
+    ASSERT_EQ(live.size(), many);
+    std::vector<std::string> arguments{"inspect"};
+    for (const pid_t pid : live) arguments.push_back(std::to_string(pid));
+    e2e::RunOptions options;
+    options.open_files = 10;
+    const e2e::RunResult run = e2e::run_tool(arguments, options);
+
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto document = testing_support::read_json_line(run.out);
+    ASSERT_TRUE(document.has_value()) << "not JSON";
+    const JsonNode* rows = document->find("processes");
+    ASSERT_TRUE(rows != nullptr && rows->items.size() == many);
+    for (std::size_t i = 0; i < many; ++i) {
+        const JsonNode* code = rows->items[i].find("code");
+        EXPECT_EQ(rows->items[i].find("status")->text, "found")
+            << "pid " << live[i] << ": " << (code != nullptr ? code->text : "");
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Commands, ScaleE2e,
                          ::testing::Values(ScaleCase{"sample", "samples"},
                                            ScaleCase{"inspect", "processes"}),

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <new>
 
-#include "platform/com.hpp"
+#include "platform/com_calls.hpp"
 
 namespace {
 
