@@ -25,7 +25,8 @@
 //       other).
 //   awkward_process flip OTHER
 //       waits 5 ms, then executes OTHER with the arguments "flip" and its own path, which
-//       does the same with this program, and so on, until it is killed. Says nothing.
+//       does the same with this program, and so on, until a byte arrives on standard input:
+//       then it stays the program it is, says "stopped" and waits.
 //   awkward_process threads COUNT
 //       runs COUNT threads in all, the main thread among them.
 //   awkward_process burn COUNT [WORD...]
@@ -65,6 +66,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <linux/prctl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sstream>
 #include <string>
@@ -197,6 +199,12 @@ int flip(char** argv) {
     // Two hundred programs a second still change under a run many times; executing without a
     // pause, three of these would take the whole machine from the tool and the tests.
     ::usleep(5000);
+    pollfd input{.fd = STDIN_FILENO, .events = POLLIN, .revents = 0};
+    char byte = 0;
+    if (::poll(&input, 1, 0) == 1 && ::read(STDIN_FILENO, &byte, 1) == 1) {
+        say("stopped");
+        wait_for_end();
+    }
     char* next[] = {argv[2], argv[1], argv[0], nullptr};
     ::execv(argv[2], next);
     return 127;
