@@ -21,6 +21,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "support/child_pipes.hpp"
+
 extern char** environ;
 
 namespace test_support {
@@ -226,29 +228,22 @@ private:
 class WaitingProgram {
 public:
     WaitingProgram(const std::string& program, std::vector<std::string> words) {
-        int input[2];
-        int output[2];
-        if (::pipe2(input, O_CLOEXEC) != 0) return;
-        if (::pipe2(output, O_CLOEXEC) != 0) {
-            ::close(input[0]);
-            ::close(input[1]);
-            return;
-        }
+        ChildPipes pipes;
+        if (!pipes.made()) return;
         std::vector<char*> argv;
         for (std::string& word : words) argv.push_back(word.data());
         argv.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, pipes.child_input(), STDIN_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, pipes.child_output(), STDOUT_FILENO);
         if (::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
             pid_ = -1;
         }
         posix_spawn_file_actions_destroy(&actions);
-        ::close(input[0]);
-        ::close(output[1]);
-        input_ = input[1];
-        output_ = output[0];
+        pipes.close_child_ends();
+        input_ = pipes.release_writing_end();
+        output_ = pipes.release_reading_end();
         wait_until_laid_out();
     }
     ~WaitingProgram() {

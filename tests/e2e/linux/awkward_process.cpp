@@ -25,7 +25,8 @@
 //       other).
 //   awkward_process flip OTHER
 //       waits 5 ms, then executes OTHER with the arguments "flip" and its own path, which
-//       does the same with this program, and so on, until it is killed. Says nothing.
+//       does the same with this program, and so on, until a byte arrives on standard input:
+//       then it stays the program it is, says "stopped" and waits.
 //   awkward_process threads COUNT
 //       runs COUNT threads in all, the main thread among them.
 //   awkward_process burn COUNT [WORD...]
@@ -56,6 +57,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -64,6 +66,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <linux/prctl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sstream>
 #include <string>
@@ -75,6 +78,8 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
+
+#include "support/processor_time.hpp"
 
 namespace {
 
@@ -194,6 +199,12 @@ int flip(char** argv) {
     // Two hundred programs a second still change under a run many times; executing without a
     // pause, three of these would take the whole machine from the tool and the tests.
     ::usleep(5000);
+    pollfd input{.fd = STDIN_FILENO, .events = POLLIN, .revents = 0};
+    char byte = 0;
+    if (::poll(&input, 1, 0) == 1 && ::read(STDIN_FILENO, &byte, 1) == 1) {
+        say("stopped");
+        wait_for_end();
+    }
     char* next[] = {argv[2], argv[1], argv[0], nullptr};
     ::execv(argv[2], next);
     return 127;
@@ -217,34 +228,11 @@ bool grow_and_shrink() {
     return true;
 }
 
-std::uint64_t micros(const timeval& time) {
-    return static_cast<std::uint64_t>(time.tv_sec) * 1000000u +
-           static_cast<std::uint64_t>(time.tv_usec);
-}
-
 // Spends processor time in this thread until the kernel has counted at least 200 ms of it in
-// user mode and 100 ms in kernel mode (reading /dev/zero is kernel work: it clears the buffer).
-// Gives up after 20 s of processor time, which only a kernel that counts no time would need.
+// user mode and 100 ms in kernel mode.
 void burn_in_this_thread() {
-    constexpr std::uint64_t user_target = 200000;
-    constexpr std::uint64_t system_target = 100000;
-    constexpr std::uint64_t most = 20000000;
-    const int zero = ::open("/dev/zero", O_RDONLY | O_CLOEXEC);
-    std::vector<char> buffer(1 << 16);
-    volatile std::uint64_t sink = 0;
-    for (;;) {
-        rusage used{};
-        ::getrusage(RUSAGE_THREAD, &used);
-        const std::uint64_t user = micros(used.ru_utime);
-        const std::uint64_t system = micros(used.ru_stime);
-        if ((user >= user_target && system >= system_target) || user + system >= most) break;
-        if (user < user_target) {
-            for (int i = 0; i < 1000000; ++i) sink = sink * 31 + static_cast<std::uint64_t>(i);
-        } else if (zero >= 0) {
-            for (int i = 0; i < 16; ++i) (void)!::read(zero, buffer.data(), buffer.size());
-        }
-    }
-    if (zero >= 0) ::close(zero);
+    using std::chrono::milliseconds;
+    test_support::burn_processor_time(milliseconds{200}, milliseconds{100});
 }
 
 int burn(int count) {

@@ -106,6 +106,26 @@ void check_no_row_mixes_two_programs(const std::vector<std::string>& launcher) {
         EXPECT_TRUE(outcome == "found" || outcome == "PROCESS_CHANGED") << count << "× " << outcome;
     }
     EXPECT_TRUE(stable_misses.empty()) << testing::PrintToString(stable_misses);
+
+    // Once they stop executing, each is found as the program it runs now, by the kernel's own
+    // link to its executable: a process that once executed is no changed process for ever.
+    std::vector<std::string> stopped{"inspect"};
+    for (const auto& flipper : flipping) {
+        flipper->nudge();
+        ASSERT_TRUE(flipper->says("stopped"));
+        stopped.push_back(flipper->pid_text());
+    }
+    const std::vector<JsonNode> rows = e2e::rows_of(e2e::run_tool(stopped));
+    ASSERT_EQ(rows.size(), flippers);
+    for (std::size_t i = 0; i < flippers; ++i) {
+        std::error_code unreadable;
+        const std::string path =
+            std::filesystem::read_symlink("/proc/" + flipping[i]->pid_text() + "/exe", unreadable);
+        ASSERT_FALSE(unreadable) << unreadable.message();
+        EXPECT_EQ(e2e::outcome_of(rows[i]), "found");
+        EXPECT_EQ(e2e::text_of(rows[i], "executablePath"), path);
+        EXPECT_EQ(e2e::text_of(rows[i], "commandLine"), programs.command_line_of(path));
+    }
 }
 
 // A process that executes another program every few milliseconds, listed before some hundreds

@@ -17,6 +17,8 @@
 #include <unistd.h>
 #include <utility>
 
+#include "support/child_pipes.hpp"
+
 extern char** environ;
 
 namespace e2e {
@@ -228,24 +230,17 @@ ToolSession::ToolSession(const RunOptions& options) {
     const auto argv = pointers_to(words);
     auto environment = environment_with(options.diagnostics);
     const auto envp = pointers_to(environment);
-    int input[2];
-    int output[2];
-    if (::pipe2(input, O_CLOEXEC) != 0) return;
-    if (::pipe2(output, O_CLOEXEC) != 0) {
-        ::close(input[0]);
-        ::close(input[1]);
-        return;
-    }
+    test_support::ChildPipes pipes;
+    if (!pipes.made()) return;
     errors_ = std::tmpfile();
     pid_ = ::fork();
     if (pid_ == 0) {
-        become_tool(argv.data(), envp.data(), input[0], output[1], ::fileno(errors_), 0,
-                    options.open_files);
+        become_tool(argv.data(), envp.data(), pipes.child_input(), pipes.child_output(),
+                    ::fileno(errors_), 0, options.open_files);
     }
-    ::close(input[0]);
-    ::close(output[1]);
-    input_ = input[1];
-    output_ = output[0];
+    pipes.close_child_ends();
+    input_ = pipes.release_writing_end();
+    output_ = pipes.release_reading_end();
 }
 
 ToolSession::~ToolSession() {
