@@ -14,6 +14,7 @@
 #include "platform/command_line.hpp"
 #include "platform/platform.hpp"
 #include "platform/procfs/proc_text.hpp"
+#include "support/descriptor_limit.hpp"
 #include "support/linux_tasks.hpp"
 #include "support/sanitizers.hpp"
 #include "unit/platform/opened_process.hpp"
@@ -103,16 +104,10 @@ TEST(CommandLine, RunningOutOfDescriptorsIsAShortage) {
     }
     const Opened self{static_cast<Pid>(::getpid())};
     ASSERT_NE(self.get(), nullptr);
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
-    const int lowest_free = ::dup(0);
-    ASSERT_GE(lowest_free, 0);
-    ::close(lowest_free);
-    rlimit tight = saved;
-    tight.rlim_cur = static_cast<rlim_t>(lowest_free);
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    test_support::TightDescriptorLimit tight;
+    ASSERT_TRUE(tight.applied());
     const CommandLine starved = command_line_of(self);
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+    tight.lift();
     EXPECT_EQ(starved.read, CommandLine::Read::shortage);
     EXPECT_EQ(command_line_of(self).text, own_command_line());
 }

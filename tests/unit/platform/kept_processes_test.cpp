@@ -18,6 +18,7 @@
 
 #include "platform/platform.hpp"
 #include "platform/procfs/kept_processes.hpp"
+#include "support/descriptor_limit.hpp"
 #include "support/linux_tasks.hpp"
 #include "unit/platform/opened_process.hpp"
 
@@ -288,14 +289,8 @@ TEST_F(ProcfsKeeping, AReadingThatRunsShortLetsGoOfWhatIsKept) {
     ASSERT_NE(lent.get(), nullptr);
     Child newcomer;
 
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
-    const int lowest_free = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(lowest_free, 0);
-    ::close(lowest_free);
-    rlimit tight = saved;
-    tight.rlim_cur = static_cast<rlim_t>(lowest_free);  // not one descriptor more
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    test_support::TightDescriptorLimit tight;  // not one descriptor more
+    ASSERT_TRUE(tight.applied());
     std::optional<Reading> newcomer_reading;
     platform::OpenFailure open_failure = platform::OpenFailure::other;
     {
@@ -304,7 +299,7 @@ TEST_F(ProcfsKeeping, AReadingThatRunsShortLetsGoOfWhatIsKept) {
         if (process.get() != nullptr) newcomer_reading = try_read_all(session, process.get());
     }
     const std::optional<Reading> lent_reading = try_read_all(session, lent.get());
-    ::setrlimit(RLIMIT_NOFILE, &saved);
+    tight.lift();
 
     EXPECT_EQ(open_failure, platform::OpenFailure::none);
     ASSERT_TRUE(newcomer_reading.has_value());

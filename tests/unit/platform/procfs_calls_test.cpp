@@ -31,7 +31,9 @@
 #include "platform/procfs/proc_files.hpp"
 #include "platform/procfs/proc_text.hpp"
 #include "platform/procfs/system_clock_facts.hpp"
+#include "support/descriptor_limit.hpp"
 #include "support/linux_tasks.hpp"
+#include "support/processor_time.hpp"
 #include "unit/platform/opened_process.hpp"
 
 namespace {
@@ -102,29 +104,6 @@ KernelReading kernel_reading(const std::string& task) {
     return reading;
 }
 
-// Spends processor time in this thread until the kernel has counted at least `user_ms` in user
-// mode and `system_ms` in kernel mode (reading /dev/zero is kernel work: it clears the buffer).
-void burn(std::uint64_t user_ms, std::uint64_t system_ms) {
-    const int zero = ::open("/dev/zero", O_RDONLY | O_CLOEXEC);
-    std::vector<char> buffer(1 << 16);
-    volatile std::uint64_t sink = 0;
-    for (;;) {
-        rusage used{};
-        ::getrusage(RUSAGE_THREAD, &used);
-        const auto ms = [](const timeval& t) {
-            return static_cast<std::uint64_t>(t.tv_sec) * 1000 +
-                   static_cast<std::uint64_t>(t.tv_usec) / 1000;
-        };
-        if (ms(used.ru_utime) >= user_ms && ms(used.ru_stime) >= system_ms) break;
-        if (ms(used.ru_utime) < user_ms) {
-            for (int i = 0; i < 1000000; ++i) sink = sink * 31 + static_cast<std::uint64_t>(i);
-        } else {
-            for (int i = 0; i < 16; ++i) (void)!::read(zero, buffer.data(), buffer.size());
-        }
-    }
-    ::close(zero);
-}
-
 // Grows by 32 MiB and gives that back: the peak stays well above what is resident.
 void grow_and_shrink() {
     constexpr std::size_t grown = 32u << 20;
@@ -146,7 +125,8 @@ public:
         pid_ = ::fork();
         if (pid_ == 0) {
             ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-            burn(120, 40);
+            test_support::burn_processor_time(std::chrono::milliseconds{120},
+                                              std::chrono::milliseconds{40});
             grow_and_shrink();
             (void)!::write(ready[1], "r", 1);
             for (;;) ::pause();
@@ -231,7 +211,8 @@ TEST(ProcfsCalls, LiveChildAnswersEveryCall) {
 // The tool's own times come from getrusage, its start and memory from /proc/self: each lies
 // between two readings taken around the call.
 TEST(ProcfsCalls, OwnProcessFiguresLieBetweenReadingsAroundTheCall) {
-    burn(30, 10);
+    test_support::burn_processor_time(std::chrono::milliseconds{30},
+                                      std::chrono::milliseconds{10});
     const auto usage = [] {
         rusage used{};
         ::getrusage(RUSAGE_SELF, &used);
@@ -641,20 +622,13 @@ TEST(ProcfsCalls, ARenameIsNoNewProgram) {
 // With no descriptor left, a live process is unreadable, never "no such process".
 TEST(ProcfsCalls, RunningOutOfDescriptorsIsNoMissingProcess) {
     Child child;
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
-    const int lowest_free = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(lowest_free, 0);
-    ::close(lowest_free);
-
     // No room for the directory, then room for the directory but not for the file under it.
     for (const int room : {0, 1}) {
         SCOPED_TRACE(room);
-        rlimit tight = saved;
-        tight.rlim_cur = static_cast<rlim_t>(lowest_free + room);
-        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+        test_support::TightDescriptorLimit tight{room};
+        ASSERT_TRUE(tight.applied());
         const platform::Opened opened = platform::open_process(processes(), pid_of(child));
-        ::setrlimit(RLIMIT_NOFILE, &saved);
+        tight.lift();
         EXPECT_EQ(opened.handle, nullptr);
         platform::close_process(processes(), opened.handle);
         EXPECT_EQ(opened.failure, platform::OpenFailure::out_of_descriptors);
@@ -668,17 +642,10 @@ TEST(ProcfsCalls, HalfExitedProcessIsNotGuessedRunningWithoutADescriptor) {
     ASSERT_EQ(child.state(), 'Z');
     Opened process{static_cast<platform::Pid>(child.pid())};
     ASSERT_NE(process.get(), nullptr);
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
-    const int lowest_free = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(lowest_free, 0);
-    ::close(lowest_free);
-
-    rlimit tight = saved;
-    tight.rlim_cur = static_cast<rlim_t>(lowest_free);
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    test_support::TightDescriptorLimit tight;
+    ASSERT_TRUE(tight.applied());
     const auto answered = liveness_of(process.get());
-    ::setrlimit(RLIMIT_NOFILE, &saved);
+    tight.lift();
     EXPECT_FALSE(answered.has_value()) << "answered " << static_cast<int>(*answered);
     EXPECT_EQ(liveness_of(process.get()), platform::Liveness::running);
 }
