@@ -2,12 +2,10 @@
 // its creation time kept as text, and the recheck through the same handle after the query.
 #include "probe/process_identity.hpp"
 
-#include <algorithm>
 #include <charconv>
 #include <memory>
 
 #include "diagnostics/timing_scope.hpp"
-#include "text/utf.hpp"
 
 namespace probe {
 

@@ -10,11 +10,9 @@
 #include <climits>
 #include <cstddef>
 #include <fcntl.h>
-#include <linux/magic.h>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
-#include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
